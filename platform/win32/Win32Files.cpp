@@ -1,0 +1,219 @@
+// Version, drives, directory enumeration and files. Files go through the C
+// runtime's low-level functions (descriptors), the rest through kernel32.
+#include "platform/win32/Win32Platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include "platform/win32/Win32Internal.h"
+
+using win32detail::CopyBounded;
+using win32detail::TerminateWithin;
+
+namespace {
+
+// GetVolumeNameForVolumeMountPointA first shipped with Windows 2000; it is
+// looked up at run time so the program still loads on 98 and NT 4.0.
+typedef BOOL(WINAPI* VolumeNameForMountPointFn)(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
+
+// The size GetVersionExA expects for the basic structure.
+const DWORD kVersionInfoSize = 148;
+static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA is 148 bytes");
+
+void CopyFindData(const WIN32_FIND_DATAA& data, DirEntry& entry)
+{
+    CopyBounded(entry.name, sizeof entry.name, data.cFileName);
+    entry.attributes = data.dwFileAttributes;
+    entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
+}
+
+int Descriptor(FileRef file)
+{
+    return static_cast<int>(file);
+}
+
+}  // namespace
+
+bool Win32Platform::QueryVersion(VersionInfo& info)
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = kVersionInfoSize;
+    if (!GetVersionExA(&version)) return false;
+    info.platformId = version.dwPlatformId;
+    info.majorVersion = version.dwMajorVersion;
+    info.minorVersion = version.dwMinorVersion;
+    info.buildNumber = version.dwBuildNumber;
+    return true;
+}
+
+int Win32Platform::QueryDriveType(const char* root)
+{
+    return static_cast<int>(GetDriveTypeA(root));
+}
+
+SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    CopyFindData(data, entry);
+    return reinterpret_cast<SearchRef>(search);
+}
+
+bool Win32Platform::FindNextEntry(SearchRef search, DirEntry& entry)
+{
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &data)) return false;
+    CopyFindData(data, entry);
+    return true;
+}
+
+void Win32Platform::FindEnd(SearchRef search)
+{
+    FindClose(reinterpret_cast<HANDLE>(search));
+}
+
+bool Win32Platform::PathExists(const char* path)
+{
+    return _access(path, 0) == 0;
+}
+
+bool Win32Platform::PathReadable(const char* path)
+{
+    return _access(path, 4) == 0;
+}
+
+bool Win32Platform::IsVolumeMountPoint(const char* path)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return false;
+    VolumeNameForMountPointFn volumeName = reinterpret_cast<VolumeNameForMountPointFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA")));
+    if (volumeName == nullptr) return false;
+
+    // The call wants the folder with a trailing backslash.
+    char mountPoint[kPathBufferSize];
+    std::size_t length = std::strlen(path);
+    if (length + 2 > sizeof mountPoint) return false;
+    std::memcpy(mountPoint, path, length);
+    mountPoint[length] = '\\';
+    mountPoint[length + 1] = '\0';
+
+    char volume[kPathBufferSize];
+    return volumeName(mountPoint, volume, sizeof volume) != FALSE;
+}
+
+FileRef Win32Platform::OpenForRead(const char* path)
+{
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileRef Win32Platform::OpenForWrite(const char* path)
+{
+    int fd = _open(path, _O_WRONLY | _O_BINARY);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileRef Win32Platform::CreateForAppend(const char* path)
+{
+    int fd = _open(path, _O_WRONLY | _O_APPEND | _O_BINARY | _O_CREAT, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? kNoFile : fd;
+}
+
+std::int32_t Win32Platform::ReadBytes(FileRef file, void* buffer, std::uint32_t count)
+{
+    return _read(Descriptor(file), buffer, count);
+}
+
+std::int32_t Win32Platform::WriteBytes(FileRef file, const void* data, std::uint32_t count)
+{
+    return _write(Descriptor(file), data, count);
+}
+
+std::int32_t Win32Platform::SeekTo(FileRef file, std::int32_t offset, SeekOrigin origin)
+{
+    return _lseek(Descriptor(file), offset, static_cast<int>(origin));
+}
+
+std::int32_t Win32Platform::FileLength(FileRef file)
+{
+    return _filelength(Descriptor(file));
+}
+
+bool Win32Platform::Truncate(FileRef file, std::int32_t length)
+{
+    return _chsize(Descriptor(file), length) == 0;
+}
+
+void Win32Platform::CloseFile(FileRef file)
+{
+    _close(Descriptor(file));
+}
+
+bool Win32Platform::SetAttributes(const char* path, std::uint32_t attributes)
+{
+    return SetFileAttributesA(path, attributes) != FALSE;
+}
+
+bool Win32Platform::RemoveFile(const char* path)
+{
+    return DeleteFileA(path) != FALSE;
+}
+
+bool Win32Platform::RenameFile(const char* from, const char* to)
+{
+    return MoveFileA(from, to) != FALSE;
+}
+
+bool Win32Platform::CopyFileOver(const char* from, const char* to)
+{
+    return CopyFileA(from, to, FALSE) != FALSE;
+}
+
+bool Win32Platform::RemoveAtReboot(const char* path)
+{
+    return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+// The three calls below report, when the buffer is too small, the size they
+// need (terminator included) and leave the buffer unspecified; the buffer is
+// emptied first and terminated within its capacity afterwards.
+
+std::uint32_t Win32Platform::ShortPathOf(const char* path, char* out, std::uint32_t size)
+{
+    TerminateWithin(out, size, 0);
+    DWORD length = GetShortPathNameA(path, out, size);
+    TerminateWithin(out, size, length);
+    return length;
+}
+
+std::uint32_t Win32Platform::WindowsFolder(char* out, std::uint32_t size)
+{
+    TerminateWithin(out, size, 0);
+    UINT length = GetWindowsDirectoryA(out, size);
+    TerminateWithin(out, size, length);
+    return length;
+}
+
+std::uint32_t Win32Platform::TempFolder(char* out, std::uint32_t size)
+{
+    TerminateWithin(out, size, 0);
+    DWORD length = GetTempPathA(size, out);
+    TerminateWithin(out, size, length);
+    return length;
+}
+
+std::uint32_t Win32Platform::ExpandEnvironment(const char* text, char* out, std::uint32_t size)
+{
+    // The result counts the terminator; a result larger than the buffer means
+    // the text did not fit.
+    TerminateWithin(out, size, 0);
+    DWORD needed = ExpandEnvironmentStringsA(text, out, size);
+    if (needed == 0 || needed > size) TerminateWithin(out, size, size);
+    return needed;
+}
