@@ -58,6 +58,7 @@ int Win32Platform::QueryDriveType(const char* root)
 SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
 {
     WIN32_FIND_DATAA data;
+    ZeroMemory(&data, sizeof data);
     HANDLE search = FindFirstFileA(pattern, &data);
     if (search == INVALID_HANDLE_VALUE) return 0;
     CopyFindData(data, entry);
@@ -67,6 +68,7 @@ SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
 bool Win32Platform::FindNextEntry(SearchRef search, DirEntry& entry)
 {
     WIN32_FIND_DATAA data;
+    ZeroMemory(&data, sizeof data);
     if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &data)) return false;
     CopyFindData(data, entry);
     return true;
