@@ -1,0 +1,34 @@
+# Native build: unit tests against the fake platform.
+
+if(QUELLOR_SANITIZE)
+  set(QUELLOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  foreach(target quellor_engine quellor_fake)
+    target_compile_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
+    target_link_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
+  endforeach()
+endif()
+
+find_package(GTest QUIET)
+if(NOT GTest_FOUND)
+  # Debian ships GoogleTest as sources in /usr/src/googletest.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+endif()
+include(GoogleTest)
+
+file(GLOB QUELLOR_UNIT_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
+add_executable(quellor_unit_tests ${QUELLOR_UNIT_TEST_SOURCES})
+target_include_directories(quellor_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quellor_unit_tests PRIVATE quellor_fake GTest::gtest_main)
+target_compile_options(quellor_unit_tests PRIVATE ${QUELLOR_WARNINGS})
+gtest_discover_tests(quellor_unit_tests DISCOVERY_TIMEOUT 60)
+
+# Extra native pieces (fuzz targets, generators) add themselves here.
+file(GLOB QUELLOR_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/native.d/*.cmake)
+foreach(extra ${QUELLOR_NATIVE_EXTRAS})
+  include(${extra})
+endforeach()

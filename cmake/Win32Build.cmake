@@ -1,0 +1,52 @@
+# Cross build: the Win32 backend, Quellor.exe and the Win32 test programs.
+
+# Link the runtime statically and keep the PE subsystem version at 4.0 so the
+# program loads on Windows 95/98/ME and NT 4.0.
+set(QUELLOR_WIN32_LINK_OPTIONS
+  -static -static-libgcc -static-libstdc++
+  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+
+file(GLOB QUELLOR_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
+add_library(quellor_win32 STATIC ${QUELLOR_WIN32_SOURCES})
+target_link_libraries(quellor_win32 PUBLIC quellor_engine)
+target_compile_options(quellor_win32 PRIVATE ${QUELLOR_WARNINGS})
+target_compile_definitions(quellor_win32 PUBLIC WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410)
+
+file(GLOB QUELLOR_APP_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/app/*.cpp
+  ${CMAKE_SOURCE_DIR}/ui/*.cpp
+  ${CMAKE_SOURCE_DIR}/resources/*.rc)
+add_executable(Quellor WIN32 ${QUELLOR_APP_SOURCES})
+target_link_libraries(Quellor PRIVATE quellor_win32)
+target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
+target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
+
+# Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export.
+add_test(NAME quellor_imports_allowed
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>
+          ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
+
+# Win32 test programs run under Wine, each in a copy of one prefix made once
+# per test run. A program's scenario hooks live beside it in tests/wine/.
+add_test(NAME wine_prefix_setup
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh base ${CMAKE_BINARY_DIR}/wine)
+set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+
+add_library(quellor_wine_harness STATIC ${CMAKE_SOURCE_DIR}/tests/wine/harness/Harness.cpp)
+target_include_directories(quellor_wine_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quellor_wine_harness PUBLIC quellor_win32 quellor_fake)
+target_compile_options(quellor_wine_harness PRIVATE ${QUELLOR_WARNINGS})
+
+file(GLOB QUELLOR_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp)
+foreach(source ${QUELLOR_WINE_TESTS})
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source} ${CMAKE_SOURCE_DIR}/tests/contract/PlatformContract.cpp)
+  target_link_libraries(${name} PRIVATE quellor_wine_harness)
+  target_compile_options(${name} PRIVATE ${QUELLOR_WARNINGS})
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  add_test(NAME wine_${name}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine ${name}
+            $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/wine)
+  set_tests_properties(wine_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600)
+endforeach()

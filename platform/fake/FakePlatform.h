@@ -1,0 +1,238 @@
+// An in-memory platform for the native tests: drives, folders and files
+// (content, attributes, enumeration order, locks), the registry, processes,
+// services, the message queue, prompt answers and a clock that records waits
+// instead of sleeping. Everything the engine asks of it is recorded so tests
+// can assert on it.
+//
+// Paths are compared without regard to case, as on the real platform. A
+// folder lists its entries in the order they were added unless a test
+// reorders them.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class FakePlatform : public Platform {
+public:
+    FakePlatform();
+    ~FakePlatform() override;
+
+    // ----- Set-up and inspection used by tests. -----
+
+    // Drives: every letter is DriveNoRootDir until added.
+    void AddDrive(char letter, int type);
+    // Creates the folder and any missing parents.
+    void AddFolder(const std::string& path, std::uint32_t attributes = kAttrDirectory);
+    // Creates or replaces a file (parents are created as folders).
+    void AddFile(const std::string& path, const std::string& content, std::uint32_t attributes = kAttrArchive);
+    // A directory reparse point at `path` whose contents are those of the
+    // folder `target`. `volumeMount` marks a volume mounted in a folder.
+    void AddLink(const std::string& path, const std::string& target, std::uint32_t reparseTag,
+                 bool volumeMount = false);
+    // Reorders the entries of a folder: names listed first, in that order.
+    void SetEnumerationOrder(const std::string& folder, const std::vector<std::string>& names);
+
+    bool Exists(const std::string& path) const;
+    bool IsFolder(const std::string& path) const;
+    std::string Content(const std::string& path) const;
+    std::uint32_t Attributes(const std::string& path) const;
+
+    // Failure switches for one path.
+    void LockAgainstDelete(const std::string& path, bool locked = true);  // delete and rename fail
+    void LockAgainstOpen(const std::string& path, bool locked = true);    // opening fails
+    void LockAttributes(const std::string& path, bool locked = true);     // attribute changes fail
+    // The file is the image of a running process: delete and rename fail
+    // until that process is terminated.
+    void HoldOpenByProcess(const std::string& path, std::uint32_t processId);
+    // The short (8.3) form reported for a path.
+    void SetShortPath(const std::string& path, const std::string& shortPath);
+
+    // ----- Registry set-up and inspection. -----
+    void SetRegistryValue(KeyRef hive, const std::string& key, const std::string& name, std::uint32_t type,
+                          const std::string& data);
+    void SetRegistryString(KeyRef hive, const std::string& key, const std::string& name, const std::string& text);
+    void AddRegistryKey(KeyRef hive, const std::string& key);
+    bool HasRegistryValue(KeyRef hive, const std::string& key, const std::string& name) const;
+    bool HasRegistryKey(KeyRef hive, const std::string& key) const;
+    std::vector<std::string> RegistryValueNames(KeyRef hive, const std::string& key) const;
+    // Data returned for queries of HKEY_PERFORMANCE_DATA, by value name.
+    std::map<std::string, std::string> performanceData;
+    // Number of registry keys currently open (leak check).
+    int OpenKeyCount() const;
+
+    // ----- Processes and services. -----
+    struct FakeProcess {
+        std::uint32_t processId;
+        std::string imagePath;
+        bool canOpen;
+        bool canTerminate;
+        bool running;
+    };
+    std::uint32_t AddProcess(const std::string& imagePath, bool canOpen = true, bool canTerminate = true);
+    const FakeProcess* FindProcess(std::uint32_t processId) const;
+    bool toolHelpAvailable;
+    bool psapiAvailable;
+    std::vector<std::uint32_t> terminatedProcesses;
+
+    struct FakeService {
+        bool acceptsStop;
+        std::vector<std::uint32_t> states;  // answers of successive status queries; the last repeats
+        std::size_t queries;
+    };
+    std::map<std::string, FakeService> services;  // by upper-case name
+    std::vector<std::string> stopRequests;
+
+    // ----- System. -----
+    VersionInfo version;          // defaults to NT 5.1
+    bool versionQueryFails;
+    std::string windowsFolder;    // "C:\\WINDOWS"
+    std::string tempFolder;       // "C:\\WINDOWS\\TEMP\\"
+    std::map<std::string, std::string> environment;  // by upper-case name
+    bool shortPathFails;
+    bool rebootRemovalResult;
+    std::vector<std::string> rebootRemovals;
+    // Bytes the next writes may still write in all; negative = no limit.
+    long writeBudget;
+    std::uint32_t lastError;
+
+    PrivilegeResult privilegeResult;
+    std::vector<std::string> privilegeRequests;
+    bool rebootResult;
+    std::vector<std::uint32_t> rebootRequests;
+    std::vector<int> endProgramCalls;
+
+    // ----- Messages, prompts and waits. -----
+    struct Notification {
+        WindowRef window;
+        std::uint32_t message;
+    };
+    struct PromptCall {
+        std::string text;
+        std::string caption;
+        std::uint32_t flags;
+    };
+    void QueueMessage(std::uint32_t message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+    std::deque<PendingMessage> messageQueue;
+    std::vector<PendingMessage> dispatched;
+    std::function<void(const PendingMessage&)> onDispatch;
+    std::vector<Notification> notifications;
+    std::function<void(WindowRef, std::uint32_t)> onNotify;
+    std::deque<int> promptAnswers;   // answered in order; then defaultPromptAnswer
+    int defaultPromptAnswer;         // kAnswerNo
+    std::vector<PromptCall> prompts;
+    std::function<void(const PromptCall&)> onPrompt;
+    std::vector<PromptCall> plainMessages;
+    std::vector<std::uint32_t> waits;
+    std::vector<std::string> findPatterns;  // every pattern enumerated, in order
+
+    // ----- Platform. -----
+    bool QueryVersion(VersionInfo& info) override;
+    int QueryDriveType(const char* root) override;
+    SearchRef FindFirstEntry(const char* pattern, DirEntry& entry) override;
+    bool FindNextEntry(SearchRef search, DirEntry& entry) override;
+    void FindEnd(SearchRef search) override;
+    bool PathExists(const char* path) override;
+    bool PathReadable(const char* path) override;
+    bool IsVolumeMountPoint(const char* path) override;
+    FileRef OpenForRead(const char* path) override;
+    FileRef OpenForWrite(const char* path) override;
+    FileRef CreateForAppend(const char* path) override;
+    std::int32_t ReadBytes(FileRef file, void* buffer, std::uint32_t count) override;
+    std::int32_t WriteBytes(FileRef file, const void* data, std::uint32_t count) override;
+    std::int32_t SeekTo(FileRef file, std::int32_t offset, SeekOrigin origin) override;
+    std::int32_t FileLength(FileRef file) override;
+    bool Truncate(FileRef file, std::int32_t length) override;
+    void CloseFile(FileRef file) override;
+    bool SetAttributes(const char* path, std::uint32_t attributes) override;
+    bool RemoveFile(const char* path) override;
+    bool RenameFile(const char* from, const char* to) override;
+    bool CopyFileOver(const char* from, const char* to) override;
+    bool RemoveAtReboot(const char* path) override;
+    std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
+    std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
+    std::uint32_t TempFolder(char* out, std::uint32_t size) override;
+    std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
+    long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) override;
+    long RegistryQueryValue(KeyRef key, const char* name, std::uint32_t* type, void* data,
+                            std::uint32_t* size) override;
+    long RegistryValueCount(KeyRef key, std::uint32_t& count) override;
+    long RegistryEnumValue(KeyRef key, std::uint32_t index, char* name, std::uint32_t& nameLength) override;
+    long RegistryDeleteValue(KeyRef key, const char* name) override;
+    long RegistryDeleteKey(KeyRef parent, const char* subkey) override;
+    void RegistryClose(KeyRef key) override;
+    SnapshotRef ProcessSnapshot() override;
+    bool ProcessFirst(SnapshotRef snapshot, ProcessEntry& entry) override;
+    bool ProcessNext(SnapshotRef snapshot, ProcessEntry& entry) override;
+    void SnapshotClose(SnapshotRef snapshot) override;
+    bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacityBytes, std::uint32_t& bytesReturned) override;
+    std::uint32_t ProcessImagePath(ProcessRef process, char* out, std::uint32_t size) override;
+    ProcessRef OpenProcessById(std::uint32_t access, std::uint32_t processId) override;
+    bool TerminateProcessRef(ProcessRef process, std::uint32_t exitCode) override;
+    void CloseProcess(ProcessRef process) override;
+    std::uint32_t LastErrorCode() override;
+    int WideToAnsi(const std::uint16_t* text, int length, char* out, int size) override;
+    ServiceRef OpenServiceManager(std::uint32_t access) override;
+    ServiceRef OpenServiceByName(ServiceRef manager, const char* name, std::uint32_t access) override;
+    bool RequestServiceStop(ServiceRef service) override;
+    bool QueryServiceState(ServiceRef service, std::uint32_t& state) override;
+    void CloseServiceRef(ServiceRef handle) override;
+    PrivilegeResult EnablePrivilege(const char* privilegeName) override;
+    bool RequestReboot(std::uint32_t flags) override;
+    void EndProgram(int exitCode) override;
+    bool TakePendingMessage(PendingMessage& message) override;
+    void DispatchPending(const PendingMessage& message) override;
+    void NotifyWindow(WindowRef window, std::uint32_t message) override;
+    int Prompt(const char* text, const char* caption, std::uint32_t flags) override;
+    void PlainMessage(const char* text, const char* caption) override;
+    void Wait(std::uint32_t milliseconds) override;
+
+    struct Node;
+    struct Key;
+
+private:
+    Node* Resolve(const std::string& path, bool followFinalLink = true) const;
+    Node* Root(char letter) const;
+    Node* MakeFolders(const std::string& path);
+    FileRef OpenHandle(Node* node, bool forWrite, bool append);
+    Key* FindKey(KeyRef hive, const std::string& path, bool create) const;
+    Key* KeyOf(KeyRef key) const;
+
+    std::map<char, int> driveTypes_;
+    std::map<char, std::unique_ptr<Node>> roots_;
+
+    struct OpenFile {
+        Node* node;
+        std::int64_t position;
+        bool forWrite;
+        bool append;
+    };
+    std::map<FileRef, OpenFile> openFiles_;
+    FileRef nextFile_;
+
+    struct Search {
+        std::vector<DirEntry> entries;
+        std::size_t next;
+    };
+    std::map<SearchRef, Search> searches_;
+    SearchRef nextSearch_;
+
+    std::unique_ptr<Key> currentUser_;
+    std::unique_ptr<Key> localMachine_;
+    std::map<KeyRef, Key*> openKeys_;
+    KeyRef nextKey_;
+
+    std::vector<FakeProcess> processes_;
+    std::uint32_t nextProcessId_;
+    std::map<SnapshotRef, std::size_t> snapshots_;
+    SnapshotRef nextSnapshot_;
+    std::map<ProcessRef, std::uint32_t> openProcesses_;
+    ProcessRef nextProcessRef_;
+    std::map<ServiceRef, std::string> openServices_;
+    ServiceRef nextService_;
+};

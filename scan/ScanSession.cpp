@@ -1,0 +1,290 @@
+#include "scan/ScanSession.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cleanup/MemoryScan.h"
+#include "platform/Platform.h"
+#include "scan/BoundedText.h"
+#include "scan/ProductText.h"
+#include "scan/ScanState.h"
+#include "scan/SystemVersion.h"
+#include "scan/VirusHandler.h"
+
+namespace {
+
+const std::int16_t kStatusWidth = 60;
+const std::uint32_t kEscapeKey = 27;
+
+const char kTerminateQuestion[] = "Terminate the Scan now?";
+const char kRestartQuestion[] =
+    "The system has to be restarted to remove the virus completely from your system. \n\n Restart now?";
+
+// Lines of the statistics block, in the order they are appended.
+const char kStatisticsHeading[] = "Scanning statistics";
+const char kStatisticsRule[] = "------------------------------";
+const char kScannedFormat[] = "Total files scanned\t\t:  %d";
+const char kInfectedFormat[] = "Total files infected\t\t:  %d";
+const char kRemovedFormat[] = "Total files removed\t\t:  %d";
+
+// The folder part of a pattern: the pattern cut just before the character in
+// front of its last '.', which for "D:\\dir\\*.*" leaves "D:\\dir\\".
+// False when the pattern has no '.'.
+bool FolderPartOf(const char* pattern, char* out, std::size_t size)
+{
+    long dot = LastIndexOf(pattern, '.');
+    if (dot < 0) return false;
+    std::size_t keep = dot > 0 ? static_cast<std::size_t>(dot - 1) : 0;
+    return CopyTextPrefix(out, size, pattern, keep);
+}
+
+bool IsDotEntry(const char* name)
+{
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// Junctions and symbolic links to folders are not entered: profiles since
+// Windows Vista hold junction loops ("Application Data" inside
+// "AppData\\Local" and the like) that would examine and count the same files
+// again and again until the path limit. A volume mounted in a folder is an
+// ordinary part of the disk and is walked.
+bool IsLinkToFolder(const DirEntry& entry, const char* folderPath)
+{
+    if (!(entry.attributes & kAttrReparsePoint)) return false;
+    if (entry.reparseTag == kReparseTagSymlink) return true;
+    if (entry.reparseTag == kReparseTagMountPoint) return !Sys().IsVolumeMountPoint(folderPath);
+    return false;
+}
+
+void ShowPathInStatus(const char* path)
+{
+    char shortened[kScratchTextSize];
+    ShortenPath(path, shortened, sizeof shortened, kStatusWidth);
+    CopyText(ScanState.statusText, sizeof ScanState.statusText, shortened);
+    SendStatus();
+}
+
+void OfferToHandlers(const char* path)
+{
+    for (const VirusHandler* handler = ActiveHandlerTable(); handler->label; ++handler) {
+        if (handler->examine(handler->label, path)) return;
+    }
+}
+
+// A drive root ("C:\\*.*") notes whether it has a "Program Files" folder, so
+// the session can walk it even when the root's own walk did not reach it.
+void NoteProgramFilesFolder(const char* pattern)
+{
+    if (std::strlen(pattern) > 6) return;
+    const char* colon = std::strchr(pattern, ':');
+    if (!colon) return;
+    char* target = ScanState.programFilesPattern;
+    const std::size_t size = sizeof ScanState.programFilesPattern;
+    CopyTextPrefix(target, size, pattern, static_cast<std::size_t>(colon - pattern) + 1);
+    AppendText(target, size, "\\Program Files");
+    if (Sys().PathExists(target)) {
+        ScanState.programFilesPending = 1;
+        AppendText(target, size, "\\*.*");
+    }
+}
+
+void AppendCountLine(const char* format, std::int32_t value)
+{
+    char line[kLineTextSize];
+    std::snprintf(line, sizeof line, format, static_cast<int>(value));
+    AppendResultLine(line);
+}
+
+void AppendStatistics()
+{
+    if (ScanStatistics.filesInfected > 0) AppendResultLine(" ");
+    AppendResultLine(kStatisticsHeading);
+    AppendResultLine(kStatisticsRule);
+    AppendCountLine(kScannedFormat, ScanStatistics.filesScanned);
+    AppendCountLine(kInfectedFormat, ScanStatistics.filesInfected);
+    AppendCountLine(kRemovedFormat, ScanStatistics.filesRemoved);
+}
+
+// The file pass of one walk level: every entry of the pattern is shown, and
+// every file is counted and offered to the handlers. -1, 0 (cancelled) or 1.
+std::int32_t WalkFiles(const char* pattern)
+{
+    DirEntry entry;
+    SearchRef search = Sys().FindFirstEntry(pattern, entry);
+    if (!search) return 1;
+    char fullPath[kPathBufferSize];
+    do {
+        PumpPendingMessage();
+        if (ScanState.cancelRequested) {
+            Sys().FindEnd(search);
+            return 0;
+        }
+        bool fits = true;
+        if (memoryScanMode) {
+            fits = CopyText(fullPath, sizeof fullPath, pattern);
+        } else {
+            if (!FolderPartOf(pattern, fullPath, sizeof fullPath)) {
+                Sys().FindEnd(search);
+                return -1;
+            }
+            fits = AppendText(fullPath, sizeof fullPath, entry.name);
+        }
+        // An entry whose full path exceeds the path limit cannot be named
+        // to the platform's file functions, so it is passed over.
+        if (fits) {
+            ShowPathInStatus(fullPath);
+            if (!(entry.attributes & kAttrDirectory)) {
+                if (!memoryScanMode) ++ScanStatistics.filesScanned;
+                OfferToHandlers(fullPath);
+            }
+        }
+        PumpPendingMessage();
+        if (ScanState.cancelRequested) {
+            Sys().FindEnd(search);
+            return 0;
+        }
+    } while (Sys().FindNextEntry(search, entry));
+    Sys().FindEnd(search);
+    return 1;
+}
+
+// The subfolder pass: every folder of the pattern is walked in turn, depth
+// first. -1, 0 (cancelled) or 1.
+std::int32_t WalkSubfolders(const char* pattern)
+{
+    char folderPattern[kPathBufferSize];
+    long dot = LastIndexOf(pattern, '.');
+    bool fits = dot >= 0 ? CopyTextPrefix(folderPattern, sizeof folderPattern, pattern,
+                                          static_cast<std::size_t>(dot) + 1)
+                         : CopyText(folderPattern, sizeof folderPattern, pattern);
+    if (!fits || !AppendText(folderPattern, sizeof folderPattern, "*")) return 1;
+
+    DirEntry entry;
+    SearchRef search = Sys().FindFirstEntry(folderPattern, entry);
+    if (!search) return 1;
+    char childFolder[kPathBufferSize];
+    char childPattern[kPathBufferSize];
+    do {
+        PumpPendingMessage();
+        if (ScanState.cancelRequested) {
+            Sys().FindEnd(search);
+            return 0;
+        }
+        if (!(entry.attributes & kAttrDirectory) || IsDotEntry(entry.name)) continue;
+        if (!FolderPartOf(pattern, childFolder, sizeof childFolder)) {
+            Sys().FindEnd(search);
+            return -1;
+        }
+        if (!AppendText(childFolder, sizeof childFolder, entry.name)) continue;
+        if (!CopyText(childPattern, sizeof childPattern, childFolder) ||
+            !AppendText(childPattern, sizeof childPattern, "\\*.*")) {
+            continue;
+        }
+        if (IsLinkToFolder(entry, childFolder)) continue;
+        if (std::strstr(childPattern, "\\Program Files\\")) ScanState.programFilesVisited = 1;
+        if (WalkFolder(childPattern) == -1) {
+            Sys().FindEnd(search);
+            return -1;
+        }
+    } while (Sys().FindNextEntry(search, entry));
+    Sys().FindEnd(search);
+    return 1;
+}
+
+}  // namespace
+
+std::int32_t WalkFolder(const char* pattern)
+{
+    foundInMemory = false;
+    char ownPattern[kPathBufferSize];
+    if (!CopyText(ownPattern, sizeof ownPattern, pattern)) return ScanStatistics.filesScanned;
+
+    NoteProgramFilesFolder(ownPattern);
+
+    std::int32_t result = WalkFiles(ownPattern);
+    if (result <= 0) return result;
+    result = WalkSubfolders(ownPattern);
+    if (result <= 0) return result;
+    return ScanStatistics.filesScanned;
+}
+
+std::int32_t RunScanSession()
+{
+    ScanMemory();
+
+    char root[] = "C:\\";
+    char rootPattern[] = "C:\\*.*";
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        root[0] = letter;
+        if (Sys().QueryDriveType(root) != DriveFixed) continue;
+        rootPattern[0] = letter;
+        WalkFolder(rootPattern);
+        if (ScanState.programFilesPending == 1 && ScanState.programFilesVisited == 0) {
+            char programFiles[kPathBufferSize];
+            CopyText(programFiles, sizeof programFiles, ScanState.programFilesPattern);
+            WalkFolder(programFiles);
+            ScanState.programFilesPending = 0;
+        }
+    }
+
+    ScanState.statisticsPhase = true;
+    AppendStatistics();
+
+    CopyText(ScanState.statusText, sizeof ScanState.statusText,
+             ScanState.cancelRequested ? "Scanning terminated" : "Scanning completed");
+    SendStatus();
+
+    if (ScanState.restartNeeded != 0) {
+        if (Sys().Prompt(kRestartQuestion, kProductTitle, kPromptYesNoQuestion) == kAnswerYes) {
+            RestartComputer();
+        }
+    }
+    return 1;
+}
+
+void PumpPendingMessage()
+{
+    PendingMessage message;
+    if (!Sys().TakePendingMessage(message)) return;
+    // Escape reaches the walk in whatever message carries its key code; the
+    // message itself is dropped either way.
+    if ((message.wParam & 0xFFFF) == kEscapeKey) {
+        if (Sys().Prompt(kTerminateQuestion, kProductTitle, kPromptYesNoQuestion) != kAnswerNo) {
+            ScanState.cancelRequested = true;
+        }
+        return;
+    }
+    if (message.message == kMessageQuit || message.message == kMessageDestroy) {
+        ScanState.cancelRequested = true;
+        return;
+    }
+    Sys().DispatchPending(message);
+}
+
+void ShortenPath(const char* source, char* destination, std::size_t destinationSize, std::int16_t width)
+{
+    if (destinationSize == 0) return;
+    std::size_t length = std::strlen(source);
+    int half = width / 2 - 1;
+    if (width > 0 && length > static_cast<std::size_t>(width) && half > 0 &&
+        static_cast<std::size_t>(width) < destinationSize) {
+        std::size_t h = static_cast<std::size_t>(half);
+        std::size_t dots = static_cast<std::size_t>(width) - 2 * h;
+        std::memcpy(destination, source, h);
+        std::memset(destination + h, '.', dots);
+        std::memcpy(destination + h + dots, source + length - h, h);
+        destination[width] = '\0';
+        return;
+    }
+    CopyText(destination, destinationSize, source);
+}
+
+void RestartComputer()
+{
+    if (GetPlatformClass() == kPlatformWin9x) {
+        Sys().RequestReboot(kRebootForce);
+        return;
+    }
+    if (Sys().EnablePrivilege("SeShutdownPrivilege") != PrivilegeEnabled) return;
+    Sys().RequestReboot(kRebootForce);
+}
