@@ -38,10 +38,14 @@ target_include_directories(quellor_wine_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests
 target_link_libraries(quellor_wine_harness PUBLIC quellor_win32 quellor_fake)
 target_compile_options(quellor_wine_harness PRIVATE ${QUELLOR_WARNINGS})
 
+# The platform contract cases run against the real backend as well.
+file(GLOB QUELLOR_CONTRACT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
+target_sources(quellor_wine_harness PRIVATE ${QUELLOR_CONTRACT_SOURCES})
+
 file(GLOB QUELLOR_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp)
 foreach(source ${QUELLOR_WINE_TESTS})
   get_filename_component(name ${source} NAME_WE)
-  add_executable(${name} ${source} ${CMAKE_SOURCE_DIR}/tests/contract/PlatformContract.cpp)
+  add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE quellor_wine_harness)
   target_compile_options(${name} PRIVATE ${QUELLOR_WARNINGS})
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)

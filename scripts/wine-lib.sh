@@ -1,0 +1,58 @@
+# Shell helpers for running our Win32 programs under Wine. Sourced, not run.
+#
+# Every prefix is 32-bit, keeps no z: drive (Wine maps the whole Linux root
+# there) and no user shell folder linked into a real home folder, so that a
+# program that deletes what it detects can only ever reach the folders a test
+# made for it.
+
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Runs a wine command for the current WINEPREFIX with a home folder of the
+# prefix's own, so nothing Wine creates points into the caller's home.
+wine_home_of() { printf '%s\n' "$1/.home"; }
+
+quellor_wine() {
+    HOME="$(wine_home_of "$WINEPREFIX")" wine "$@"
+}
+
+# wine_make_prefix DIR: a new prefix in DIR, made safe to scan.
+wine_make_prefix() {
+    local prefix=$1
+    rm -rf "$prefix"
+    mkdir -p "$(wine_home_of "$prefix")"
+    export WINEPREFIX=$prefix
+    HOME="$(wine_home_of "$prefix")" wineboot -i >"$prefix.boot.log" 2>&1 || true
+    wineserver -w
+    [ -f "$prefix/system.reg" ] || { echo "wineboot did not make $prefix" >&2; cat "$prefix.boot.log" >&2; return 1; }
+    rm -f "$prefix/dosdevices/z:"
+    # Shell folders are links into the home folder; make them plain folders.
+    local link
+    find "$prefix/drive_c/users" -maxdepth 2 -type l | while read -r link; do
+        rm -f "$link" && mkdir -p "$link"
+    done
+    quellor_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wineserver -w
+}
+
+# wine_set_version win98|winxp|win7...: the Windows version Wine reports.
+wine_set_version() {
+    quellor_wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+}
+
+# wine_map_drive LETTER FOLDER: maps a drive letter to a Linux folder as a
+# fixed disk.
+wine_map_drive() {
+    local letter=$1 folder=$2
+    mkdir -p "$folder"
+    ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:"
+    quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+}
+
+# wine_stop: ends the wineserver of the current prefix (and so every Wine
+# process of that prefix, all of them ours).
+wine_stop() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# wine-test.sh WINEDIR NAME PROGRAM HOOKDIR
+# Runs one Win32 test program in a copy of the run's Wine prefix, with d:
+# mapped to an empty scratch folder. HOOKDIR/NAME.setup.sh (sourced before
+# the run) and HOOKDIR/NAME.check.sh (sourced after it, with the prefix's
+# server still up) may prepare the scenario and check what only the Linux
+# side can see; a check that fails makes the test fail.
+#
+# The whole scenario runs on a virtual display of its own, so the prefix's
+# server and every window it opens live there and never on a real desktop.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
+    export QUELLOR_ON_VIRTUAL_DISPLAY=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+fi
+source "$here/wine-lib.sh"
+
+winedir=$1 name=$2 program=$3 hookdir=$4
+[ -f "$winedir/base/.ready" ] || "$here/wine-prefix.sh" base "$winedir"
+
+scenario="$winedir/scenarios/$name"
+rm -rf "$scenario"
+mkdir -p "$scenario"
+cp -a "$winedir/base" "$scenario/prefix"
+export WINEPREFIX="$scenario/prefix"
+export DRIVE_C="$WINEPREFIX/drive_c"
+export DRIVE_D="$scenario/d"
+export SCENARIO_DIR="$scenario"
+trap wine_stop EXIT
+
+wine_map_drive d "$DRIVE_D"
+mkdir -p "$DRIVE_C/tests"
+cp "$program" "$DRIVE_C/tests/"
+program_name=$(basename "$program")
+
+if [ -f "$hookdir/$name.setup.sh" ]; then source "$hookdir/$name.setup.sh"; fi
+
+cd "$DRIVE_C"
+status=0
+HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 wine "C:\\tests\\$program_name" || status=$?
+
+if [ "$status" = 0 ] && [ -f "$hookdir/$name.check.sh" ]; then
+    source "$hookdir/$name.check.sh" || status=$?
+fi
+exit "$status"

@@ -1,0 +1,180 @@
+// The scan session over real drives: c: is the prefix's own drive and d: a
+// fixture tree made here (and, for the over-long path, by the setup hook).
+// A recording handler takes the place of the examinations, and a real window
+// receives the status and line messages.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/win32/Win32Platform.h"
+#include "scan/ScanSession.h"
+#include "scan/ScanState.h"
+#include "scan/VirusHandler.h"
+#include "wine/harness/Harness.h"
+
+namespace {
+
+std::vector<std::string> offered;
+std::vector<std::string> statuses;
+std::vector<std::string> lines;
+
+std::int32_t Record(const char*, const char* path)
+{
+    offered.push_back(path);
+    return 0;
+}
+
+const VirusHandler kRecordingTable[] = {{"record", Record}, {nullptr, nullptr}};
+
+LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == ShowStatusMessage) {
+        statuses.push_back(ScanState.statusText);
+        return 0;
+    }
+    if (message == AppendLineMessage) {
+        lines.push_back(ScanState.lineText);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND MakeSinkWindow()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = SinkProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QuellorTestSink";
+    RegisterClassA(&windowClass);
+    return CreateWindowA("QuellorTestSink", "sink", 0, 0, 0, 10, 10, nullptr, nullptr, windowClass.hInstance,
+                         nullptr);
+}
+
+void MakeFile(const std::string& path, const std::string& content, DWORD attributes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(file != INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    if (attributes) CHECK(SetFileAttributesA(path.c_str(), attributes));
+}
+
+void MakeFixture()
+{
+    CreateDirectoryA("D:\\tree", nullptr);
+    CreateDirectoryA("D:\\tree\\one", nullptr);
+    CreateDirectoryA("D:\\tree\\one\\two", nullptr);
+    CreateDirectoryA("D:\\tree\\one\\two\\three", nullptr);
+    CreateDirectoryA("D:\\tree\\empty", nullptr);
+    CreateDirectoryA("D:\\Program Files", nullptr);
+    CreateDirectoryA("D:\\Program Files\\App", nullptr);
+    MakeFile("D:\\root.txt", "root", 0);
+    MakeFile("D:\\tree\\hidden.dat", "h", FILE_ATTRIBUTE_HIDDEN);
+    MakeFile("D:\\tree\\readonly.dat", "r", FILE_ATTRIBUTE_READONLY);
+    MakeFile("D:\\tree\\system.dat", "s", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    MakeFile("D:\\tree\\one\\a.exe", "a", 0);
+    MakeFile("D:\\tree\\one\\two\\b.com", "b", 0);
+    MakeFile("D:\\tree\\one\\two\\three\\c", "no extension", 0);
+    MakeFile("D:\\Program Files\\App\\app.exe", "app", 0);
+}
+
+bool IsDots(const char* name)
+{
+    return std::string(name) == "." || std::string(name) == "..";
+}
+
+// The order the walk must follow, found independently: within a folder every
+// file in enumeration order, then each subfolder, depth first.
+void ExpectedOrder(const std::string& folder, std::vector<std::string>& files)
+{
+    WIN32_FIND_DATAA data;
+    std::vector<std::string> subfolders;
+    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string path = folder + data.cFileName;
+        if (path.size() >= MAX_PATH) continue;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(path);
+        else if (!IsDots(data.cFileName) && path.size() + 4 < MAX_PATH) subfolders.push_back(path + "\\");
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    for (const std::string& subfolder : subfolders) ExpectedOrder(subfolder, files);
+}
+
+std::vector<std::string> OfferedOn(char drive)
+{
+    std::vector<std::string> paths;
+    for (const std::string& path : offered) {
+        if (path[0] == drive) paths.push_back(path);
+    }
+    return paths;
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& text)
+{
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+}  // namespace
+
+WINE_TEST(SessionWalksFixedDrivesFilesFirstAndCountsEveryFile)
+{
+    static Win32Platform platform;
+    SetPlatform(&platform);
+    ResetScanGlobals();
+    MakeFixture();
+    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeSinkWindow());
+    if (ScanState.resultSink == 0) {
+        ReportFailure(__FILE__, __LINE__, "no window to receive the results");
+        return;
+    }
+    CHECK_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeA("D:\\"));
+    UseHandlerTable(kRecordingTable);
+
+    CHECK_EQ(1, RunScanSession());
+
+    std::vector<std::string> expectedC, expectedD;
+    ExpectedOrder("C:\\", expectedC);
+    ExpectedOrder("D:\\", expectedD);
+    CHECK(OfferedOn('C') == expectedC);
+    CHECK(OfferedOn('D') == expectedD);
+    CHECK_EQ(expectedC.size() + expectedD.size(), offered.size());
+    CHECK_EQ(static_cast<long>(offered.size()), static_cast<long>(ScanStatistics.filesScanned));
+
+    // Hidden, read-only and system files are offered like any other.
+    for (const char* path : {"D:\\tree\\hidden.dat", "D:\\tree\\readonly.dat", "D:\\tree\\system.dat",
+                             "D:\\tree\\one\\two\\three\\c", "D:\\Program Files\\App\\app.exe"}) {
+        if (!Contains(offered, path)) ReportFailure(__FILE__, __LINE__, std::string("not offered: ") + path);
+    }
+    // Files of a folder come before the files of its subfolders.
+    std::vector<std::string> onD = OfferedOn('D');
+    auto at = [&onD](const char* path) { return std::find(onD.begin(), onD.end(), path) - onD.begin(); };
+    CHECK(at("D:\\tree\\hidden.dat") < at("D:\\tree\\one\\a.exe"));
+    CHECK(at("D:\\tree\\one\\a.exe") < at("D:\\tree\\one\\two\\b.com"));
+    // The file whose path fits exactly is offered; deeper ones are passed over.
+    bool longOffered = false;
+    for (const std::string& path : offered) {
+        CHECK(path.size() < MAX_PATH);
+        if (path.find("fits.txt") != std::string::npos) longOffered = true;
+        if (path.find("beyond.txt") != std::string::npos) ReportFailure(__FILE__, __LINE__, "offered " + path);
+    }
+    CHECK(longOffered);
+    // Status: every path shortened to 60 characters, then the final word.
+    for (const std::string& status : statuses) CHECK(status.size() <= 60);
+    CHECK(Contains(statuses, "D:\\tree\\one"));
+    CHECK(Contains(statuses, "D:\\tree\\one\\."));
+    CHECK_STREQ("Scanning completed", statuses.empty() ? "" : statuses.back());
+    // The statistics block closes the results.
+    CHECK_EQ(5u, lines.size());
+    if (lines.size() == 5) {
+        CHECK_STREQ("Scanning statistics", lines[0]);
+        CHECK_STREQ("------------------------------", lines[1]);
+        CHECK_STREQ("Total files scanned\t\t:  " + std::to_string(offered.size()), lines[2]);
+        CHECK_STREQ("Total files infected\t\t:  0", lines[3]);
+        CHECK_STREQ("Total files removed\t\t:  0", lines[4]);
+    }
+    UseHandlerTable(nullptr);
+}
