@@ -26,6 +26,13 @@ target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 add_test(NAME quellor_imports_allowed
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>
           ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
+# The check itself must catch an import that is missing from the list.
+add_test(NAME quellor_imports_check_rejects_unlisted
+  COMMAND sh -c "grep -v ExitWindowsEx \"$1\" > \"$2.list\" && exec \"$0\" \"$2\" \"$2.list\""
+          ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt
+          $<TARGET_FILE:Quellor>)
+set_tests_properties(quellor_imports_check_rejects_unlisted PROPERTIES
+  PASS_REGULAR_EXPRESSION "not known to exist on Windows 98 SE and NT 4.0:\n  USER32.DLL ExitWindowsEx\n*$")
 
 # Win32 test programs run under Wine, each in a copy of one prefix made once
 # per test run. A program's scenario hooks live beside it in tests/wine/.
