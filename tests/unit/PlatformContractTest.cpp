@@ -1,0 +1,94 @@
+// The platform contract run against the in-memory fake. The same cases run
+// under Wine against the real backend (tests/wine/platform_contract_test.cpp);
+// a case failing here and passing there means the fake has drifted.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "contract/PlatformContract.h"
+#include "platform/fake/FakePlatform.h"
+
+// Names the case in GoogleTest's messages instead of dumping its bytes.
+void PrintTo(const ContractCase& contractCase, std::ostream* out)
+{
+    *out << contractCase.name;
+}
+
+namespace {
+
+class FakeContractWorld : public ContractWorld {
+public:
+    FakeContractWorld()
+    {
+        fake_.AddDrive('D', DriveFixed);
+        fake_.AddFolder("D:\\contract");
+    }
+
+    Platform& platform() override { return fake_; }
+    std::string Root() override { return "D:\\contract"; }
+    std::string DriveRoot() override { return "D:\\"; }
+    std::string UnmappedDriveRoot() override { return "Q:\\"; }
+
+    void MakeFolder(const std::string& path) override { fake_.AddFolder(path); }
+    void MakeFile(const std::string& path, const std::string& content, std::uint32_t attributes) override
+    {
+        fake_.AddFile(path, content, attributes);
+    }
+    void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
+                            const std::string& text) override
+    {
+        fake_.SetRegistryString(hive, key, name, text);
+    }
+    void MakeRegistryKey(KeyRef hive, const std::string& key) override { fake_.AddRegistryKey(hive, key); }
+    void PostToQueue(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        fake_.QueueMessage(message, wParam, lParam);
+    }
+
+    bool Exists(const std::string& path) override { return fake_.Exists(path); }
+    bool ReadContent(const std::string& path, std::string& content) override
+    {
+        if (!fake_.Exists(path) || fake_.IsFolder(path)) return false;
+        content = fake_.Content(path);
+        return true;
+    }
+    std::uint32_t AttributesOf(const std::string& path) override
+    {
+        return fake_.Exists(path) ? fake_.Attributes(path) : 0xFFFFFFFFu;
+    }
+
+private:
+    FakePlatform fake_;
+};
+
+class GoogleTestCheck : public ContractCheck {
+public:
+    void Fail(const char* file, int line, const std::string& what) override { ADD_FAILURE_AT(file, line) << what; }
+};
+
+class PlatformContract : public ::testing::TestWithParam<ContractCase> {};
+
+TEST_P(PlatformContract, HoldsForTheFake)
+{
+    FakeContractWorld world;
+    GoogleTestCheck check;
+    GetParam().run(world, check);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fake, PlatformContract,
+                         ::testing::ValuesIn(kPlatformContractCases,
+                                             kPlatformContractCases + kPlatformContractCaseCount),
+                         [](const ::testing::TestParamInfo<ContractCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(PlatformContractList, NamesAreUnique)
+{
+    for (std::size_t i = 0; i < kPlatformContractCaseCount; ++i) {
+        for (std::size_t j = i + 1; j < kPlatformContractCaseCount; ++j) {
+            EXPECT_STRNE(kPlatformContractCases[i].name, kPlatformContractCases[j].name);
+        }
+    }
+}
+
+}  // namespace

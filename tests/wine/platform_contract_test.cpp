@@ -1,0 +1,189 @@
+// The platform contract run against the real backend under Wine. The same
+// cases run natively against the fake (tests/unit/PlatformContractTest.cpp).
+// The scripts map drive D: to an empty scratch folder for this program; the
+// world works in D:\contract and in HKEY_CURRENT_USER\Software\QuellorContract.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "contract/PlatformContract.h"
+#include "platform/win32/Win32Platform.h"
+#include "wine/harness/Harness.h"
+
+namespace {
+
+// Removes a key and everything below it (RegDeleteKeyA on the NT family
+// refuses keys that still have subkeys).
+void DeleteKeyTree(HKEY parent, const std::string& subkey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    for (;;) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DeleteKeyTree(key, name);
+    }
+    RegCloseKey(key);
+    RegDeleteKeyA(parent, subkey.c_str());
+}
+
+bool RunningUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+class Win32ContractWorld : public ContractWorld {
+public:
+    Win32ContractWorld()
+    {
+        CreateDirectoryA(Root().c_str(), nullptr);
+        DeleteKeyTree(HKEY_CURRENT_USER, kContractRegistryKey);
+        // A thread has a message queue once it has called into user32.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    }
+
+    // What went wrong while preparing; a case with setup failures fails.
+    std::vector<std::string> setupFailures;
+
+    Platform& platform() override { return platform_; }
+    std::string Root() override { return "D:\\contract"; }
+    std::string DriveRoot() override { return "D:\\"; }
+    std::string UnmappedDriveRoot() override
+    {
+        DWORD drives = GetLogicalDrives();
+        for (char letter = 'Q'; letter <= 'Z'; ++letter) {
+            if (!(drives & (1u << (letter - 'A')))) return std::string(1, letter) + ":\\";
+        }
+        return "B:\\";
+    }
+
+    void MakeFolder(const std::string& path) override
+    {
+        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            Failed("CreateDirectoryA", path);
+    }
+
+    void MakeFile(const std::string& path, const std::string& content, std::uint32_t attributes) override
+    {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            Failed("CreateFileA", path);
+            return;
+        }
+        DWORD written = 0;
+        if (!content.empty() &&
+            (!WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
+             written != content.size()))
+            Failed("WriteFile", path);
+        CloseHandle(file);
+        if (!SetFileAttributesA(path.c_str(), attributes)) Failed("SetFileAttributesA", path);
+    }
+
+    void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
+                            const std::string& text) override
+    {
+        HKEY created;
+        if (RegCreateKeyExA(reinterpret_cast<HKEY>(hive), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &created, nullptr) != ERROR_SUCCESS) {
+            Failed("RegCreateKeyExA", key);
+            return;
+        }
+        if (RegSetValueExA(created, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
+            Failed("RegSetValueExA", key + "\\" + name);
+        RegCloseKey(created);
+    }
+
+    void MakeRegistryKey(KeyRef hive, const std::string& key) override
+    {
+        HKEY created;
+        if (RegCreateKeyExA(reinterpret_cast<HKEY>(hive), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &created, nullptr) != ERROR_SUCCESS) {
+            Failed("RegCreateKeyExA", key);
+            return;
+        }
+        RegCloseKey(created);
+    }
+
+    void PostToQueue(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        if (!PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam))
+            Failed("PostThreadMessageA", std::to_string(message));
+    }
+
+    bool Exists(const std::string& path) override
+    {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    bool ReadContent(const std::string& path, std::string& content) override
+    {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        content.clear();
+        char buffer[256];
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+        CloseHandle(file);
+        return true;
+    }
+
+    std::uint32_t AttributesOf(const std::string& path) override
+    {
+        return GetFileAttributesA(path.c_str());
+    }
+
+    unsigned Quirks() override
+    {
+        // Wine keeps the read-only attribute as the Unix file mode, and the
+        // test runs as root, whom the mode does not stop.
+        return RunningUnderWine() ? kQuirkReadOnlyDoesNotStopWriters : 0u;
+    }
+
+private:
+    void Failed(const char* call, const std::string& what)
+    {
+        setupFailures.push_back(std::string(call) + " failed for " + what + " (error " +
+                                std::to_string(GetLastError()) + ")");
+    }
+
+    Win32Platform platform_;
+};
+
+class HarnessCheck : public ContractCheck {
+public:
+    explicit HarnessCheck(const char* caseName) : caseName_(caseName) {}
+    void Fail(const char* file, int line, const std::string& what) override
+    {
+        ReportFailure(file, line, std::string(caseName_) + ": " + what);
+    }
+
+private:
+    const char* caseName_;
+};
+
+}  // namespace
+
+WINE_TEST(PlatformContractHoldsForWin32)
+{
+    Win32ContractWorld world;
+    CHECK(kPlatformContractCaseCount > 0);
+    for (std::size_t i = 0; i < kPlatformContractCaseCount; ++i) {
+        const ContractCase& contractCase = kPlatformContractCases[i];
+        std::printf("  case %s\n", contractCase.name);
+        std::fflush(stdout);
+        world.setupFailures.clear();
+        HarnessCheck check(contractCase.name);
+        contractCase.run(world, check);
+        for (const std::string& failure : world.setupFailures)
+            ReportFailure(__FILE__, __LINE__, std::string(contractCase.name) + ": setup: " + failure);
+    }
+}
