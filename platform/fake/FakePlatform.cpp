@@ -167,6 +167,8 @@ FakePlatform::Node* FakePlatform::Resolve(const std::string& path, bool followFi
         }
         node = next;
     }
+    // A trailing backslash names a folder: "file.txt\" is not the file.
+    if (path.back() == '\\' && !node->IsFolder()) return nullptr;
     return node;
 }
 
@@ -556,6 +558,9 @@ bool FakePlatform::CopyFileOver(const char* from, const char* to)
     if (!source || source->IsFolder()) return false;
     std::string target = to;
     Node* existing = Resolve(target);
+    // The source is open for reading while the target is opened for writing;
+    // on one file the two opens collide (a sharing violation).
+    if (existing == source) return false;
     if (existing && (existing->IsFolder() || (existing->attributes & kAttrReadOnly))) return false;
     std::size_t slash = target.rfind('\\');
     if (slash == std::string::npos) return false;
