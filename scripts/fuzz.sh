@@ -1,0 +1,86 @@
+#!/bin/bash
+# Fuzzes the PE header reader and the signature matchers (fuzz/signature_fuzz.cpp).
+#
+# Builds the libFuzzer target with clang in build/fuzz, replays every saved
+# input in fuzz/regressions/, then fuzzes for FUZZ_SECONDS seconds (default
+# 20) starting from a few small seed files made here.
+#
+# Exit status: 0 when nothing was found; nonzero on a build failure, a
+# failing regression input or a new finding. A new finding is kept in
+# build/fuzz/findings/; minimise it (signature_fuzz -minimize_crash=1) and
+# add it to fuzz/regressions/ with the fix.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/fuzz"
+seconds="${FUZZ_SECONDS:-20}"
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target signature_fuzz -j2 >/dev/null
+fuzzer="$build/signature_fuzz"
+
+echo "fuzz: replaying fuzz/regressions"
+shopt -s nullglob
+regressions=("$root"/fuzz/regressions/*)
+if [ ${#regressions[@]} -gt 0 ]; then
+    "$fuzzer" "${regressions[@]}" >"$build/regressions.log" 2>&1 || {
+        cat "$build/regressions.log"
+        echo "fuzz: a saved regression input fails again" >&2
+        exit 1
+    }
+fi
+
+# Seeds: the shapes the readers know, kept tiny.
+seeds="$build/seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds" "$build/corpus" "$build/findings"
+python3 - "$seeds" <<'PYTHON'
+import struct, sys, os
+out = sys.argv[1]
+
+def pe(sections, header_at=0x80, length=1024, entry=0x1010):
+    data = bytearray(length)
+    data[0:2] = b"MZ"
+    struct.pack_into("<I", data, 60, header_at)
+    data[header_at:header_at + 4] = b"PE\0\0"
+    struct.pack_into("<HH", data, header_at + 4, 0x14C, len(sections))
+    struct.pack_into("<H", data, header_at + 24, 0x10B)
+    struct.pack_into("<I", data, header_at + 24 + 16, entry)
+    struct.pack_into("<I", data, header_at + 24 + 60, 0x200)
+    for i, (vsize, vaddr, raw) in enumerate(sections):
+        at = header_at + 248 + 40 * i
+        data[at:at + 8] = b".sect%d\0\0" % i if i < 10 else b".sect\0\0\0"
+        struct.pack_into("<III", data, at + 8, vsize, vaddr, 0)
+        struct.pack_into("<I", data, at + 20, raw)
+    return bytes(data)
+
+def zip_like(length=1200):
+    data = bytearray(length)
+    data[0:4] = b"PK\x03\x04"
+    return bytes(data)
+
+seeds = {
+    "pe-no-sections": pe([]),
+    "pe-two-sections": pe([(0x200, 0x1000, 0x400), (0x100, 0x2000, 0x600)]),
+    "pe-twenty-one-sections": pe([(0x10, 0x1000 * (i + 1), 0x400) for i in range(21)], length=2048),
+    "pe-header-at-zero": b"PE\0\0" + bytes(300),
+    "zip-like": zip_like(),
+    "empty": b"",
+}
+for name, data in seeds.items():
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)
+PYTHON
+
+echo "fuzz: running signature_fuzz for ${seconds}s"
+if ! "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+        -artifact_prefix="$build/findings/" -print_final_stats=1 \
+        "$build/corpus" "$seeds" >"$build/fuzz.log" 2>&1; then
+    tail -60 "$build/fuzz.log"
+    echo "fuzz: finding kept in $build/findings/" >&2
+    exit 1
+fi
+grep -E "^stat::number_of_executed_units|^Done" "$build/fuzz.log" || true
+echo "fuzz: no finding"
