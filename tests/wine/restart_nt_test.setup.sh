@@ -1,0 +1,2 @@
+# Delete-on-restart on the NT family: Wine reports Windows XP.
+wine_set_version winxp
