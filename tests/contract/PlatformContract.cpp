@@ -738,6 +738,7 @@ CONTRACT_CASE(RemovingHiddenSystemFileWorks)
     world.MakeFile(path, "h", kAttrHidden | kAttrSystem);
     CONTRACT_TRUE(world.platform().RemoveFile(path.c_str()));
     CONTRACT_FALSE(world.Exists(path));
+    CONTRACT_EQ(kMissing, world.AttributesOf(path));
 }
 
 CONTRACT_CASE(RemovingMissingFileOrFolderFails)
