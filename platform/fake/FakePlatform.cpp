@@ -27,6 +27,7 @@ struct FakePlatform::Key {
         std::string name;
         std::uint32_t type;
         std::string data;
+        bool deleteLocked;  // deleting it is refused (access denied)
     };
     std::string name;
     std::vector<Value> values;
@@ -659,13 +660,22 @@ void FakePlatform::SetRegistryValue(KeyRef hive, const std::string& key, const s
             return;
         }
     }
-    target->values.push_back(Key::Value{name, type, data});
+    target->values.push_back(Key::Value{name, type, data, false});
 }
 
 void FakePlatform::SetRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                                      const std::string& text)
 {
     SetRegistryValue(hive, key, name, kRegSz, text + std::string(1, '\0'));
+}
+
+void FakePlatform::LockRegistryValue(KeyRef hive, const std::string& key, const std::string& name, bool locked)
+{
+    Key* target = FindKey(hive, key, false);
+    if (!target) return;
+    for (auto& value : target->values) {
+        if (SameName(value.name, name)) value.deleteLocked = locked;
+    }
 }
 
 void FakePlatform::AddRegistryKey(KeyRef hive, const std::string& key)
@@ -702,7 +712,7 @@ int FakePlatform::OpenKeyCount() const
     return static_cast<int>(openKeys_.size());
 }
 
-long FakePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t, KeyRef& key)
+long FakePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key)
 {
     key = 0;
     if (parent == kKeyPerformanceData) {
@@ -714,6 +724,7 @@ long FakePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t
     if (!found) return kRegistryNotFound;
     key = 0x1000 + nextKey_++;
     openKeys_[key] = found;
+    openKeyAccess_[key] = access;
     return kRegistryOk;
 }
 
@@ -773,8 +784,12 @@ long FakePlatform::RegistryDeleteValue(KeyRef key, const char* name)
 {
     Key* target = KeyOf(key);
     if (!target) return 6;
+    // As on the platform, a handle opened without KEY_SET_VALUE cannot delete.
+    auto access = openKeyAccess_.find(key);
+    if (access != openKeyAccess_.end() && !(access->second & kKeySetValue)) return kRegistryAccessDenied;
     for (auto value = target->values.begin(); value != target->values.end(); ++value) {
         if (SameName(value->name, name ? name : "")) {
+            if (value->deleteLocked) return kRegistryAccessDenied;
             target->values.erase(value);
             return kRegistryOk;
         }
@@ -796,7 +811,10 @@ long FakePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
         if (!(*child)->subkeys.empty()) return kRegistryAccessDenied;
         Key* removed = child->get();
         for (auto open = openKeys_.begin(); open != openKeys_.end();) {
-            if (open->second == removed) open = openKeys_.erase(open);
+            if (open->second == removed) {
+                openKeyAccess_.erase(open->first);
+                open = openKeys_.erase(open);
+            }
             else ++open;
         }
         holder->subkeys.erase(child);
@@ -808,6 +826,7 @@ long FakePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
 void FakePlatform::RegistryClose(KeyRef key)
 {
     openKeys_.erase(key);
+    openKeyAccess_.erase(key);
 }
 
 // ---------------------------------------------------------------- processes

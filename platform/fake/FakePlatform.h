@@ -58,6 +58,8 @@ public:
                           const std::string& data);
     void SetRegistryString(KeyRef hive, const std::string& key, const std::string& name, const std::string& text);
     void AddRegistryKey(KeyRef hive, const std::string& key);
+    // Deleting the value is refused (access denied) while locked.
+    void LockRegistryValue(KeyRef hive, const std::string& key, const std::string& name, bool locked = true);
     bool HasRegistryValue(KeyRef hive, const std::string& key, const std::string& name) const;
     bool HasRegistryKey(KeyRef hive, const std::string& key) const;
     std::vector<std::string> RegistryValueNames(KeyRef hive, const std::string& key) const;
@@ -225,6 +227,8 @@ private:
     std::unique_ptr<Key> currentUser_;
     std::unique_ptr<Key> localMachine_;
     std::map<KeyRef, Key*> openKeys_;
+    std::map<KeyRef, std::uint32_t> openKeyAccess_;  // the access each open key was opened with
+    static const std::uint32_t kKeySetValue = 0x0002;
     KeyRef nextKey_;
 
     std::vector<FakeProcess> processes_;

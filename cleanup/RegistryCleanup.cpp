@@ -1,0 +1,228 @@
+#include "cleanup/RegistryCleanup.h"
+
+#include <cstring>
+
+#include "scan/BoundedText.h"
+#include "scan/ResultLines.h"
+#include "scan/ScanState.h"
+
+const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRu1nKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru1n";
+const char kRunValueLabel[] = "W32/MurkEl.Trojan";
+
+namespace {
+
+// Short names that keep the table below in the layout of its source list.
+constexpr KeyRef HKCU = kKeyCurrentUser;
+constexpr KeyRef HKLM = kKeyLocalMachine;
+constexpr RegistryTest S = TestSystemAndName;
+constexpr RegistryTest D = TestSysdirOrSystemAndName;
+
+constexpr char kParamsKey[] = "Software\\Microsoft\\Params";
+
+constexpr RegistryFollowUp kNone = {FollowUpNone, nullptr, nullptr, nullptr};
+
+constexpr RegistryFollowUp Key(const char* key, const char* label)
+{
+    return RegistryFollowUp{FollowUpDeleteKey, key, nullptr, label};
+}
+
+constexpr RegistryFollowUp Value(const char* key, const char* value, const char* label)
+{
+    return RegistryFollowUp{FollowUpDeleteValue, key, value, label};
+}
+
+}  // namespace
+
+const BagleRegistryRule BagleRegistryRules[kBagleRegistryRuleCount] = {
+    {HKCU, kRunKeyPath, "d3dupdate.exe", S, "bbeagle.exe", "W32/Bagle.A.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "au.exe", S, "au.exe", "W32/Bagle.B.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "gouday.exe", S, "readme.exe", "W32/Bagle.C.Worm", false,
+     {Key("Software\\DateTime2", "W32/Bagle.C.Worm"), Key("Software\\DateTime3", "W32/Bagle.D.Worm")}},
+    {HKCU, kRunKeyPath, "rate.exe", S, "i1ru74n4.exe", "W32/Bagle.E.Worm", false,
+     {Key("Software\\DateTime4", "W32/Bagle.E.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "rate.exe", S, "i1ru54n4.exe", "W32/Bagle.F.Worm", false,
+     {Key("Software\\winword", "W32/Bagle.F.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "rate.exe", S, "i11r54n4.exe", "W32/Bagle.G.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "ssate.exe", S, "irun4.exe", "W32/Bagle.J.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "ssate.exe", S, "winsys.exe", "W32/Bagle.K.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "winupd.exe", S, "winupd.exe", "W32/Bagle.N.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "directs.exe", S, "directs.exe", "W32/Bagle.Q.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "gigabit.exe", S, "gigabit.exe", "W32/Bagle.U.Worm", false,
+     {Key("Software\\Windows2004", "W32/Bagle.U.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "sysinfo.exe", S, "sysinfo.exe", "W32/Bagle.V.Worm", false,
+     {Key("Software\\Windows2005", "W32/Bagle.V.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "drvsys.exe", S, "drvsys.exe", "W32/Bagle.Z.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "drvddll.exe", S, "drvddll.exe", "W32/Bagle.Aa.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "reg_key", S, "loader_name.exe", "W32/Bagle.Ae.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "reg_key", S, "loader_name.exe", "W32/Bagle.Ac.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "key", S, "sysxp.exe", "W32/Bagle.Af.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "key", S, "sys_xp.exe", "W32/Bagle.Ag.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "key", S, "winxp.exe", "W32/Bagle.Ah.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "win_upd2.exe", S, "windirect.exe", "W32/Bagle.Aq.Worm", false, {kNone, kNone}},
+    {HKLM, kRunKeyPath, "win_upd2.exe", S, "windirect.exe", "W32/Bagle.Aq.Worm", false, {kNone, kNone}},
+    {HKLM, kRunKeyPath, "wersds.exe", D, "doriot.exe", "W32/Bagle.Dl.A.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "wersds.exe", D, "doriot.exe", "W32/Bagle.Dl.A.Worm", false, {kNone, kNone}},
+    {HKLM, kRu1nKeyPath, "erthgdr", D, "windll.exe", "W32/Bagle.Al.Worm", false, {kNone, kNone}},
+    {HKCU, kRu1nKeyPath, "erthgdr", D, "windll.exe", "W32/Bagle.Al.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "bawindo", D, "bawindo.exe", "W32/Bagle.Az.Worm", true,
+     {Value(kParamsKey, "TimeKey", "W32/Bagle.Av.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "wingo", D, "wingo.exe", "W32/Bagle.At.Worm", false,
+     {Value(kParamsKey, "TimeKey", "W32/Bagle.At.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "bawindo", D, "bawindo.exe", "W32/Bagle.Av.Worm", false,
+     {Value(kParamsKey, "TimeKey", "W32/Bagle.Av.Worm"), kNone}},
+    {HKCU, kRunKeyPath, "sysformat", D, "sysformat.exe", "W32/Bagle.Ax.Worm", false,
+     {Value(kParamsKey, "TimeKey", "W32/Bagle.Ax.Worm"), Value(kParamsKey, "riga", "W32/Bagle.Ay.Worm")}},
+    {HKCU, kRunKeyPath, "Syskey", D, "sysinit.exe", "W32/Bagle.Aw.Worm", false, {kNone, kNone}},
+    {HKCU, kRunKeyPath, "winshost.exe", D, "winshost.exe", "W32/Bagle.Be.Worm", false, {kNone, kNone}},
+    {HKLM, kRunKeyPath, "winshost.exe", D, "winshost.exe", "W32/Bagle.Be.Worm", false, {kNone, kNone}},
+};
+
+namespace {
+
+// One result line per successful deletion, and only while someone listens.
+void ReportRemoval(const char* label)
+{
+    if (ScanState.resultSink) AppendLine(LineSystemRegistry, label);
+}
+
+void RunFollowUp(const RegistryFollowUp& followUp)
+{
+    switch (followUp.kind) {
+    case FollowUpDeleteKey:
+        if (DeleteRegistryKey(kKeyCurrentUser, followUp.key)) ReportRemoval(followUp.label);
+        break;
+    case FollowUpDeleteValue: {
+        char data[kRuleDataLimit + 1];
+        if (!ReadRegistryValue(kKeyCurrentUser, followUp.key, followUp.value, data, sizeof data)) break;
+        if (DeleteRegistryValue(kKeyCurrentUser, followUp.key, followUp.value)) ReportRemoval(followUp.label);
+        break;
+    }
+    case FollowUpNone:
+        break;
+    }
+}
+
+bool IsEndOfPath(char c)
+{
+    return c == '\0' || c == '"' || c == ' ' || c == '\t';
+}
+
+// The command of a Run value: its data without a leading double quote.
+const char* CommandOf(const char* data)
+{
+    return data[0] == '"' ? data + 1 : data;
+}
+
+}  // namespace
+
+bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buffer, std::size_t size)
+{
+    if (size == 0) return false;
+    buffer[0] = '\0';
+    KeyRef opened = 0;
+    if (Sys().RegistryOpen(hive, key, kKeyRead, opened) != kRegistryOk) return false;
+    std::uint32_t length = 0;
+    bool read = Sys().RegistryQueryValue(opened, name, nullptr, nullptr, &length) == kRegistryOk &&
+                length < size &&
+                Sys().RegistryQueryValue(opened, name, nullptr, buffer, &length) == kRegistryOk && length < size;
+    Sys().RegistryClose(opened);
+    // Whatever the type, the data is used as text up to its first zero; the
+    // terminator after it keeps data without one of its own in bounds.
+    buffer[read ? length : 0] = '\0';
+    return read;
+}
+
+bool DeleteRegistryValue(KeyRef hive, const char* key, const char* name)
+{
+    KeyRef opened = 0;
+    if (Sys().RegistryOpen(hive, key, kKeyAllAccess, opened) != kRegistryOk) return false;
+    bool deleted = Sys().RegistryDeleteValue(opened, name) == kRegistryOk;
+    Sys().RegistryClose(opened);
+    return deleted;
+}
+
+bool DeleteRegistryKey(KeyRef hive, const char* key)
+{
+    return Sys().RegistryDeleteKey(hive, key) == kRegistryOk;
+}
+
+bool RuleTestHolds(const BagleRegistryRule& rule, const char* lowerData)
+{
+    bool systemAndName = std::strstr(lowerData, "system") && std::strstr(lowerData, rule.fileName);
+    if (rule.test == TestSysdirOrSystemAndName) return std::strstr(lowerData, "sysdir") || systemAndName;
+    return systemAndName;
+}
+
+void ApplyBagleRule(const BagleRegistryRule& rule)
+{
+    char data[kRuleDataLimit + 1];
+    if (!ReadRegistryValue(rule.hive, rule.key, rule.value, data, sizeof data)) return;
+    ToLowerAscii(data);
+    bool holds = RuleTestHolds(rule, data);
+    if (holds && DeleteRegistryValue(rule.hive, rule.key, rule.value)) ReportRemoval(rule.label);
+    if (!holds && !rule.followUpsWhenRead) return;
+    for (const RegistryFollowUp& followUp : rule.followUps) RunFollowUp(followUp);
+}
+
+std::int32_t CleanBagleRegistry(const char*)
+{
+    for (const BagleRegistryRule& rule : BagleRegistryRules) ApplyBagleRule(rule);
+    if (examinedFilePath[0] != '\0') {
+        CleanRunValues(kKeyLocalMachine, kRunKeyPath);
+        CleanRunValues(kKeyCurrentUser, kRunKeyPath);
+    }
+    return 1;
+}
+
+bool CommandStartsWithPath(const char* command, const char* path)
+{
+    std::size_t length = std::strlen(path);
+    if (length == 0) return false;
+    // strncmp stops at the command's end, so a shorter command never
+    // matches and command[length] is inside it when the first bytes agree.
+    return std::strncmp(command, path, length) == 0 && IsEndOfPath(command[length]);
+}
+
+void CleanRunValues(KeyRef hive, const char* key)
+{
+    KeyRef opened = 0;
+    if (Sys().RegistryOpen(hive, key, kKeyRead, opened) != kRegistryOk) return;
+    std::uint32_t count = 0;
+    if (Sys().RegistryValueCount(opened, count) != kRegistryOk) count = 0;
+
+    char* path = examinedFilePath;
+    const std::size_t pathSize = sizeof examinedFilePath;
+    path[pathSize - 1] = '\0';
+
+    // Deleted values shift the later ones down by one position each.
+    std::uint32_t deleted = 0;
+    char name[kValueNameBufferSize];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t nameLength = kValueNameLimit;
+        if (Sys().RegistryEnumValue(opened, i - deleted, name, nameLength) != kRegistryOk) continue;
+        if (!std::strchr(path, '\\')) break;
+
+        char data[kRunDataLimit + 1];
+        if (!ReadRegistryValue(hive, key, name, data, sizeof data)) continue;
+        ToLowerAscii(data);
+        ToLowerAscii(path);
+        char expanded[kExpandedCommandSize];
+        std::uint32_t needed = Sys().ExpandEnvironment(data, expanded, sizeof expanded);
+        if (needed == 0) continue;
+        // An expansion that did not fit is not there to compare; the
+        // command as stored still is.
+        if (needed > sizeof expanded) expanded[0] = '\0';
+        expanded[sizeof expanded - 1] = '\0';
+        ToLowerAscii(expanded);
+        if (path[0] == '\0') break;
+
+        if (CommandStartsWithPath(CommandOf(data), path) || CommandStartsWithPath(CommandOf(expanded), path)) {
+            if (DeleteRegistryValue(hive, key, name)) {
+                ReportRemoval(kRunValueLabel);
+                ++deleted;
+            }
+        }
+    }
+    Sys().RegistryClose(opened);
+}
