@@ -134,7 +134,8 @@ maker_logo FEROVANLOGO_FOCUS
 
 # ------------------------------------------------------------------- skin --
 
-# 527 x 338: blue title band (rows 0-63) with the product's shield and name,
+# 527 x 338: blue title band (rows 0-63) with the product's shield and name
+# (the caption label goes below the name, rows 40-58, and the X at the right),
 # light-blue body (rows 64-315) with the white results panel (6,110)-(520,275),
 # and a bottom band (rows 316-337) shading from dark blue to light blue.
 pam -size 22x527 'gradient:rgb(150,200,252)-rgb(0,24,110)' -rotate 90 "$WORK/band.png"
@@ -148,8 +149,6 @@ pam -size 527x338 "xc:$BODY" \
     -draw 'stroke-linecap round stroke-linejoin round polyline 22,22 29,29 41,15' \
     -stroke none -fill white -font "$SANS_BOLD_OBLIQUE" -pointsize 28 \
     -draw "text 60,33 'Quellor'" \
-    -fill 'rgb(190,214,255)' -font "$SANS_BOLD" -pointsize 11 \
-    -draw "text 192,33 'Trojan Removal Tool'" \
     -alpha off -depth 8 "pam:$WORK/SKIN.pam"
 
 # ---------------------------------------------------------------- prompts --
