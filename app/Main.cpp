@@ -1,12 +1,15 @@
-// Program entry. The platform backend is set before anything reaches the
-// engine; the main dialog is shown from here once it exists.
+// Program entry: the Win32 platform goes behind the engine, the program's
+// own prompt answers the engine's questions, and the application object runs.
 #include <windows.h>
 
 #include "platform/win32/Win32Platform.h"
+#include "ui/Framework.h"
+#include "ui/PromptDlg.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     static Win32Platform platform;
     SetPlatform(&platform);
-    return 0;
+    Win32Platform::SetPromptHandler(&ShowPrompt);
+    return AfxWinMain(instance);
 }

@@ -2,7 +2,7 @@
 
 if(QUELLOR_SANITIZE)
   set(QUELLOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  foreach(target quellor_engine quellor_fake)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic)
     target_compile_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
     target_link_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
   endforeach()
@@ -23,7 +23,7 @@ file(GLOB QUELLOR_UNIT_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
 add_executable(quellor_unit_tests ${QUELLOR_UNIT_TEST_SOURCES})
 target_include_directories(quellor_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(quellor_unit_tests PRIVATE quellor_fake GTest::gtest_main)
+target_link_libraries(quellor_unit_tests PRIVATE quellor_fake quellor_ui_logic GTest::gtest_main)
 target_compile_options(quellor_unit_tests PRIVATE ${QUELLOR_WARNINGS})
 gtest_discover_tests(quellor_unit_tests DISCOVERY_TIMEOUT 60)
 

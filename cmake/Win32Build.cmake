@@ -18,7 +18,8 @@ file(GLOB QUELLOR_APP_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/ui/*.cpp
   ${CMAKE_SOURCE_DIR}/resources/*.rc)
 add_executable(Quellor WIN32 ${QUELLOR_APP_SOURCES})
-target_link_libraries(Quellor PRIVATE quellor_win32)
+target_link_libraries(Quellor PRIVATE quellor_win32 quellor_ui_logic)
+target_include_directories(Quellor PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 

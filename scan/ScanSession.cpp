@@ -47,12 +47,16 @@ bool IsDotEntry(const char* name)
 // Windows Vista hold junction loops ("Application Data" inside
 // "AppData\\Local" and the like) that would examine and count the same files
 // again and again until the path limit. A volume mounted in a folder is an
-// ordinary part of the disk and is walked.
+// ordinary part of the disk and is walked. Some systems mark a linked folder
+// as a reparse point without reporting its tag (0 is no valid tag); such a
+// folder is treated like a junction.
 bool IsLinkToFolder(const DirEntry& entry, const char* folderPath)
 {
     if (!(entry.attributes & kAttrReparsePoint)) return false;
     if (entry.reparseTag == kReparseTagSymlink) return true;
-    if (entry.reparseTag == kReparseTagMountPoint) return !Sys().IsVolumeMountPoint(folderPath);
+    if (entry.reparseTag == kReparseTagMountPoint || entry.reparseTag == 0) {
+        return !Sys().IsVolumeMountPoint(folderPath);
+    }
     return false;
 }
 

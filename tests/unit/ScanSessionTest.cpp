@@ -508,6 +508,10 @@ TEST_F(ScanSessionTest, JunctionsAndFolderLinksAreNotEnteredButMountedVolumesAre
     fake.AddLink("C:\\Users\\me\\AppData\\Local\\Application Data", "C:\\Users\\me\\AppData\\Local",
                  kReparseTagMountPoint);
     fake.AddLink("C:\\Users\\me\\link", "C:\\Users", kReparseTagSymlink);
+    // A linked folder whose tag the system does not report.
+    fake.AddLink("C:\\Users\\me\\untagged", "C:\\Users\\me", 0);
+    // Other reparse points (cloud placeholders and the like) are real folders.
+    fake.AddLink("C:\\cloud", "E:\\", 0x9000001Au);
     fake.AddFile("E:\\volume.txt", "v");
     fake.AddLink("C:\\mnt\\disk", "E:\\", kReparseTagMountPoint, true);
 
@@ -515,12 +519,13 @@ TEST_F(ScanSessionTest, JunctionsAndFolderLinksAreNotEnteredButMountedVolumesAre
 
     std::vector<std::string> offers = FirstOffers();
     std::vector<std::string> expected = {"C:\\mnt\\disk\\volume.txt", "C:\\Users\\me\\AppData\\Local\\cache.dat",
-                                         "E:\\volume.txt"};
+                                         "E:\\volume.txt", "C:\\cloud\\volume.txt"};
     std::sort(offers.begin(), offers.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, offers);
     EXPECT_FALSE(Walked("C:\\Users\\me\\AppData\\Local\\Application Data\\*.*"));
     EXPECT_FALSE(Walked("C:\\Users\\me\\link\\*.*"));
+    EXPECT_FALSE(Walked("C:\\Users\\me\\untagged\\*.*"));
     EXPECT_TRUE(Walked("C:\\mnt\\disk\\*.*"));
     // The links themselves still show in the status line.
     EXPECT_NE(statuses.end(),
