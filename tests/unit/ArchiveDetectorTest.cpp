@@ -533,6 +533,49 @@ TEST_F(ArchiveDetectorTest, ShortFilesOfEveryLengthAreNoHit)
     EXPECT_EQ(kO, Match(rar.substr(0, needed)));
 }
 
+// The fake, adding up the bytes the detectors ask for.
+class CountingPlatform : public FakePlatform {
+public:
+    std::int32_t ReadBytes(FileRef file, void* buffer, std::uint32_t count) override
+    {
+        requested += count;
+        return FakePlatform::ReadBytes(file, buffer, count);
+    }
+    std::uint64_t requested = 0;
+};
+
+TEST(ArchiveDetectorReads, StayWithinTheHeadersAndTheLongestReadName)
+{
+    // The longest names that are still read, in archives that are hits, so
+    // every step runs: the reads add up to exactly the headers and the name.
+    ZipSpec zip = Named(std::string(295, 'n') + ".EXE");
+    RarSpec rar;
+    rar.name = std::string(295, 'n') + ".EXE";
+    struct Row {
+        const char* label;
+        std::string bytes;
+        std::size_t detector;
+        std::uint64_t expected;
+    } rows[] = {
+        {"ZIP, detector 1", BuildZip(zip), 0, 30 + 299 + 46 + 22},
+        {"RAR, detector 7", BuildRar(rar), 6, 7 + 13 + 32 + 299},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        CountingPlatform counting;
+        SetPlatform(&counting);
+        counting.AddDrive('C', DriveFixed);
+        counting.AddFile(kArchivePath, row.bytes);
+        FileRef file = Sys().OpenForRead(kArchivePath);
+        const ArchiveDetector& detector = ArchiveDetectorList[row.detector];
+        bool hit = detector.format == ArchiveZip ? DetectEncryptedZip(file, detector)
+                                                 : DetectEncryptedRar(file, detector);
+        EXPECT_TRUE(hit);
+        EXPECT_EQ(row.expected, counting.requested);
+        Sys().CloseFile(file);
+    }
+}
+
 // ----- Archives made by the zip tool. -----
 
 // A scratch folder with the files zip works on, removed at the end.
