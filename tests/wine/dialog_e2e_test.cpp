@@ -1,0 +1,406 @@
+// Drives Quellor.exe the way a user would, from another process, talking to
+// its windows by control id: the start screen, a scan to its end, a scan
+// stopped through the prompt, the single-instance rule, the variant shown
+// when the maker's antivirus product is installed, and closing. Screenshots
+// of the main moments go to C:\shots for the check hook to collect.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "wine/harness/Harness.h"
+
+namespace {
+
+const char kProgram[] = "C:\\Quellor\\Quellor.exe";
+const char kTitle[] = "Quellor Ver 7.0";
+const DWORD kStartTimeout = 30000;
+const DWORD kScanTimeout = 240000;
+
+// ---------------------------------------------------------------- windows
+
+struct WindowSearch {
+    DWORD processId;
+    int controlId;  // a control the wanted window holds
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (std::string(title) != kTitle || !GetDlgItem(window, search->controlId)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The visible top-level window of the process holding control `controlId`.
+HWND FindProcessWindow(DWORD processId, int controlId)
+{
+    WindowSearch search = {processId, controlId, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeout) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string TextOf(HWND window)
+{
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ItemText(HWND dialog, int id)
+{
+    return TextOf(GetDlgItem(dialog, id));
+}
+
+bool Shown(HWND dialog, int id)
+{
+    return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE;
+}
+
+bool Enabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+SIZE SizeOf(HWND dialog, int id)
+{
+    RECT rect = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
+    return size;
+}
+
+void Press(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+std::vector<std::string> ListLines(HWND dialog)
+{
+    HWND list = GetDlgItem(dialog, IDC_RESULTS_LIST);
+    std::vector<std::string> lines;
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    // The text crosses the process boundary in its wide form.
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t wide[600] = L"";
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0 || length >= 600) continue;
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+        char line[1200] = "";
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, line, sizeof line, nullptr, nullptr);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// ---------------------------------------------------------------- program
+
+struct Running {
+    PROCESS_INFORMATION process;
+    HWND dialog;
+};
+
+bool Start(Running& running)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    ZeroMemory(&running.process, sizeof running.process);
+    running.dialog = nullptr;
+    char commandLine[] = "C:\\Quellor\\Quellor.exe";
+    if (!CreateProcessA(kProgram, commandLine, nullptr, nullptr, FALSE, 0, nullptr, "C:\\Quellor", &startup,
+                        &running.process)) {
+        return false;
+    }
+    DWORD id = running.process.dwProcessId;
+    WaitFor([&] { return (running.dialog = FindProcessWindow(id, IDC_SCAN)) != nullptr; }, kStartTimeout);
+    return running.dialog != nullptr;
+}
+
+bool Ended(Running& running, DWORD timeout)
+{
+    bool ended = WaitForSingleObject(running.process.hProcess, timeout) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(running.process.hProcess, 1);
+    CloseHandle(running.process.hProcess);
+    CloseHandle(running.process.hThread);
+    return ended;
+}
+
+HWND WaitForPrompt(Running& running)
+{
+    HWND prompt = nullptr;
+    WaitFor([&] { return (prompt = FindProcessWindow(running.process.dwProcessId, IDC_PROMPT_MESSAGE)) != nullptr; },
+            kStartTimeout);
+    return prompt;
+}
+
+bool WaitForFinalWord(Running& running, const char* word)
+{
+    return WaitFor([&] { return ItemText(running.dialog, IDC_STATUS_TEXT) == word && Shown(running.dialog, IDC_OK_BUTTON); },
+                   kScanTimeout);
+}
+
+// ---------------------------------------------------------------- evidence
+
+// Writes the screen as a 24-bit BMP (the check hook turns it into PNG).
+void SaveScreenshot(const char* name)
+{
+    CreateDirectoryA("C:\\shots", nullptr);
+    Sleep(300);  // let the last paint land
+    HDC screen = GetDC(nullptr);
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+
+    BITMAPINFOHEADER header;
+    ZeroMemory(&header, sizeof header);
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<char> pixels(stride * static_cast<DWORD>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
+              DIB_RGB_COLORS);
+    BITMAPFILEHEADER file;
+    ZeroMemory(&file, sizeof file);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+
+    std::string path = std::string("C:\\shots\\") + name + ".bmp";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out) {
+        std::fwrite(&file, sizeof file, 1, out);
+        std::fwrite(&header, sizeof header, 1, out);
+        std::fwrite(pixels.data(), 1, pixels.size(), out);
+        std::fclose(out);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+// Files the walk can name, counted independently of the program.
+long CountFiles(const std::string& folder)
+{
+    long count = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        std::string name = data.cFileName;
+        std::string path = folder + name;
+        if (path.size() >= MAX_PATH) continue;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+        else if (name != "." && name != ".." && path.size() + 4 < MAX_PATH) count += CountFiles(path + "\\");
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return count;
+}
+
+bool FileExists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void SetProductInstalled()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ferovan\\Halvex 2000", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+        const char folder[] = "C:\\Program Files\\Halvex";
+        RegSetValueExA(key, "Installed Folder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), sizeof folder);
+        RegCloseKey(key);
+    }
+}
+
+struct Expected {
+    int id;
+    bool shown;
+    bool enabled;
+};
+
+void CheckControls(HWND dialog, const std::vector<Expected>& expected)
+{
+    for (const Expected& row : expected) {
+        if (Shown(dialog, row.id) != row.shown) {
+            ReportFailure(__FILE__, __LINE__, "control " + std::to_string(row.id) + (row.shown ? " hidden" : " shown"));
+        }
+        if (Enabled(dialog, row.id) != row.enabled) {
+            ReportFailure(__FILE__, __LINE__,
+                          "control " + std::to_string(row.id) + (row.enabled ? " disabled" : " enabled"));
+        }
+    }
+}
+
+}  // namespace
+
+WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
+{
+    Running running;
+    if (!Start(running)) {
+        ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
+        return;
+    }
+    HWND dialog = running.dialog;
+    CheckControls(dialog, {
+        {IDC_SCAN, true, true},          {IDC_DOWNLOAD, true, true},       {IDC_CLOSE_X, true, true},
+        {IDC_MAKER_LOGO, true, true},    {IDC_CANCEL_BUTTON, false, true}, {IDC_OK_BUTTON, false, false},
+        {IDC_DLINK, true, true},         {IDC_ULINK, true, true},          {IDC_DESCRIPTION, true, true},
+        {IDC_MAKER_NOTICE, true, true},  {IDC_PRODUCT_NOTICE, false, true}, {IDC_CAPTION_LABEL, true, true},
+        {IDC_HEADING, false, true},      {IDC_STATUS_FRAME, false, true},  {IDC_STATUS_TEXT, false, true},
+        {IDC_LIST_FRAME, false, true},   {IDC_RESULTS_LIST, false, true},
+    });
+    // Buttons take the size of their bitmaps wherever the template put them.
+    const struct {
+        int id;
+        LONG width, height;
+    } sizes[] = {{IDC_OK_BUTTON, 92, 24}, {IDC_CANCEL_BUTTON, 92, 24}, {IDC_SCAN, 180, 33}, {IDC_CLOSE_X, 21, 21},
+                 {IDC_DOWNLOAD, 180, 33}};
+    for (const auto& size : sizes) {
+        SIZE actual = SizeOf(dialog, size.id);
+        CHECK_EQ(size.width, actual.cx);
+        CHECK_EQ(size.height, actual.cy);
+    }
+    CHECK_STREQ("Quellor Ver 7.0 - Tool to detect and remove all the variants of W32/MurkEl Trojan",
+                ItemText(dialog, IDC_DESCRIPTION));
+    CHECK_STREQ("for W32/MurkEl Trojan", ItemText(dialog, IDC_CAPTION_LABEL));
+    SaveScreenshot("1-start");
+
+    // A second copy ends at once without a window of its own.
+    Running second;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    char commandLine[] = "C:\\Quellor\\Quellor.exe";
+    CHECK(CreateProcessA(kProgram, commandLine, nullptr, nullptr, FALSE, 0, nullptr, "C:\\Quellor", &startup,
+                         &second.process));
+    CHECK(Ended(second, 10000));
+    CHECK(FindProcessWindow(running.process.dwProcessId, IDC_SCAN) == dialog);
+
+    long expectedFiles = CountFiles("C:\\") + CountFiles("D:\\");
+    Press(dialog, IDC_SCAN);
+    CHECK(WaitFor([&] { return Shown(dialog, IDC_RESULTS_LIST); }, kStartTimeout));
+    CheckControls(dialog, {{IDC_SCAN, true, false}, {IDC_CANCEL_BUTTON, true, true}, {IDC_DLINK, false, false},
+                           {IDC_ULINK, false, false}, {IDC_DESCRIPTION, false, true}, {IDC_HEADING, true, true}});
+    CHECK_STREQ("Searching for W32/MurkEl Trojan and its variants", ItemText(dialog, IDC_HEADING));
+    CHECK_STREQ("Scanning", ItemText(dialog, IDC_STATUS_FRAME));
+    SaveScreenshot("2-scanning");
+
+    CHECK(WaitForFinalWord(running, "Scanning completed"));
+    SaveScreenshot("3-finished");
+    CheckControls(dialog, {{IDC_SCAN, true, false}, {IDC_CANCEL_BUTTON, false, true}, {IDC_OK_BUTTON, true, true},
+                           {IDC_HEADING, false, true}, {IDC_RESULTS_LIST, true, true}});
+    CHECK_STREQ("", ItemText(dialog, IDC_STATUS_FRAME));
+
+    std::vector<std::string> lines = ListLines(dialog);
+    CHECK(lines.size() >= 5);
+    if (lines.size() >= 5) {
+        std::size_t end = lines.size();
+        CHECK_STREQ("Scanning statistics", lines[end - 5]);
+        CHECK_STREQ("------------------------------", lines[end - 4]);
+        CHECK_STREQ("Total files scanned\t\t:  " + std::to_string(expectedFiles), lines[end - 3]);
+        CHECK_STREQ("Total files infected\t\t:  0", lines[end - 2]);
+        CHECK_STREQ("Total files removed\t\t:  0", lines[end - 1]);
+    }
+
+    Press(dialog, IDC_OK_BUTTON);
+    CHECK(Ended(running, 10000));
+}
+
+WINE_TEST(ALongScanIsStoppedOnlyWhenThePromptIsAnsweredYes)
+{
+    Running running;
+    if (!Start(running)) {
+        ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
+        return;
+    }
+    HWND dialog = running.dialog;
+    Press(dialog, IDC_SCAN);
+    CHECK(WaitFor([&] { return !ItemText(dialog, IDC_STATUS_TEXT).empty() &&
+                               ItemText(dialog, IDC_STATUS_TEXT) != "Static"; }, kStartTimeout));
+
+    Press(dialog, IDCANCEL);
+    HWND prompt = WaitForPrompt(running);
+    if (!prompt) {
+        ReportFailure(__FILE__, __LINE__, "no prompt after CANCEL");
+        Ended(running, 0);
+        return;
+    }
+    CHECK_STREQ("Terminate the Scan now?", ItemText(prompt, IDC_PROMPT_MESSAGE));
+    CHECK(Shown(prompt, IDC_PROMPT_YES));
+    CHECK(Shown(prompt, IDC_PROMPT_NO));
+    CHECK(!Shown(prompt, IDC_PROMPT_OK_ALONE));
+    CHECK(!Shown(prompt, IDC_PROMPT_OK));
+    SaveScreenshot("4-prompt");
+
+    // No: the scan goes on.
+    std::string before = ItemText(dialog, IDC_STATUS_TEXT);
+    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_NO, BN_CLICKED), 0);
+    CHECK(WaitFor([&] { return !IsWindow(prompt); }, kStartTimeout));
+    CHECK(WaitFor([&] { return ItemText(dialog, IDC_STATUS_TEXT) != before; }, kStartTimeout));
+    CHECK(Shown(dialog, IDC_CANCEL_BUTTON));
+
+    // Yes: the walk stops, the statistics still follow.
+    Press(dialog, IDCANCEL);
+    prompt = WaitForPrompt(running);
+    CHECK(prompt != nullptr);
+    if (prompt) PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_YES, BN_CLICKED), 0);
+    CHECK(WaitForFinalWord(running, "Scanning terminated"));
+    CHECK(!Shown(dialog, IDC_CANCEL_BUTTON));
+    CHECK(Shown(dialog, IDC_OK_BUTTON));
+    std::vector<std::string> lines = ListLines(dialog);
+    CHECK(!lines.empty() && lines.back().compare(0, 19, "Total files removed") == 0);
+
+    // After the scan the close button ends the program without asking.
+    Press(dialog, IDC_CLOSE_X);
+    CHECK(Ended(running, 10000));
+}
+
+WINE_TEST(WithTheProductInstalledTheDownloadOffersAreWithdrawn)
+{
+    SetProductInstalled();
+    Running running;
+    if (!Start(running)) {
+        ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
+        return;
+    }
+    HWND dialog = running.dialog;
+    CheckControls(dialog, {{IDC_PRODUCT_NOTICE, true, true}, {IDC_DLINK, false, false}, {IDC_DOWNLOAD, true, false},
+                           {IDC_ULINK, true, true}, {IDC_SCAN, true, true}});
+    CHECK_STREQ("This program is a part of Halvex antivirus software.", ItemText(dialog, IDC_PRODUCT_NOTICE));
+    SaveScreenshot("5-product-installed");
+
+    // The utilities link asks the shell to open its page.
+    Press(dialog, IDC_ULINK);
+    CHECK(WaitFor([] { return FileExists("C:\\opened-pages.txt"); }, kStartTimeout));
+
+    // Escape before a scan closes the dialog.
+    Press(dialog, IDCANCEL);
+    CHECK(Ended(running, 10000));
+}
