@@ -20,8 +20,8 @@
 
 using fixture::BuildRar;
 using fixture::BuildZip;
-using fixture::RarSpec;
-using fixture::ZipSpec;
+using fixture::RarLayout;
+using fixture::ZipLayout;
 
 namespace {
 
@@ -82,68 +82,68 @@ protected:
 
 std::string Expected(const char* name) { return name ? name : "(none)"; }
 
-ZipSpec Stored(std::uint32_t size)
+ZipLayout Stored(std::uint32_t size)
 {
-    ZipSpec spec;
-    spec.uncompressedSize = size;
-    spec.compressedSize = size + 12;
-    return spec;
+    ZipLayout layout;
+    layout.uncompressedSize = size;
+    layout.compressedSize = size + 12;
+    return layout;
 }
 
-ZipSpec Deflated(std::uint32_t size, std::uint16_t method = 8)
+ZipLayout Deflated(std::uint32_t size, std::uint16_t method = 8)
 {
-    ZipSpec spec;
-    spec.method = method;
-    spec.uncompressedSize = size;
-    spec.compressedSize = size / 2;
-    return spec;
+    ZipLayout layout;
+    layout.method = method;
+    layout.uncompressedSize = size;
+    layout.compressedSize = size / 2;
+    return layout;
 }
 
-ZipSpec Named(std::string name)
+ZipLayout Named(std::string name)
 {
-    ZipSpec spec;
-    spec.name = std::move(name);
-    return spec;
+    ZipLayout layout;
+    layout.name = std::move(name);
+    return layout;
 }
 
 struct ZipRow {
     const char* label;
-    ZipSpec spec;
+    ZipLayout layout;
     const char* expected;
 };
 
 std::vector<ZipRow> ZipRows()
 {
     std::vector<ZipRow> rows;
-    rows.push_back({"MAIL.SCR stored, 20,000 in 20,012", ZipSpec(), kH});
+    rows.push_back({"MAIL.SCR stored, 20,000 in 20,012", ZipLayout(), kH});
     {
-        ZipSpec s;
+        ZipLayout s;
         s.compressedSize = 20000;
         rows.push_back({"same, compressed size 20,000: only the loose rule", s, kN});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.entriesOnDisk = 2;
         s.entriesTotal = 2;
         rows.push_back({"end record counting 2", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.entriesTotal = 2;
         rows.push_back({"end record: 1 on this disk, 2 in all", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.entriesOnDisk = 2;
         rows.push_back({"end record: 2 on this disk, 1 in all", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.secondEntry = true;
         rows.push_back({"a real second entry after the first", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.centralExtra = std::string(9, 'x');
         s.centralComment = "comment";
         s.extra = std::string(5, 'e');
@@ -183,31 +183,31 @@ std::vector<ZipRow> ZipRows()
     rows.push_back({"method 1 (bits 1 and 2 clear): the loose rule passes", Deflated(20000, 1), kN});
     rows.push_back({"method 0x100 (low byte 0): loose, but not stored", Deflated(20000, 0x100), kN});
     {
-        ZipSpec s = Stored(20000);
+        ZipLayout s = Stored(20000);
         s.method = 0x100;
         rows.push_back({"method 0x100 with stored sizes: the stored rule reads all 16 bits", s, kN});
     }
     rows.push_back({"method 2 (bit 1 set): no detector", Deflated(20000, 2), kNone});
     rows.push_back({"method 4 (bit 2 set): no detector", Deflated(20000, 4), kNone});
     {
-        ZipSpec s = Stored(20000);
+        ZipLayout s = Stored(20000);
         s.method = 8;
         rows.push_back({"deflated but sizes 12 apart: still not a stored rule", s, kN});
     }
 
     // Encryption flag.
     {
-        ZipSpec s;
+        ZipLayout s;
         s.flags = 0;
         rows.push_back({"not encrypted", s, kNone});
     }
     {
-        ZipSpec s = Deflated(45000);
+        ZipLayout s = Deflated(45000);
         s.flags = 0x0008;
         rows.push_back({"not encrypted, only the descriptor flag", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.flags = 0x0009;
         rows.push_back({"encrypted with the descriptor flag", s, kH});
     }
@@ -233,59 +233,59 @@ std::vector<ZipRow> ZipRows()
 
     // Truncation.
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = static_cast<std::int64_t>(fixture::ZipDataOffset(s) + s.compressedSize);
         rows.push_back({"ends right after the entry's data", s, kH});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = static_cast<std::int64_t>(fixture::ZipDataOffset(s) + s.compressedSize + 45);
         rows.push_back({"ends inside the central header", s, kH});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = static_cast<std::int64_t>(fixture::ZipDataOffset(s) + s.compressedSize + 46 + 8 + 21);
         rows.push_back({"ends inside the end record", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = static_cast<std::int64_t>(fixture::ZipDataOffset(s) + s.compressedSize - 1);
         rows.push_back({"ends inside the entry's data", s, kH});
     }
     {
-        ZipSpec s = Deflated(20000);
+        ZipLayout s = Deflated(20000);
         s.compressedSize = 0x7FFFFFF0u;
         s.dataLength = 100;
         s.truncateTo = 30 + 8 + 100;
         rows.push_back({"claimed data past any position the platform can seek to", s, kN});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = 30 + 5;
         rows.push_back({"ends inside the name", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = 29;
         rows.push_back({"29 bytes of a local header", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = 30;
         rows.push_back({"the local header alone", s, kNone});
     }
     {
-        ZipSpec s = Named("");
+        ZipLayout s = Named("");
         s.truncateTo = 30;
         rows.push_back({"the local header alone, no name: no data means cut off", s, kH});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = 2;
         rows.push_back({"just PK", s, kNone});
     }
     {
-        ZipSpec s;
+        ZipLayout s;
         s.truncateTo = 0;
         rows.push_back({"empty file", s, kNone});
     }
@@ -296,7 +296,7 @@ TEST_F(ArchiveDetectorTest, ZipArchives)
 {
     for (const ZipRow& row : ZipRows()) {
         SCOPED_TRACE(row.label);
-        EXPECT_EQ(Expected(row.expected), Match(BuildZip(row.spec)));
+        EXPECT_EQ(Expected(row.expected), Match(BuildZip(row.layout)));
     }
 }
 
@@ -307,7 +307,7 @@ TEST_F(ArchiveDetectorTest, OverlapAtWindowEdgeHitsEveryMatchingDetectorFirstOne
     EXPECT_EQ((std::vector<int>{0, 2, 3, 7}), Hits(BuildZip(Stored(19456))));
     EXPECT_EQ(kH, Match(BuildZip(Stored(19456))));
     // Without the difference only the loose detectors remain.
-    ZipSpec loose = Stored(19456);
+    ZipLayout loose = Stored(19456);
     loose.compressedSize = 19456;
     EXPECT_EQ((std::vector<int>{3, 7}), Hits(BuildZip(loose)));
 }
@@ -331,7 +331,7 @@ TEST_F(ArchiveDetectorTest, SizeDifferenceCountsOneWayOnly)
 {
     // Compressed minus uncompressed, in wrapping arithmetic: an entry 12
     // bytes smaller than its content is no stored encrypted entry.
-    ZipSpec s = Stored(20000);
+    ZipLayout s = Stored(20000);
     s.compressedSize = 19988;
     EXPECT_EQ(kN, Match(BuildZip(s)));
     s.compressedSize = 20013;
@@ -356,29 +356,29 @@ TEST_F(ArchiveDetectorTest, ExtensionTest)
 
 struct RarRow {
     const char* label;
-    RarSpec spec;
+    RarLayout layout;
     const char* expected;
 };
 
-RarSpec RarSized(std::uint32_t size)
+RarLayout RarSized(std::uint32_t size)
 {
-    RarSpec spec;
-    spec.packedSize = size;
-    spec.unpackedSize = size;
-    return spec;
+    RarLayout layout;
+    layout.packedSize = size;
+    layout.unpackedSize = size;
+    return layout;
 }
 
 std::vector<RarRow> RarRows()
 {
     std::vector<RarRow> rows;
-    rows.push_back({"stored, encrypted MAIL.SCR of 45,000: detector 7", RarSpec(), kO});
+    rows.push_back({"stored, encrypted MAIL.SCR of 45,000: detector 7", RarLayout(), kO});
     {
-        RarSpec s;
-        s.rest = BuildRar(RarSpec()).substr(20);  // another whole file header and data after the first
+        RarLayout s;
+        s.rest = BuildRar(RarLayout()).substr(20);  // another whole file header and data after the first
         rows.push_back({"whatever follows the first file", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.dataLength = 0;
         s.truncateTo = static_cast<std::int64_t>(fixture::RarFileHeaderOffset(s) + 32 + s.name.size());
         rows.push_back({"ends right after the first file's name", s, kO});
@@ -394,93 +394,93 @@ std::vector<RarRow> RarRows()
     rows.push_back({"43,007: before detector 7", RarSized(43007), kNone});
     rows.push_back({"70,000: no RAR detector has the ZIP-only windows", RarSized(70000), kNone});
     {
-        RarSpec s;
+        RarLayout s;
         s.packedSize = 50000;
         rows.push_back({"packed larger than unpacked", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.packedSize = 44999;
         rows.push_back({"unpacked larger than packed", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.fileFlags = 0x8000;
         rows.push_back({"not encrypted", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.fileFlags = 0x0004;
         rows.push_back({"encrypted, no other flag", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.method = '3';
         rows.push_back({"compressed (method 3)", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.name = "README.TXT";
         rows.push_back({"README.TXT", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.name = "mail.pif";
         rows.push_back({"mail.pif", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.name = "readme";
         rows.push_back({"no dot", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.name = std::string(295, 'b') + ".TXT";
         rows.push_back({"299-byte name ending .TXT", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.name = std::string(296, 'b') + ".TXT";
         rows.push_back({"300-byte name is not read", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.nameSize = 20;
         s.dataLength = 0;
         s.truncateTo = static_cast<std::int64_t>(fixture::RarFileHeaderOffset(s) + 32 + 8);
         rows.push_back({"ends inside the name", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.markerSize = 9;
         s.markerPadding = std::string(2, '\0');
         rows.push_back({"a longer marker block is stepped over by its size", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.mainSize = 20;
         rows.push_back({"a longer main header is stepped over by its size", s, kO});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.markerSize = 0x7FFF;
         s.dataLength = 0;
         rows.push_back({"marker size pointing past the end", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.dataLength = 0;
         s.name = "";
         s.truncateTo = static_cast<std::int64_t>(fixture::RarFileHeaderOffset(s) + 31);
         rows.push_back({"file header cut short", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.truncateTo = 6;
         rows.push_back({"marker block cut short", s, kNone});
     }
     {
-        RarSpec s;
+        RarLayout s;
         s.truncateTo = 7 + 12;
         rows.push_back({"main header cut short", s, kNone});
     }
@@ -491,13 +491,13 @@ TEST_F(ArchiveDetectorTest, RarArchives)
 {
     for (const RarRow& row : RarRows()) {
         SCOPED_TRACE(row.label);
-        EXPECT_EQ(Expected(row.expected), Match(BuildRar(row.spec)));
+        EXPECT_EQ(Expected(row.expected), Match(BuildRar(row.layout)));
     }
 }
 
 TEST_F(ArchiveDetectorTest, RarNeedsItsMarker)
 {
-    std::string rar = BuildRar(RarSpec());
+    std::string rar = BuildRar(RarLayout());
     EXPECT_EQ(kO, Match(rar));
     std::string wrong = rar;
     wrong[2] = 'R';
@@ -509,7 +509,7 @@ TEST_F(ArchiveDetectorTest, RarNeedsItsMarker)
 
 TEST_F(ArchiveDetectorTest, ZipNeedsPK)
 {
-    std::string zip = BuildZip(ZipSpec());
+    std::string zip = BuildZip(ZipLayout());
     zip[1] = 'k';
     EXPECT_EQ("(none)", Match(zip));
 }
@@ -518,14 +518,14 @@ TEST_F(ArchiveDetectorTest, ShortFilesOfEveryLengthAreNoHit)
 {
     // Every prefix of a hit that is too short to hold the headers the
     // detectors need: never a crash, never a hit.
-    std::string zip = BuildZip(ZipSpec());
+    std::string zip = BuildZip(ZipLayout());
     for (std::size_t length = 0; length < 30 + 8; ++length) {
         SCOPED_TRACE(length);
         EXPECT_EQ("(none)", Match(zip.substr(0, length)));
     }
-    RarSpec rarSpec;
-    std::string rar = BuildRar(rarSpec);
-    std::size_t needed = fixture::RarFileHeaderOffset(rarSpec) + 32 + rarSpec.name.size();
+    RarLayout rarLayout;
+    std::string rar = BuildRar(rarLayout);
+    std::size_t needed = fixture::RarFileHeaderOffset(rarLayout) + 32 + rarLayout.name.size();
     for (std::size_t length = 0; length < needed; ++length) {
         SCOPED_TRACE(length);
         EXPECT_EQ("(none)", Match(rar.substr(0, length)));
@@ -548,8 +548,8 @@ TEST(ArchiveDetectorReads, StayWithinTheHeadersAndTheLongestReadName)
 {
     // The longest names that are still read, in archives that are hits, so
     // every step runs: the reads add up to exactly the headers and the name.
-    ZipSpec zip = Named(std::string(295, 'n') + ".EXE");
-    RarSpec rar;
+    ZipLayout zip = Named(std::string(295, 'n') + ".EXE");
+    RarLayout rar;
     rar.name = std::string(295, 'n') + ".EXE";
     struct Row {
         const char* label;
@@ -686,7 +686,7 @@ TEST_F(ArchiveDetectorTest, ArchivesMadeByZip)
 TEST_F(ArchiveDetectorTest, MatchPositionsTheFileItself)
 {
     // The examination may hand over a file positioned anywhere.
-    std::string zip = BuildZip(ZipSpec());
+    std::string zip = BuildZip(ZipLayout());
     std::string name = WithOpenFile(zip, [](FileRef file) {
         Sys().SeekTo(file, 1234, SeekFromStart);
         const char* found = MatchArchiveDetectors(file);

@@ -55,7 +55,7 @@ inline std::string Filler(std::size_t length)
 // One ZIP archive whose first entry is described field by field. By default:
 // an encrypted, stored MAIL.SCR of 20,000 bytes (20,012 with the encryption
 // header), its central directory header and an end record counting 1.
-struct ZipSpec {
+struct ZipLayout {
     std::string name = "MAIL.SCR";
     std::string extra;
     std::uint16_t flags = 0x0001;  // encrypted
@@ -128,16 +128,16 @@ inline std::string EndRecord(std::uint16_t onDisk, std::uint16_t total, std::uin
     return out;
 }
 
-inline std::string BuildZip(const ZipSpec& spec)
+inline std::string BuildZip(const ZipLayout& layout)
 {
-    std::size_t dataLength = spec.dataLength < 0 ? spec.compressedSize : static_cast<std::size_t>(spec.dataLength);
-    std::string archive = LocalHeader(spec.name, spec.extra, spec.flags, spec.method, spec.compressedSize,
-                                      spec.uncompressedSize) +
+    std::size_t dataLength = layout.dataLength < 0 ? layout.compressedSize : static_cast<std::size_t>(layout.dataLength);
+    std::string archive = LocalHeader(layout.name, layout.extra, layout.flags, layout.method, layout.compressedSize,
+                                      layout.uncompressedSize) +
                           Filler(dataLength);
-    std::string central = CentralHeader(spec.name, spec.centralExtra, spec.centralComment, spec.flags, spec.method,
-                                        spec.compressedSize, spec.uncompressedSize, 0);
+    std::string central = CentralHeader(layout.name, layout.centralExtra, layout.centralComment, layout.flags, layout.method,
+                                        layout.compressedSize, layout.uncompressedSize, 0);
     std::uint16_t count = 1;
-    if (spec.secondEntry) {
+    if (layout.secondEntry) {
         const std::string second = "README.TXT";
         std::uint32_t offset = static_cast<std::uint32_t>(archive.size());
         archive += LocalHeader(second, "", 0, 0, 100, 100) + Filler(100);
@@ -146,21 +146,21 @@ inline std::string BuildZip(const ZipSpec& spec)
     }
     std::uint32_t centralOffset = static_cast<std::uint32_t>(archive.size());
     archive += central;
-    archive += EndRecord(spec.entriesOnDisk ? spec.entriesOnDisk : count, spec.entriesTotal ? spec.entriesTotal : count,
+    archive += EndRecord(layout.entriesOnDisk ? layout.entriesOnDisk : count, layout.entriesTotal ? layout.entriesTotal : count,
                          static_cast<std::uint32_t>(central.size()), centralOffset);
-    if (spec.truncateTo >= 0 && static_cast<std::size_t>(spec.truncateTo) < archive.size()) {
-        archive.resize(static_cast<std::size_t>(spec.truncateTo));
+    if (layout.truncateTo >= 0 && static_cast<std::size_t>(layout.truncateTo) < archive.size()) {
+        archive.resize(static_cast<std::size_t>(layout.truncateTo));
     }
     return archive;
 }
 
-// Offset of the first entry's data in a ZIP built from `spec`.
-inline std::size_t ZipDataOffset(const ZipSpec& spec) { return 30 + spec.name.size() + spec.extra.size(); }
+// Offset of the first entry's data in a ZIP built from `layout`.
+inline std::size_t ZipDataOffset(const ZipLayout& layout) { return 30 + layout.name.size() + layout.extra.size(); }
 
 // One RAR 1.5 to 4.x archive: marker block, main header, the first file
 // header with its name and data, then `rest` and the end-of-archive block.
 // By default an encrypted, stored MAIL.SCR of 45,000 bytes.
-struct RarSpec {
+struct RarLayout {
     std::uint16_t markerSize = 7;   // header-size field of the marker block
     std::string markerPadding;      // bytes between the 7 marker bytes and the main header
     std::uint16_t mainSize = 13;
@@ -175,55 +175,55 @@ struct RarSpec {
     std::int64_t truncateTo = -1;
 };
 
-inline std::string BuildRar(const RarSpec& spec)
+inline std::string BuildRar(const RarLayout& layout)
 {
     std::string out = "Rar!\x1a\x07";
     out.push_back('\0');
-    SetLe16(out, 5, spec.markerSize);
-    out += spec.markerPadding;
+    SetLe16(out, 5, layout.markerSize);
+    out += layout.markerPadding;
 
     PutLe16(out, 0x90CF);  // header crc (not checked)
     out.push_back(static_cast<char>(0x73));
     PutLe16(out, 0);
-    PutLe16(out, spec.mainSize);
+    PutLe16(out, layout.mainSize);
     PutLe16(out, 0);
     PutLe32(out, 0);
-    if (spec.mainSize > 13) out += std::string(spec.mainSize - 13u, '\0');
+    if (layout.mainSize > 13) out += std::string(layout.mainSize - 13u, '\0');
 
-    std::uint32_t nameSize = spec.nameSize < 0 ? static_cast<std::uint32_t>(spec.name.size())
-                                               : static_cast<std::uint32_t>(spec.nameSize);
+    std::uint32_t nameSize = layout.nameSize < 0 ? static_cast<std::uint32_t>(layout.name.size())
+                                               : static_cast<std::uint32_t>(layout.nameSize);
     PutLe16(out, 0x1234);  // header crc
     out.push_back(static_cast<char>(0x74));
-    PutLe16(out, spec.fileFlags);
+    PutLe16(out, layout.fileFlags);
     PutLe16(out, 32 + nameSize);
-    PutLe32(out, spec.packedSize);
-    PutLe32(out, spec.unpackedSize);
+    PutLe32(out, layout.packedSize);
+    PutLe32(out, layout.unpackedSize);
     out.push_back(2);  // host: Windows
     PutLe32(out, 0x89ABCDEF);  // file crc
     PutLe32(out, 0x30616000);  // time
     out.push_back(29);  // version needed
-    out.push_back(static_cast<char>(spec.method));
+    out.push_back(static_cast<char>(layout.method));
     PutLe16(out, nameSize);
     PutLe32(out, 0x20);  // attributes
-    out += spec.name;
+    out += layout.name;
 
-    std::size_t dataLength = spec.dataLength < 0 ? spec.packedSize : static_cast<std::size_t>(spec.dataLength);
+    std::size_t dataLength = layout.dataLength < 0 ? layout.packedSize : static_cast<std::size_t>(layout.dataLength);
     out += Filler(dataLength);
-    out += spec.rest;
+    out += layout.rest;
     PutLe16(out, 0x3DC4);
     out.push_back(static_cast<char>(0x7B));
     PutLe16(out, 0x4000);
     PutLe16(out, 7);
-    if (spec.truncateTo >= 0 && static_cast<std::size_t>(spec.truncateTo) < out.size()) {
-        out.resize(static_cast<std::size_t>(spec.truncateTo));
+    if (layout.truncateTo >= 0 && static_cast<std::size_t>(layout.truncateTo) < out.size()) {
+        out.resize(static_cast<std::size_t>(layout.truncateTo));
     }
     return out;
 }
 
-// Offset of the first file header in a RAR built from `spec`.
-inline std::size_t RarFileHeaderOffset(const RarSpec& spec)
+// Offset of the first file header in a RAR built from `layout`.
+inline std::size_t RarFileHeaderOffset(const RarLayout& layout)
 {
-    return 7 + spec.markerPadding.size() + spec.mainSize;
+    return 7 + layout.markerPadding.size() + layout.mainSize;
 }
 
 }  // namespace fixture
