@@ -115,6 +115,10 @@ bool MakeRenamedPath(const char* path, char* out, std::size_t size)
 
 void ApplyCleanAction(const char* path)
 {
+    // Every line names the full path given here. After a detection it is the
+    // path just recorded in the status text; in the forced re-examination of
+    // a process image the status text holds the path shortened for display,
+    // so the lines never read it back from there.
     switch (cleanAction) {
     case kActionDelete:
     case kActionDeleteAlso:
