@@ -1,9 +1,11 @@
 #!/bin/bash
-# Fuzzes the PE header reader and the signature matchers (fuzz/signature_fuzz.cpp).
+# Fuzzes the PE header reader and the signature matchers
+# (fuzz/signature_fuzz.cpp) and the encrypted-archive detectors
+# (fuzz/archive_fuzz.cpp).
 #
-# Builds the libFuzzer target with clang in build/fuzz, replays every saved
-# input in fuzz/regressions/, then fuzzes for FUZZ_SECONDS seconds (default
-# 20) starting from a few small seed files made here.
+# Builds the libFuzzer targets with clang in build/fuzz, replays every saved
+# input in fuzz/regressions/, then fuzzes each target for FUZZ_SECONDS
+# seconds (default 15) starting from a few small seed files made here.
 #
 # Exit status: 0 when nothing was found; nonzero on a build failure, a
 # failing regression input or a new finding. A new finding is kept in
@@ -13,12 +15,12 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
-seconds="${FUZZ_SECONDS:-20}"
+seconds="${FUZZ_SECONDS:-15}"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target signature_fuzz -j2 >/dev/null
+cmake --build "$build" --target signature_fuzz archive_fuzz -j2 >/dev/null
 fuzzer="$build/signature_fuzz"
 
 echo "fuzz: replaying fuzz/regressions"
@@ -56,6 +58,19 @@ def pe(sections, header_at=0x80, length=1024, entry=0x1010):
         struct.pack_into("<I", data, at + 20, raw)
     return bytes(data)
 
+def rar_like():
+    data = bytearray(7 + 13 + 32 + 8)
+    data[0:7] = b"Rar!\x1a\x07\x00"
+    struct.pack_into("<H", data, 5, 7)
+    struct.pack_into("<H", data, 7 + 5, 13)
+    file_at = 20
+    struct.pack_into("<H", data, file_at + 3, 0x04)
+    struct.pack_into("<II", data, file_at + 7, 45000, 45000)
+    data[file_at + 25] = ord("0")
+    struct.pack_into("<H", data, file_at + 26, 8)
+    data[file_at + 32:file_at + 40] = b"MAIL.SCR"
+    return bytes(data)
+
 def zip_like(length=1200):
     data = bytearray(length)
     data[0:4] = b"PK\x03\x04"
@@ -67,6 +82,7 @@ seeds = {
     "pe-twenty-one-sections": pe([(0x10, 0x1000 * (i + 1), 0x400) for i in range(21)], length=2048),
     "pe-header-at-zero": b"PE\0\0" + bytes(300),
     "zip-like": zip_like(),
+    "rar-like": rar_like(),
     "empty": b"",
 }
 for name, data in seeds.items():
@@ -74,13 +90,16 @@ for name, data in seeds.items():
         f.write(data)
 PYTHON
 
-echo "fuzz: running signature_fuzz for ${seconds}s"
-if ! "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-        -artifact_prefix="$build/findings/" -print_final_stats=1 \
-        "$build/corpus" "$seeds" >"$build/fuzz.log" 2>&1; then
-    tail -60 "$build/fuzz.log"
-    echo "fuzz: finding kept in $build/findings/" >&2
-    exit 1
-fi
-grep -E "^stat::number_of_executed_units|^Done" "$build/fuzz.log" || true
+for target in signature_fuzz archive_fuzz; do
+    echo "fuzz: running $target for ${seconds}s"
+    mkdir -p "$build/corpus/$target"
+    if ! "$build/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+            -artifact_prefix="$build/findings/$target-" -print_final_stats=1 \
+            "$build/corpus/$target" "$seeds" >"$build/$target.log" 2>&1; then
+        tail -60 "$build/$target.log"
+        echo "fuzz: finding kept in $build/findings/" >&2
+        exit 1
+    fi
+    grep -E "^stat::number_of_executed_units" "$build/$target.log" || true
+done
 echo "fuzz: no finding"
