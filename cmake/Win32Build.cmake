@@ -23,6 +23,13 @@ target_include_directories(Quellor PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
+# Harmless files the program detects, for the demo drive and the tests.
+add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
+target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(make_demo_samples PRIVATE quellor_engine)
+target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
+target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-libstdc++)
+
 # Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export.
 add_test(NAME quellor_imports_allowed
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>

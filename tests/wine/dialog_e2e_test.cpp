@@ -5,6 +5,7 @@
 // of the main moments go to C:\shots for the check hook to collect.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,6 +19,17 @@ const char kProgram[] = "C:\\Quellor\\Quellor.exe";
 const char kTitle[] = "Quellor Ver 7.0";
 const DWORD kStartTimeout = 30000;
 const DWORD kScanTimeout = 240000;
+
+// The files the demo sample maker put on d: (see the setup hook).
+struct Sample {
+    const char* path;
+    const char* threat;
+};
+const Sample kSamples[] = {
+    {"D:\\Downloads\\setup.exe", "W32/Murkel.A.Trojan"},
+    {"D:\\Downloads\\tools\\update.exe", "W32/MurkEl.G.Downloader.Trojan"},
+    {"D:\\Mail\\photos.zip", "W32/Bagle.C.Worm"},
+};
 
 // ---------------------------------------------------------------- windows
 
@@ -318,15 +330,25 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
                            {IDC_HEADING, false, true}, {IDC_RESULTS_LIST, true, true}});
     CHECK_STREQ("", ItemText(dialog, IDC_STATUS_FRAME));
 
+    // The demo samples are found and removed, each with its line; then the
+    // statistics block, opened by a blank line because something was found.
     std::vector<std::string> lines = ListLines(dialog);
-    CHECK(lines.size() >= 5);
-    if (lines.size() >= 5) {
+    for (const Sample& sample : kSamples) {
+        std::string line = std::string(sample.path) + "     " + sample.threat + " removed";
+        if (std::find(lines.begin(), lines.end(), line) == lines.end()) {
+            ReportFailure(__FILE__, __LINE__, "missing line: " + line);
+        }
+        CHECK(!FileExists(sample.path));
+    }
+    CHECK(lines.size() >= 6);
+    if (lines.size() >= 6) {
         std::size_t end = lines.size();
+        CHECK_STREQ(" ", lines[end - 6]);
         CHECK_STREQ("Scanning statistics", lines[end - 5]);
         CHECK_STREQ("------------------------------", lines[end - 4]);
         CHECK_STREQ("Total files scanned\t\t:  " + std::to_string(expectedFiles), lines[end - 3]);
-        CHECK_STREQ("Total files infected\t\t:  0", lines[end - 2]);
-        CHECK_STREQ("Total files removed\t\t:  0", lines[end - 1]);
+        CHECK_STREQ("Total files infected\t\t:  3", lines[end - 2]);
+        CHECK_STREQ("Total files removed\t\t:  3", lines[end - 1]);
     }
 
     Press(dialog, IDC_OK_BUTTON);

@@ -2,7 +2,8 @@
 # half-way, and a recorder in place of the web browser so that opening a
 # page is seen without anything being opened.
 mkdir -p "$DRIVE_C/Quellor"
-cp "$(dirname "$program")/Quellor.exe" "$DRIVE_C/Quellor/"
+cp "$(dirname "$program")/Quellor.exe" "$(dirname "$program")/make_demo_samples.exe" "$DRIVE_C/Quellor/"
+quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\'
 
 for folder in $(seq 1 30); do
     mkdir -p "$DRIVE_D/folder$folder"
