@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386
-    xvfb xauth xdotool
+    xvfb xauth xdotool imagemagick
 )
 
 missing=()

@@ -8,3 +8,8 @@ mkdir -p "$deep/sub"
 echo fits > "$deep/fits.txt"
 echo beyond > "$deep/beyond.txt"
 echo beyond > "$deep/sub/beyond.txt"
+
+# A folder linked back to its own parent: walking into it would find the
+# same files again and again until the path limit.
+mkdir -p "$DRIVE_D/tree"
+ln -s .. "$DRIVE_D/tree/loop"
