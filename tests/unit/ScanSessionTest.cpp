@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,6 +60,26 @@ protected:
     {
         return std::count(fake.findPatterns.begin(), fake.findPatterns.end(), pattern) > 0;
     }
+
+    // Starts one row of a table: the program-start state, empty records and
+    // a platform of its own with two files on a fixed C: drive.
+    FakePlatform& StartRow()
+    {
+        ResetScanGlobals();
+        ScanState.resultSink = kSink;
+        offered.clear();
+        statuses.clear();
+        lines.clear();
+        rowPlatform.reset(new FakePlatform);
+        rowPlatform->onNotify = fake.onNotify;
+        SetPlatform(rowPlatform.get());
+        rowPlatform->AddDrive('C', DriveFixed);
+        rowPlatform->AddFile("C:\\one.txt", "1");
+        rowPlatform->AddFile("C:\\two.txt", "2");
+        return *rowPlatform;
+    }
+
+    std::unique_ptr<FakePlatform> rowPlatform;
 };
 
 TEST_F(ScanSessionTest, FilesOfAFolderComeBeforeItsSubfoldersWhichAreEnteredDepthFirst)
@@ -220,16 +241,7 @@ TEST_F(ScanSessionTest, StatisticsBlockLinesAndFinalWord)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.infected);
-        ResetScanGlobals();
-        ScanState.resultSink = kSink;
-        statuses.clear();
-        lines.clear();
-        FakePlatform fresh;
-        fresh.onNotify = fake.onNotify;
-        SetPlatform(&fresh);
-        fresh.AddDrive('C', DriveFixed);
-        fresh.AddFile("C:\\one.txt", "1");
-        fresh.AddFile("C:\\two.txt", "2");
+        FakePlatform& fresh = StartRow();
         ScanStatistics.filesInfected = row.infected;
         ScanStatistics.filesRemoved = row.removed;
 
@@ -240,7 +252,6 @@ TEST_F(ScanSessionTest, StatisticsBlockLinesAndFinalWord)
         ASSERT_FALSE(statuses.empty());
         EXPECT_EQ("Scanning completed", statuses.back());
         EXPECT_TRUE(fresh.prompts.empty());
-        SetPlatform(&fake);
     }
 }
 
@@ -266,17 +277,7 @@ TEST_F(ScanSessionTest, EscapeAsksWhetherToStopAndOtherMessagesAreDispatched)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ResetScanGlobals();
-        ScanState.resultSink = kSink;
-        offered.clear();
-        lines.clear();
-        statuses.clear();
-        FakePlatform fresh;
-        fresh.onNotify = fake.onNotify;
-        SetPlatform(&fresh);
-        fresh.AddDrive('C', DriveFixed);
-        fresh.AddFile("C:\\one.txt", "1");
-        fresh.AddFile("C:\\two.txt", "2");
+        FakePlatform& fresh = StartRow();
         fresh.QueueMessage(row.message, row.wParam);
         fresh.promptAnswers.push_back(row.answer);
 
@@ -295,7 +296,6 @@ TEST_F(ScanSessionTest, EscapeAsksWhetherToStopAndOtherMessagesAreDispatched)
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ("Total files removed\t\t:  0", lines.back());
         EXPECT_EQ(row.stops ? "Scanning terminated" : "Scanning completed", statuses.back());
-        SetPlatform(&fake);
     }
 }
 
@@ -407,9 +407,7 @@ TEST_F(ScanSessionTest, RestartQuestionAndRestartOnBothFamilies)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ResetScanGlobals();
-        FakePlatform fresh;
-        SetPlatform(&fresh);
+        FakePlatform& fresh = StartRow();
         fresh.version.platformId = row.platformId;
         fresh.privilegeResult = row.privilege;
         fresh.promptAnswers.push_back(row.answer);
@@ -428,7 +426,6 @@ TEST_F(ScanSessionTest, RestartQuestionAndRestartOnBothFamilies)
         EXPECT_EQ(row.privilegeAsked ? std::vector<std::string>{"SeShutdownPrivilege"} : std::vector<std::string>{},
                   fresh.privilegeRequests);
         EXPECT_EQ(row.rebooted ? std::vector<std::uint32_t>{6} : std::vector<std::uint32_t>{}, fresh.rebootRequests);
-        SetPlatform(&fake);
     }
 }
 
