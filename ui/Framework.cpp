@@ -211,6 +211,24 @@ void CWnd::ModifyStyle(DWORD remove, DWORD add)
     SetWindowLongA(m_hWnd, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style) & ~remove) | add));
 }
 
+void CWnd::CenterWindow()
+{
+    RECT own, area;
+    ::GetWindowRect(m_hWnd, &own);
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) {
+        ::GetWindowRect(owner, &area);
+    } else {
+        SetRect(&area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    }
+    int width = own.right - own.left, height = own.bottom - own.top;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    if (x < 0) x = 0;
+    if (y < 0) y = 0;
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CButton::DrawItem(LPDRAWITEMSTRUCT)
 {
 }
@@ -330,7 +348,13 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     if (message == WM_INITDIALOG) {
         dialog = reinterpret_cast<CDialog*>(lParam);
         dialog->Attach(window);
-        return dialog->OnInitDialog();
+        RECT before, after;
+        ::GetWindowRect(window, &before);
+        BOOL result = dialog->OnInitDialog();
+        // A dialog that did not place itself opens centred.
+        ::GetWindowRect(window, &after);
+        if (before.left == after.left && before.top == after.top) dialog->CenterWindow();
+        return result;
     }
     dialog = static_cast<CDialog*>(FromHandle(window));
     if (!dialog) return FALSE;  // messages before WM_INITDIALOG

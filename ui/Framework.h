@@ -50,6 +50,8 @@ public:
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     void SetIcon(HICON icon, BOOL big);
     void ModifyStyle(DWORD remove, DWORD add);
+    // Centres the window over its owner, or over the screen without one.
+    void CenterWindow();
 
     // Owner-drawn controls paint themselves when their dialog reflects
     // WM_DRAWITEM to them.
