@@ -23,10 +23,19 @@ target_include_directories(Quellor PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
+# Helpers the Win32 test programs and the demo sample maker share: the real
+# backend as the platform, whole files written and read, a window recording
+# what the scan sends. No main() here: each program brings its own.
+file(GLOB QUELLOR_WIN32_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/support/*.cpp)
+add_library(quellor_win32_test_support STATIC ${QUELLOR_WIN32_TEST_SUPPORT_SOURCES})
+target_include_directories(quellor_win32_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quellor_win32_test_support PUBLIC quellor_win32)
+target_compile_options(quellor_win32_test_support PRIVATE ${QUELLOR_WARNINGS})
+
 # Harmless files the program detects, for the demo drive and the tests.
 add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
 target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(make_demo_samples PRIVATE quellor_engine)
+target_link_libraries(make_demo_samples PRIVATE quellor_engine quellor_win32_test_support)
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-libstdc++)
 
@@ -50,7 +59,7 @@ set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIM
 
 add_library(quellor_wine_harness STATIC ${CMAKE_SOURCE_DIR}/tests/wine/harness/Harness.cpp)
 target_include_directories(quellor_wine_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(quellor_wine_harness PUBLIC quellor_win32 quellor_fake)
+target_link_libraries(quellor_wine_harness PUBLIC quellor_win32 quellor_win32_test_support quellor_fake)
 target_compile_options(quellor_wine_harness PRIVATE ${QUELLOR_WARNINGS})
 
 # The platform contract cases run against the real backend as well.

@@ -12,6 +12,7 @@
 
 #include "resources/resource.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
@@ -217,29 +218,6 @@ void SaveScreenshot(const char* name)
     ReleaseDC(nullptr, screen);
 }
 
-// Files the walk can name, counted independently of the program.
-long CountFiles(const std::string& folder)
-{
-    long count = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    do {
-        std::string name = data.cFileName;
-        std::string path = folder + name;
-        if (path.size() >= MAX_PATH) continue;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-        else if (name != "." && name != ".." && path.size() + 4 < MAX_PATH) count += CountFiles(path + "\\");
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    return count;
-}
-
-bool FileExists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 void SetProductInstalled()
 {
     HKEY key = nullptr;
@@ -315,7 +293,11 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
     CHECK(Ended(second, 10000));
     CHECK(FindProcessWindow(running.process.dwProcessId, IDC_SCAN) == dialog);
 
-    long expectedFiles = CountFiles("C:\\") + CountFiles("D:\\");
+    // The files the walk can name, counted independently of the program.
+    std::vector<std::string> walkable;
+    FilesInWalkOrder("C:\\", walkable);
+    FilesInWalkOrder("D:\\", walkable);
+    const long expectedFiles = static_cast<long>(walkable.size());
     Press(dialog, IDC_SCAN);
     CHECK(WaitFor([&] { return Shown(dialog, IDC_RESULTS_LIST); }, kStartTimeout));
     CheckControls(dialog, {{IDC_SCAN, true, false}, {IDC_CANCEL_BUTTON, true, true}, {IDC_DLINK, false, false},
@@ -338,7 +320,7 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
         if (std::find(lines.begin(), lines.end(), line) == lines.end()) {
             ReportFailure(__FILE__, __LINE__, "missing line: " + line);
         }
-        CHECK(!FileExists(sample.path));
+        CHECK(!PathPresent(sample.path));
     }
     CHECK(lines.size() >= 6);
     if (lines.size() >= 6) {
@@ -420,7 +402,7 @@ WINE_TEST(WithTheProductInstalledTheDownloadOffersAreWithdrawn)
 
     // The utilities link asks the shell to open its page.
     Press(dialog, IDC_ULINK);
-    CHECK(WaitFor([] { return FileExists("C:\\opened-pages.txt"); }, kStartTimeout));
+    CHECK(WaitFor([] { return PathPresent("C:\\opened-pages.txt"); }, kStartTimeout));
 
     // Escape before a scan closes the dialog.
     Press(dialog, IDCANCEL);

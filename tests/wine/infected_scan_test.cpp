@@ -18,11 +18,11 @@
 #include "scan/SignatureRecord.h"
 #include "scan/VirusHandler.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
-std::vector<std::string> statuses;
-std::vector<std::string> lines;
+RecordedResults results;
 
 struct PromptSeen {
     std::string text;
@@ -35,59 +35,6 @@ int AnswerNo(const char* text, const char* caption, unsigned flags)
 {
     prompts.push_back({text, caption, flags});
     return IDNO;
-}
-
-LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == ShowStatusMessage) {
-        statuses.push_back(ScanState.statusText);
-        return 0;
-    }
-    if (message == AppendLineMessage) {
-        lines.push_back(ScanState.lineText);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND MakeSinkWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = SinkProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "QuellorInfectedScanSink";
-    RegisterClassA(&windowClass);
-    return CreateWindowA("QuellorInfectedScanSink", "sink", 0, 0, 0, 10, 10, nullptr, nullptr,
-                         windowClass.hInstance, nullptr);
-}
-
-bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    if (!ok || written != content.size()) return false;
-    return attributes == 0 || SetFileAttributesA(path.c_str(), attributes);
-}
-
-std::string ReadWhole(const std::string& path)
-{
-    std::string content;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    CloseHandle(file);
-    return content;
-}
-
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // ---------------------------------------------------------------- files
@@ -130,29 +77,6 @@ std::vector<Fixture> Fixtures()
         {"D:\\Archives\\open.zip", infected::EncryptedZip("MAIL.SCR", 20000, 0), 0, Clean, "", false, 0},
         {"D:\\readme.txt", "Nothing to see here.\r\n", FILE_ATTRIBUTE_READONLY, Clean, "", false, 0},
     };
-}
-
-bool IsDots(const char* name)
-{
-    return std::string(name) == "." || std::string(name) == "..";
-}
-
-// The files of a drive in the order the walk takes them: within a folder
-// every file in enumeration order, then each subfolder, depth first.
-void WalkOrder(const std::string& folder, std::vector<std::string>& files)
-{
-    WIN32_FIND_DATAA data;
-    std::vector<std::string> subfolders;
-    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string path = folder + data.cFileName;
-        if (path.size() >= MAX_PATH) continue;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(path);
-        else if (!IsDots(data.cFileName) && path.size() + 4 < MAX_PATH) subfolders.push_back(path + "\\");
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    for (const std::string& subfolder : subfolders) WalkOrder(subfolder, files);
 }
 
 // ---------------------------------------------------------------- registry
@@ -259,8 +183,7 @@ std::vector<std::string> RuleLines()
 
 WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
 {
-    static Win32Platform platform;
-    SetPlatform(&platform);
+    UseRealPlatform();
     Win32Platform::SetPromptHandler(AnswerNo);
     ResetScanGlobals();
     cleanAction = kActionDelete;
@@ -272,7 +195,7 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
     }
     const std::vector<Fixture> fixtures = Fixtures();
     for (const Fixture& fixture : fixtures) {
-        if (fixture.content.empty() || !MakeFile(fixture.path, fixture.content, fixture.attributes)) {
+        if (fixture.content.empty() || !WriteWholeFile(fixture.path, fixture.content, fixture.attributes)) {
             ReportFailure(__FILE__, __LINE__, std::string("setup: cannot make ") + fixture.path);
             return;
         }
@@ -292,8 +215,8 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
 
     // The walk order and the file count, taken before anything is deleted.
     std::vector<std::string> orderC, orderD;
-    WalkOrder("C:\\", orderC);
-    WalkOrder("D:\\", orderD);
+    FilesInWalkOrder("C:\\", orderC);
+    FilesInWalkOrder("D:\\", orderD);
     CHECK_EQ(fixtures.size(), orderD.size());
 
     // A file in use by this program: it cannot be deleted during the scan.
@@ -301,7 +224,7 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
                                 nullptr);
     CHECK(holder != INVALID_HANDLE_VALUE);
 
-    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeSinkWindow());
+    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeResultSink(results));
     if (ScanState.resultSink == 0) {
         ReportFailure(__FILE__, __LINE__, "no window to receive the results");
         return;
@@ -310,6 +233,8 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
 
     CHECK_EQ(1, RunScanSession());
     CloseHandle(holder);
+    const std::vector<std::string>& statuses = results.statuses;
+    const std::vector<std::string>& lines = results.lines;
 
     // Every result line, in order.
     std::map<std::string, const Fixture*> byPath;
@@ -367,10 +292,11 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
     // there with its content.
     for (const Fixture& fixture : fixtures) {
         bool shouldStay = fixture.outcome != Removed;
-        if (Exists(fixture.path) != shouldStay) {
+        if (PathPresent(fixture.path) != shouldStay) {
             ReportFailure(__FILE__, __LINE__, std::string(shouldStay ? "gone: " : "still there: ") + fixture.path);
         } else if (shouldStay) {
-            CHECK(ReadWhole(fixture.path) == fixture.content);
+            std::string content;
+            CHECK(ReadWholeFile(fixture.path, content) && content == fixture.content);
         }
     }
 
@@ -394,29 +320,30 @@ WINE_TEST(ScanRemovesTheInfectedFilesAndTheirRegistryTracesAndNothingElse)
 
 WINE_TEST(RenameActsOnTheLastDotOfTheWholePath)
 {
-    static Win32Platform platform;
-    SetPlatform(&platform);
+    UseRealPlatform();
     ResetScanGlobals();
-    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeSinkWindow());
-    lines.clear();
+    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeResultSink(results));
+    results.lines.clear();
     cleanAction = kActionRename;
     CreateDirectoryA("D:\\Rename", nullptr);
     CreateDirectoryA("D:\\Rename\\dir.x1", nullptr);
     const std::string pe = infected::SignaturePe(Unpacker());
-    CHECK(MakeFile("D:\\Rename\\mail.exe", pe, FILE_ATTRIBUTE_READONLY));
-    CHECK(MakeFile("D:\\Rename\\dir.x1\\readme", pe));
+    CHECK(WriteWholeFile("D:\\Rename\\mail.exe", pe, FILE_ATTRIBUTE_READONLY));
+    CHECK(WriteWholeFile("D:\\Rename\\dir.x1\\readme", pe));
 
     CHECK_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", "D:\\Rename\\mail.exe"));
     CHECK_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", "D:\\Rename\\dir.x1\\readme"));
 
+    const std::vector<std::string>& lines = results.lines;
     CHECK_EQ(2u, lines.size());
     if (lines.size() == 2) {
         CHECK_STREQ("D:\\Rename\\mail.exe     W32/Murkel.A.Trojan renamed", lines[0]);
         CHECK_STREQ("D:\\Rename\\dir.x1\\readme     W32/Murkel.A.Trojan Rename failed", lines[1]);
     }
-    CHECK(!Exists("D:\\Rename\\mail.exe"));
-    CHECK(ReadWhole("D:\\Rename\\mail.Vxe") == pe);
-    CHECK(Exists("D:\\Rename\\dir.x1\\readme"));
-    CHECK(!Exists("D:\\Rename\\dir.V1"));
+    CHECK(!PathPresent("D:\\Rename\\mail.exe"));
+    std::string renamed;
+    CHECK(ReadWholeFile("D:\\Rename\\mail.Vxe", renamed) && renamed == pe);
+    CHECK(PathPresent("D:\\Rename\\dir.x1\\readme"));
+    CHECK(!PathPresent("D:\\Rename\\dir.V1"));
     CHECK_EQ(0, ScanStatistics.filesRemoved);
 }

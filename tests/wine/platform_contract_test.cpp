@@ -11,6 +11,7 @@
 #include "contract/PlatformContract.h"
 #include "platform/win32/Win32Platform.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
@@ -85,19 +86,11 @@ public:
 
     void MakeFile(const std::string& path, const std::string& content, std::uint32_t attributes) override
     {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            Failed("CreateFileA", path);
+        // The attributes are set even when they are 0 (a plain file).
+        if (!WriteWholeFile(path, content)) {
+            Failed("WriteWholeFile", path);
             return;
         }
-        DWORD written = 0;
-        if (!content.empty() &&
-            (!WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
-             written != content.size()))
-            Failed("WriteFile", path);
-        CloseHandle(file);
         if (!SetFileAttributesA(path.c_str(), attributes)) Failed("SetFileAttributesA", path);
     }
 
@@ -133,23 +126,9 @@ public:
             Failed("PostThreadMessageA", std::to_string(message));
     }
 
-    bool Exists(const std::string& path) override
-    {
-        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    bool Exists(const std::string& path) override { return PathPresent(path); }
 
-    bool ReadContent(const std::string& path, std::string& content) override
-    {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        content.clear();
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-        CloseHandle(file);
-        return true;
-    }
+    bool ReadContent(const std::string& path, std::string& content) override { return ReadWholeFile(path, content); }
 
     std::uint32_t AttributesOf(const std::string& path) override
     {

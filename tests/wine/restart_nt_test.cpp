@@ -6,34 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/Win32Platform.h"
 #include "scan/DeleteOnRestart.h"
 #include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
 const char kFolder[] = "D:\\Mail Helper Folder";
 const char kTarget[] = "D:\\Mail Helper Folder\\mail checker.exe";
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-
-void UseRealPlatform()
-{
-    static Win32Platform platform;
-    SetPlatform(&platform);
-}
-
-bool MakeFile(const char* path, const std::string& content)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == content.size();
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The strings of PendingFileRenameOperations (source, target, source,
 // target, ...); empty when the value is missing.
@@ -92,14 +74,14 @@ WINE_TEST(SchedulingRecordsADelayedDeletionOfTheLongPath)
 {
     UseRealPlatform();
     CreateDirectoryA(kFolder, nullptr);
-    CHECK(MakeFile(kTarget, "MZ harmless stand-in"));
+    CHECK(WriteWholeFile(kTarget, "MZ harmless stand-in"));
     CHECK(!HoldsDeletionOf(PendingRenames(), kTarget));
 
     CHECK(ScheduleDeleteOnRestart(kTarget));
 
     CHECK(HoldsDeletionOf(PendingRenames(), kTarget));
-    CHECK(Exists(kTarget));  // only at the next start
-    CHECK(!Exists(WininitPath()));
+    CHECK(PathPresent(kTarget));  // only at the next start
+    CHECK(!PathPresent(WininitPath()));
 }
 
 WINE_TEST(RefusedRequestIsNotReportedAsScheduled)

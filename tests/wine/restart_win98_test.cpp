@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/Win32Platform.h"
 #include "scan/DeleteOnRestart.h"
 #include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
@@ -20,37 +20,6 @@ const char kFirst[] = "D:\\Mail Helper Folder\\first stand-in.exe";
 const char kSecond[] = "D:\\Mail Helper Folder\\second stand-in.scr";
 const char kThird[] = "D:\\Mail Helper Folder\\third stand-in.pif";
 const char kPrepared[] = "C:\\tests\\wininit.prepared";
-
-void UseRealPlatform()
-{
-    static Win32Platform platform;
-    SetPlatform(&platform);
-}
-
-bool MakeFile(const char* path, const std::string& content)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == content.size();
-}
-
-bool ReadFile(const std::string& path, std::string& content)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    content.clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string WindowsFile(const char* name)
 {
@@ -88,15 +57,15 @@ bool PendingRenamesMention(const std::string& text)
 void MakeStandIns()
 {
     CreateDirectoryA(kFolder, nullptr);
-    CHECK(MakeFile(kFirst, "MZ harmless stand-in 1"));
-    CHECK(MakeFile(kSecond, "MZ harmless stand-in 2"));
-    CHECK(MakeFile(kThird, "MZ harmless stand-in 3"));
+    CHECK(WriteWholeFile(kFirst, "MZ harmless stand-in 1"));
+    CHECK(WriteWholeFile(kSecond, "MZ harmless stand-in 2"));
+    CHECK(WriteWholeFile(kThird, "MZ harmless stand-in 3"));
 }
 
 void CheckNoLeftovers()
 {
-    CHECK(!Exists(WindowsFile("wininit.new")));
-    CHECK(!Exists(WindowsFile("wininit.old")));
+    CHECK(!PathPresent(WindowsFile("wininit.new")));
+    CHECK(!PathPresent(WindowsFile("wininit.old")));
 }
 
 }  // namespace
@@ -112,7 +81,7 @@ WINE_TEST(MissingWininitIsCreatedWithTheSectionAndTheShortPath)
     UseRealPlatform();
     MakeStandIns();
     std::string wininit = WindowsFile("wininit.ini");
-    CHECK(!Exists(wininit));
+    CHECK(!PathPresent(wininit));
     std::string shortPath = ShortPath(kFirst);
     CHECK(!shortPath.empty());
     CHECK(shortPath.find(' ') == std::string::npos);
@@ -121,9 +90,9 @@ WINE_TEST(MissingWininitIsCreatedWithTheSectionAndTheShortPath)
     CHECK(ScheduleDeleteOnRestart(kFirst));
 
     std::string content;
-    CHECK(ReadFile(wininit, content));
+    CHECK(ReadWholeFile(wininit, content));
     CHECK_EQ("[rename]\r\nNUL=" + shortPath + "\r\n", content);
-    CHECK(Exists(kFirst));
+    CHECK(PathPresent(kFirst));
     CheckNoLeftovers();
     // Leave the prepared file in its place for the next case.
     CHECK(DeleteFileA(wininit.c_str()));
@@ -134,7 +103,7 @@ WINE_TEST(ExistingWininitKeepsItsSectionsAndGainsTwoEntries)
     UseRealPlatform();
     std::string wininit = WindowsFile("wininit.ini");
     std::string prepared;
-    CHECK(ReadFile(kPrepared, prepared));
+    CHECK(ReadWholeFile(kPrepared, prepared));
     CHECK(CopyFileA(kPrepared, wininit.c_str(), FALSE));
 
     CHECK(ScheduleDeleteOnRestart(kSecond));
@@ -147,10 +116,10 @@ WINE_TEST(ExistingWininitKeepsItsSectionsAndGainsTwoEntries)
     std::string expected = prepared.substr(0, next) + "NUL=" + ShortPath(kSecond) + "\r\nNUL=" +
                            ShortPath(kThird) + "\r\n" + prepared.substr(next);
     std::string content;
-    CHECK(ReadFile(wininit, content));
+    CHECK(ReadWholeFile(wininit, content));
     CHECK_EQ(expected, content);
-    CHECK(Exists(kSecond));
-    CHECK(Exists(kThird));
+    CHECK(PathPresent(kSecond));
+    CHECK(PathPresent(kThird));
     CheckNoLeftovers();
 }
 

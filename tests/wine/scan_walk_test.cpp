@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/Win32Platform.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 #include "scan/VirusHandler.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
 std::vector<std::string> offered;
-std::vector<std::string> statuses;
-std::vector<std::string> lines;
+RecordedResults results;
 
 std::int32_t Record(const char*, const char* path)
 {
@@ -27,40 +26,6 @@ std::int32_t Record(const char*, const char* path)
 }
 
 const VirusHandler kRecordingTable[] = {{"record", Record}, {nullptr, nullptr}};
-
-LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == ShowStatusMessage) {
-        statuses.push_back(ScanState.statusText);
-        return 0;
-    }
-    if (message == AppendLineMessage) {
-        lines.push_back(ScanState.lineText);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND MakeSinkWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = SinkProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "QuellorTestSink";
-    RegisterClassA(&windowClass);
-    return CreateWindowA("QuellorTestSink", "sink", 0, 0, 0, 10, 10, nullptr, nullptr, windowClass.hInstance,
-                         nullptr);
-}
-
-void MakeFile(const std::string& path, const std::string& content, DWORD attributes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    CHECK(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    if (attributes) CHECK(SetFileAttributesA(path.c_str(), attributes));
-}
 
 void MakeFixture()
 {
@@ -71,40 +36,14 @@ void MakeFixture()
     CreateDirectoryA("D:\\tree\\empty", nullptr);
     CreateDirectoryA("D:\\Program Files", nullptr);
     CreateDirectoryA("D:\\Program Files\\App", nullptr);
-    MakeFile("D:\\root.txt", "root", 0);
-    MakeFile("D:\\tree\\hidden.dat", "h", FILE_ATTRIBUTE_HIDDEN);
-    MakeFile("D:\\tree\\readonly.dat", "r", FILE_ATTRIBUTE_READONLY);
-    MakeFile("D:\\tree\\system.dat", "s", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
-    MakeFile("D:\\tree\\one\\a.exe", "a", 0);
-    MakeFile("D:\\tree\\one\\two\\b.com", "b", 0);
-    MakeFile("D:\\tree\\one\\two\\three\\c", "no extension", 0);
-    MakeFile("D:\\Program Files\\App\\app.exe", "app", 0);
-}
-
-bool IsDots(const char* name)
-{
-    return std::string(name) == "." || std::string(name) == "..";
-}
-
-// The order the walk must follow, found independently: within a folder every
-// file in enumeration order, then each subfolder that is not a link, depth
-// first.
-void ExpectedOrder(const std::string& folder, std::vector<std::string>& files)
-{
-    WIN32_FIND_DATAA data;
-    std::vector<std::string> subfolders;
-    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string path = folder + data.cFileName;
-        if (path.size() >= MAX_PATH) continue;
-        bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        bool linked = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (!folder) files.push_back(path);
-        else if (!IsDots(data.cFileName) && !linked && path.size() + 4 < MAX_PATH) subfolders.push_back(path + "\\");
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    for (const std::string& subfolder : subfolders) ExpectedOrder(subfolder, files);
+    CHECK(WriteWholeFile("D:\\root.txt", "root"));
+    CHECK(WriteWholeFile("D:\\tree\\hidden.dat", "h", FILE_ATTRIBUTE_HIDDEN));
+    CHECK(WriteWholeFile("D:\\tree\\readonly.dat", "r", FILE_ATTRIBUTE_READONLY));
+    CHECK(WriteWholeFile("D:\\tree\\system.dat", "s", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
+    CHECK(WriteWholeFile("D:\\tree\\one\\a.exe", "a"));
+    CHECK(WriteWholeFile("D:\\tree\\one\\two\\b.com", "b"));
+    CHECK(WriteWholeFile("D:\\tree\\one\\two\\three\\c", "no extension"));
+    CHECK(WriteWholeFile("D:\\Program Files\\App\\app.exe", "app"));
 }
 
 std::vector<std::string> OfferedOn(char drive)
@@ -125,11 +64,10 @@ bool Contains(const std::vector<std::string>& list, const std::string& text)
 
 WINE_TEST(SessionWalksFixedDrivesFilesFirstAndCountsEveryFile)
 {
-    static Win32Platform platform;
-    SetPlatform(&platform);
+    UseRealPlatform();
     ResetScanGlobals();
     MakeFixture();
-    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeSinkWindow());
+    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeResultSink(results));
     if (ScanState.resultSink == 0) {
         ReportFailure(__FILE__, __LINE__, "no window to receive the results");
         return;
@@ -138,10 +76,12 @@ WINE_TEST(SessionWalksFixedDrivesFilesFirstAndCountsEveryFile)
     UseHandlerTable(kRecordingTable);
 
     CHECK_EQ(1, RunScanSession());
+    const std::vector<std::string>& statuses = results.statuses;
+    const std::vector<std::string>& lines = results.lines;
 
     std::vector<std::string> expectedC, expectedD;
-    ExpectedOrder("C:\\", expectedC);
-    ExpectedOrder("D:\\", expectedD);
+    FilesInWalkOrder("C:\\", expectedC);
+    FilesInWalkOrder("D:\\", expectedD);
     CHECK(OfferedOn('C') == expectedC);
     CHECK(OfferedOn('D') == expectedD);
     CHECK_EQ(expectedC.size() + expectedD.size(), offered.size());

@@ -9,6 +9,7 @@
 
 #include "platform/win32/Win32Platform.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
@@ -216,12 +217,10 @@ WINE_TEST(DriveRootIsAVolumeMountPoint)
 WINE_TEST(RemoveAtRebootRecordsThePendingDelete)
 {
     Win32Platform platform;
-    HANDLE file = CreateFileA("D:\\later.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CHECK(file != INVALID_HANDLE_VALUE);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    CHECK(WriteWholeFile("D:\\later.txt", ""));
     CHECK(platform.RemoveAtReboot("D:\\later.txt"));
     // Nothing happens before the restart.
-    CHECK(GetFileAttributesA("D:\\later.txt") != INVALID_FILE_ATTRIBUTES);
+    CHECK(PathPresent("D:\\later.txt"));
 
     // The NT family keeps the request in the session manager's list.
     HKEY key;
