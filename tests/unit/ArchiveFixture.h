@@ -8,31 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "fixtures/LittleEndian.h"
+
 namespace fixture {
 
-inline void PutLe16(std::string& out, std::uint32_t value)
-{
-    out.push_back(static_cast<char>(value & 0xFF));
-    out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-
-inline void PutLe32(std::string& out, std::uint32_t value)
-{
-    PutLe16(out, value & 0xFFFF);
-    PutLe16(out, value >> 16);
-}
-
-inline void SetLe16(std::string& bytes, std::size_t offset, std::uint32_t value)
-{
-    bytes[offset] = static_cast<char>(value & 0xFF);
-    bytes[offset + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
-
-inline void SetLe32(std::string& bytes, std::size_t offset, std::uint32_t value)
-{
-    SetLe16(bytes, offset, value & 0xFFFF);
-    SetLe16(bytes, offset + 2, value >> 16);
-}
+using fixturebytes::PutLe16;
+using fixturebytes::PutLe32;
+using fixturebytes::SetLe16;
+using fixturebytes::SetLe32;
 
 inline std::uint32_t GetLe16(const std::string& bytes, std::size_t offset)
 {

@@ -10,20 +10,12 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "scan/SignatureRecord.h"
+#include "fixtures/LittleEndian.h"
 
 namespace pefixture {
 
-inline void SetLe16(std::string& bytes, std::size_t at, std::uint32_t value)
-{
-    bytes.at(at) = static_cast<char>(value & 0xFF);
-    bytes.at(at + 1) = static_cast<char>((value >> 8) & 0xFF);
-}
-
-inline void SetLe32(std::string& bytes, std::size_t at, std::uint32_t value)
-{
-    SetLe16(bytes, at, value & 0xFFFF);
-    SetLe16(bytes, at + 2, value >> 16);
-}
+using fixturebytes::SetLe16;
+using fixturebytes::SetLe32;
 
 // Copies `count` bytes to `at`, cutting them at the end of the file.
 inline void PutBytes(std::string& bytes, std::size_t at, const unsigned char* data, std::size_t count)
