@@ -173,8 +173,6 @@ public:
     virtual std::int32_t SeekTo(FileRef file, std::int32_t offset, SeekOrigin origin) = 0;
     // The file's length, or -1.
     virtual std::int32_t FileLength(FileRef file) = 0;
-    // Cuts or extends the file at its current length to `length` bytes.
-    virtual bool Truncate(FileRef file, std::int32_t length) = 0;
     virtual void CloseFile(FileRef file) = 0;
 
     virtual bool SetAttributes(const char* path, std::uint32_t attributes) = 0;

@@ -481,14 +481,6 @@ std::int32_t FakePlatform::FileLength(FileRef file)
     return static_cast<std::int32_t>(found->second.node->content.size());
 }
 
-bool FakePlatform::Truncate(FileRef file, std::int32_t length)
-{
-    auto found = openFiles_.find(file);
-    if (found == openFiles_.end() || !found->second.forWrite || length < 0) return false;
-    found->second.node->content.resize(static_cast<std::size_t>(length), '\0');
-    return true;
-}
-
 void FakePlatform::CloseFile(FileRef file)
 {
     openFiles_.erase(file);

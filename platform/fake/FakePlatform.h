@@ -149,7 +149,6 @@ public:
     std::int32_t WriteBytes(FileRef file, const void* data, std::uint32_t count) override;
     std::int32_t SeekTo(FileRef file, std::int32_t offset, SeekOrigin origin) override;
     std::int32_t FileLength(FileRef file) override;
-    bool Truncate(FileRef file, std::int32_t length) override;
     void CloseFile(FileRef file) override;
     bool SetAttributes(const char* path, std::uint32_t attributes) override;
     bool RemoveFile(const char* path) override;

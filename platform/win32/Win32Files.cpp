@@ -147,11 +147,6 @@ std::int32_t Win32Platform::FileLength(FileRef file)
     return _filelength(Descriptor(file));
 }
 
-bool Win32Platform::Truncate(FileRef file, std::int32_t length)
-{
-    return _chsize(Descriptor(file), length) == 0;
-}
-
 void Win32Platform::CloseFile(FileRef file)
 {
     _close(Descriptor(file));

@@ -463,7 +463,6 @@ CONTRACT_CASE(HandlesWorkOnlyTheWayTheyWereOpened)
     FileRef reader = platform.OpenForRead(path.c_str());
     CONTRACT_REQUIRE(reader != kNoFile);
     CONTRACT_EQ(-1, WriteText(platform, reader, "XY"));
-    CONTRACT_FALSE(platform.Truncate(reader, 2));
     platform.CloseFile(reader);
 
     FileRef writer = platform.OpenForWrite(path.c_str());
@@ -564,31 +563,6 @@ CONTRACT_CASE(CreateForAppendAlwaysWritesAtTheEnd)
     CONTRACT_EQ(9, platform.FileLength(file));
     platform.CloseFile(file);
     CONTRACT_EQ(std::string("abcdefghi"), ContentOf(world, path));
-}
-
-CONTRACT_CASE(TruncateCutsAndExtends)
-{
-    const std::string dir = CaseFolder(world, __func__);
-    const std::string path = Join(dir, "data.txt");
-    world.MakeFile(path, "abcdef", kAttrArchive);
-    Platform& platform = world.platform();
-
-    FileRef file = platform.OpenForWrite(path.c_str());
-    CONTRACT_REQUIRE(file != kNoFile);
-    CONTRACT_TRUE(platform.Truncate(file, 3));
-    CONTRACT_EQ(3, platform.FileLength(file));
-    CONTRACT_TRUE(platform.Truncate(file, 5));
-    CONTRACT_EQ(5, platform.FileLength(file));
-    // The position is not moved by either.
-    CONTRACT_EQ(0, platform.SeekTo(file, 0, SeekFromCurrent));
-    platform.CloseFile(file);
-    CONTRACT_EQ(std::string("abc\0\0", 5), ContentOf(world, path));
-
-    file = platform.OpenForWrite(path.c_str());
-    CONTRACT_REQUIRE(file != kNoFile);
-    CONTRACT_TRUE(platform.Truncate(file, 0));
-    platform.CloseFile(file);
-    CONTRACT_EQ(std::string(), ContentOf(world, path));
 }
 
 CONTRACT_CASE(ReadOnlyFileRefusesWriters)
@@ -1163,7 +1137,6 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(WritingPastTheEndFillsTheGapWithZeros),
     CONTRACT_ENTRY(CreateForAppendCreatesAMissingFile),
     CONTRACT_ENTRY(CreateForAppendAlwaysWritesAtTheEnd),
-    CONTRACT_ENTRY(TruncateCutsAndExtends),
     CONTRACT_ENTRY(ReadOnlyFileRefusesWriters),
     CONTRACT_ENTRY(PathExistsForFilesAndFolders),
     CONTRACT_ENTRY(TrailingBackslashNamesOnlyAFolder),
