@@ -1,7 +1,9 @@
-# The page the utilities link asked for, and the screenshots as PNG files in
+# The pages the download button and the utilities link asked for, and the screenshots as PNG files in
 # the build folder for people to look at.
-grep -qx 'http://www.example.com/ferovan/tools' "$DRIVE_C/opened-pages.txt" || {
-    echo "the utilities page was not opened:"; cat "$DRIVE_C/opened-pages.txt" 2>/dev/null; false; }
+for page in http://www.example.com/halvex http://www.example.com/ferovan/tools; do
+    grep -qx "$page" "$DRIVE_C/opened-pages.txt" || {
+        echo "$page was not opened:"; cat "$DRIVE_C/opened-pages.txt" 2>/dev/null; false; }
+done
 shots="$(dirname "$program")/screenshots"
 mkdir -p "$shots"
 for shot in "$DRIVE_C"/shots/*.bmp; do

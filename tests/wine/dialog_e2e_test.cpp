@@ -223,6 +223,15 @@ void SaveScreenshot(const char* name)
     ReleaseDC(nullptr, screen);
 }
 
+// The browser recorder of the setup hook writes each page the shell was
+// asked to open as one line of C:\opened-pages.txt.
+bool PageOpened(const std::string& address)
+{
+    std::string pages;
+    if (!ReadWholeFile("C:\\opened-pages.txt", pages)) return false;
+    return ("\n" + pages).find("\n" + address + "\n") != std::string::npos;
+}
+
 void SetProductInstalled()
 {
     HKEY key = nullptr;
@@ -371,11 +380,21 @@ WINE_TEST(ALongScanIsStoppedOnlyWhenThePromptIsAnsweredYes)
     CHECK(WaitFor([&] { return ItemText(dialog, IDC_STATUS_TEXT) != before; }, kStartTimeout));
     CHECK(Shown(dialog, IDC_CANCEL_BUTTON));
 
-    // Yes: the walk stops, the statistics still follow.
-    Press(dialog, IDCANCEL);
+    // DOWNLOAD during the scan asks the shell for the download page while
+    // the scan goes on.
+    Press(dialog, IDC_DOWNLOAD);
+    CHECK(WaitFor([] { return PageOpened("http://www.example.com/halvex"); }, kStartTimeout));
+    CHECK_STREQ("Searching for W32/MurkEl Trojan and its variants", ItemText(dialog, IDC_HEADING));
+
+    // The Escape key reaches the walk between two files and asks the same
+    // question; Yes: the walk stops, the statistics still follow.
+    PostMessageA(GetDlgItem(dialog, IDC_CANCEL_BUTTON), WM_KEYDOWN, VK_ESCAPE, 0);
     prompt = WaitForPrompt(running);
     CHECK(prompt != nullptr);
-    if (prompt) PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_YES, BN_CLICKED), 0);
+    if (prompt) {
+        CHECK_STREQ("Terminate the Scan now?", ItemText(prompt, IDC_PROMPT_MESSAGE));
+        PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_YES, BN_CLICKED), 0);
+    }
     CHECK(WaitForFinalWord(running, "Scanning terminated"));
     CHECK(!Shown(dialog, IDC_CANCEL_BUTTON));
     CHECK(Shown(dialog, IDC_OK_BUTTON));
@@ -403,7 +422,7 @@ WINE_TEST(WithTheProductInstalledTheDownloadOffersAreWithdrawn)
 
     // The utilities link asks the shell to open its page.
     Press(dialog, IDC_ULINK);
-    CHECK(WaitFor([] { return PathPresent("C:\\opened-pages.txt"); }, kStartTimeout));
+    CHECK(WaitFor([] { return PageOpened("http://www.example.com/ferovan/tools"); }, kStartTimeout));
 
     // Escape before a scan closes the dialog.
     Press(dialog, IDCANCEL);
