@@ -223,6 +223,36 @@ void SaveScreenshot(const char* name)
     ReleaseDC(nullptr, screen);
 }
 
+// Puts the mouse pointer on the middle of a control, as a user's hand would.
+void PointAt(HWND dialog, int id)
+{
+    RECT rect = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    // A second, slightly different position makes sure a move is reported.
+    Sleep(100);
+    SetCursorPos((rect.left + rect.right) / 2 + 1, (rect.top + rect.bottom) / 2);
+}
+
+// The control holding the keyboard focus in the program's user-interface
+// thread.
+HWND FocusOf(const Running& running)
+{
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(running.process.dwThreadId, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+HCURSOR CurrentCursor()
+{
+    CURSORINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    return GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
 // The browser recorder of the setup hook writes each page the shell was
 // asked to open as one line of C:\opened-pages.txt.
 bool PageOpened(const std::string& address)
@@ -294,6 +324,19 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
     CHECK_STREQ("Quellor Ver 7.0 - Tool to detect and remove all the variants of W32/MurkEl Trojan",
                 ItemText(dialog, IDC_DESCRIPTION));
     CHECK_STREQ("for W32/MurkEl Trojan", ItemText(dialog, IDC_CAPTION_LABEL));
+
+    // Moving the mouse onto a bitmap button gives it the keyboard focus;
+    // moving on to another button moves the focus. Every button but the logo
+    // shows the hand-shaped pointer, the logo the ordinary one.
+    PointAt(dialog, IDC_MAKER_LOGO);
+    CHECK(WaitFor([&] { return FocusOf(running) == GetDlgItem(dialog, IDC_MAKER_LOGO); }, kStartTimeout));
+    HCURSOR ordinary = CurrentCursor();
+    PointAt(dialog, IDC_SCAN);
+    CHECK(WaitFor([&] { return FocusOf(running) == GetDlgItem(dialog, IDC_SCAN); }, kStartTimeout));
+    CHECK(WaitFor([&] { return CurrentCursor() != ordinary; }, 5000));
+    PointAt(dialog, IDC_DOWNLOAD);
+    CHECK(WaitFor([&] { return FocusOf(running) == GetDlgItem(dialog, IDC_DOWNLOAD); }, kStartTimeout));
+    SetCursorPos(1, 700);
     SaveScreenshot("1-start");
 
     // A second copy ends at once without a window of its own.
