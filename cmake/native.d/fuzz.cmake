@@ -9,29 +9,28 @@
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(QUELLOR_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_executable(signature_fuzz
+  # A fuzz target from its harness and the engine sources it exercises,
+  # with the fake platform under them.
+  function(quellor_fuzz_target name)
+    add_executable(${name} ${ARGN}
+      ${CMAKE_SOURCE_DIR}/scan/FileReads.cpp
+      ${CMAKE_SOURCE_DIR}/platform/PlatformAccess.cpp
+      ${CMAKE_SOURCE_DIR}/platform/fake/FakePlatform.cpp)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(${name} PRIVATE ${QUELLOR_WARNINGS} ${QUELLOR_FUZZ_FLAGS})
+    target_link_options(${name} PRIVATE ${QUELLOR_FUZZ_FLAGS})
+  endfunction()
+
+  quellor_fuzz_target(signature_fuzz
     ${CMAKE_SOURCE_DIR}/fuzz/signature_fuzz.cpp
-    ${CMAKE_SOURCE_DIR}/scan/FileReads.cpp
     ${CMAKE_SOURCE_DIR}/scan/PeReader.cpp
     ${CMAKE_SOURCE_DIR}/scan/SignatureMatch.cpp
     ${CMAKE_SOURCE_DIR}/scan/SignatureTable.cpp
-    ${CMAKE_SOURCE_DIR}/scan/ArchiveWormTable.cpp
-    ${CMAKE_SOURCE_DIR}/platform/PlatformAccess.cpp
-    ${CMAKE_SOURCE_DIR}/platform/fake/FakePlatform.cpp)
-  target_include_directories(signature_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(signature_fuzz PRIVATE ${QUELLOR_WARNINGS} ${QUELLOR_FUZZ_FLAGS})
-  target_link_options(signature_fuzz PRIVATE ${QUELLOR_FUZZ_FLAGS})
-
-  add_executable(archive_fuzz
+    ${CMAKE_SOURCE_DIR}/scan/ArchiveWormTable.cpp)
+  quellor_fuzz_target(archive_fuzz
     ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
     ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
-    ${CMAKE_SOURCE_DIR}/scan/FileReads.cpp
-    ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp
-    ${CMAKE_SOURCE_DIR}/platform/PlatformAccess.cpp
-    ${CMAKE_SOURCE_DIR}/platform/fake/FakePlatform.cpp)
-  target_include_directories(archive_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(archive_fuzz PRIVATE ${QUELLOR_WARNINGS} ${QUELLOR_FUZZ_FLAGS})
-  target_link_options(archive_fuzz PRIVATE ${QUELLOR_FUZZ_FLAGS})
+    ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
 
   # Every input that once failed is replayed.
   file(GLOB QUELLOR_FUZZ_REGRESSIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/regressions/*)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,22 +107,41 @@ std::string Upper(std::string text)
 
 class RegistryCleanupTest : public ScanFixture {
 protected:
-    void MakeTraces(const std::vector<Trace>& traces)
+    static void MakeTraces(FakePlatform& platform, const std::vector<Trace>& traces)
     {
         for (const Trace& trace : traces) {
             if (trace.value[0]) {
-                fake.SetRegistryString(HKCU, trace.key, trace.value, "20040301");
+                platform.SetRegistryString(HKCU, trace.key, trace.value, "20040301");
             } else {
-                fake.AddRegistryKey(HKCU, trace.key);
-                fake.SetRegistryString(HKCU, trace.key, "Data", "x");
+                platform.AddRegistryKey(HKCU, trace.key);
+                platform.SetRegistryString(HKCU, trace.key, "Data", "x");
             }
         }
     }
+    void MakeTraces(const std::vector<Trace>& traces) { MakeTraces(fake, traces); }
 
-    bool TraceThere(const Trace& trace) const
+    static bool TraceThere(const FakePlatform& platform, const Trace& trace)
     {
-        return trace.value[0] ? fake.HasRegistryValue(HKCU, trace.key, trace.value) : fake.HasRegistryKey(HKCU, trace.key);
+        return trace.value[0] ? platform.HasRegistryValue(HKCU, trace.key, trace.value)
+                              : platform.HasRegistryKey(HKCU, trace.key);
     }
+    bool TraceThere(const Trace& trace) const { return TraceThere(fake, trace); }
+
+    // One row of a rule table: a platform of its own holding the rule's
+    // value with `data` and its follow-up traces; the lines sent go to `seen`.
+    FakePlatform& StartRuleRow(const RuleRow& row, const std::string& data, std::vector<std::string>& seen)
+    {
+        rowPlatform.reset(new FakePlatform);
+        SetPlatform(rowPlatform.get());
+        rowPlatform->onNotify = [&seen](WindowRef, std::uint32_t message) {
+            if (message == AppendLineMessage) seen.push_back(ScanState.lineText);
+        };
+        rowPlatform->SetRegistryString(row.hive, row.key, row.value, data);
+        MakeTraces(*rowPlatform, row.traces);
+        return *rowPlatform;
+    }
+
+    std::unique_ptr<FakePlatform> rowPlatform;
 
     void SetExaminedPath(const char* path) { CopyText(examinedFilePath, sizeof examinedFilePath, path); }
 
@@ -147,20 +167,11 @@ TEST_F(RegistryCleanupTest, EachRuleRemovesItsValueWhenSystemAndItsFileNameOccur
 {
     for (const RuleRow& row : Rules()) {
         SCOPED_TRACE(row.number);
-        FakePlatform fresh;
-        SetPlatform(&fresh);
         std::vector<std::string> seen;
-        fresh.onNotify = [&seen](WindowRef, std::uint32_t message) {
-            if (message == AppendLineMessage) seen.push_back(ScanState.lineText);
-        };
         // Mixed case: the data is compared in lower case.
         const std::string data = "C:\\Windows\\System32\\" + Upper(row.fileName) + " -run";
-        fresh.SetRegistryString(row.hive, row.key, row.value, data);
+        FakePlatform& fresh = StartRuleRow(row, data, seen);
         fresh.SetRegistryString(row.hive, row.key, "neighbour", data);
-        for (const Trace& trace : row.traces) {
-            if (trace.value[0]) fresh.SetRegistryString(HKCU, trace.key, trace.value, "1");
-            else fresh.AddRegistryKey(HKCU, trace.key);
-        }
 
         EXPECT_EQ(1, CleanBagleRegistry("W32/Bagle.Worm"));
 
@@ -169,12 +180,8 @@ TEST_F(RegistryCleanupTest, EachRuleRemovesItsValueWhenSystemAndItsFileNameOccur
         EXPECT_EQ(expected, seen);
         EXPECT_FALSE(fresh.HasRegistryValue(row.hive, row.key, row.value));
         EXPECT_TRUE(fresh.HasRegistryValue(row.hive, row.key, "neighbour"));
-        for (const Trace& trace : row.traces) {
-            EXPECT_FALSE(trace.value[0] ? fresh.HasRegistryValue(HKCU, trace.key, trace.value)
-                                        : fresh.HasRegistryKey(HKCU, trace.key));
-        }
+        for (const Trace& trace : row.traces) EXPECT_FALSE(TraceThere(fresh, trace));
         EXPECT_EQ(0, fresh.OpenKeyCount());
-        SetPlatform(&fake);
     }
 }
 
@@ -182,17 +189,8 @@ TEST_F(RegistryCleanupTest, SysdirAloneIsEnoughOnlyForTheSysdirRules)
 {
     for (const RuleRow& row : Rules()) {
         SCOPED_TRACE(row.number);
-        FakePlatform fresh;
-        SetPlatform(&fresh);
         std::vector<std::string> seen;
-        fresh.onNotify = [&seen](WindowRef, std::uint32_t message) {
-            if (message == AppendLineMessage) seen.push_back(ScanState.lineText);
-        };
-        fresh.SetRegistryString(row.hive, row.key, row.value, "%SysDir%\\other.exe");
-        for (const Trace& trace : row.traces) {
-            if (trace.value[0]) fresh.SetRegistryString(HKCU, trace.key, trace.value, "1");
-            else fresh.AddRegistryKey(HKCU, trace.key);
-        }
+        FakePlatform& fresh = StartRuleRow(row, "%SysDir%\\other.exe", seen);
 
         CleanBagleRegistry("W32/Bagle.Worm");
 
@@ -203,12 +201,8 @@ TEST_F(RegistryCleanupTest, SysdirAloneIsEnoughOnlyForTheSysdirRules)
             EXPECT_EQ(expected, seen);
         } else {
             EXPECT_TRUE(seen.empty());
-            for (const Trace& trace : row.traces) {
-                EXPECT_TRUE(trace.value[0] ? fresh.HasRegistryValue(HKCU, trace.key, trace.value)
-                                           : fresh.HasRegistryKey(HKCU, trace.key));
-            }
+            for (const Trace& trace : row.traces) EXPECT_TRUE(TraceThere(fresh, trace));
         }
-        SetPlatform(&fake);
     }
 }
 
@@ -217,19 +211,10 @@ TEST_F(RegistryCleanupTest, DataWithoutSystemOrWithoutTheFileNameIsLeftAndSoAreT
     for (const RuleRow& row : Rules()) {
         for (int variant = 0; variant < 2; ++variant) {
             SCOPED_TRACE(std::to_string(row.number) + (variant ? " name only" : " system only"));
-            FakePlatform fresh;
-            SetPlatform(&fresh);
             std::vector<std::string> seen;
-            fresh.onNotify = [&seen](WindowRef, std::uint32_t message) {
-                if (message == AppendLineMessage) seen.push_back(ScanState.lineText);
-            };
             const std::string data = variant ? std::string("C:\\Windows\\Tasks\\") + row.fileName
                                              : std::string("C:\\Windows\\System32\\other.exe");
-            fresh.SetRegistryString(row.hive, row.key, row.value, data);
-            for (const Trace& trace : row.traces) {
-                if (trace.value[0]) fresh.SetRegistryString(HKCU, trace.key, trace.value, "1");
-                else fresh.AddRegistryKey(HKCU, trace.key);
-            }
+            FakePlatform& fresh = StartRuleRow(row, data, seen);
 
             CleanBagleRegistry("W32/Bagle.Worm");
 
@@ -240,12 +225,8 @@ TEST_F(RegistryCleanupTest, DataWithoutSystemOrWithoutTheFileNameIsLeftAndSoAreT
                 EXPECT_FALSE(fresh.HasRegistryValue(HKCU, kParams, "TimeKey"));
             } else {
                 EXPECT_TRUE(seen.empty());
-                for (const Trace& trace : row.traces) {
-                    EXPECT_TRUE(trace.value[0] ? fresh.HasRegistryValue(HKCU, trace.key, trace.value)
-                                               : fresh.HasRegistryKey(HKCU, trace.key));
-                }
+                for (const Trace& trace : row.traces) EXPECT_TRUE(TraceThere(fresh, trace));
             }
-            SetPlatform(&fake);
         }
     }
 }
