@@ -55,7 +55,10 @@ set_tests_properties(quellor_imports_check_rejects_unlisted PROPERTIES
 # per test run. A program's scenario hooks live beside it in tests/wine/.
 add_test(NAME wine_prefix_setup
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh base ${CMAKE_BINARY_DIR}/wine)
-set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+# A machine that cannot run Wine reports these tests as skipped (exit 77).
+set(QUELLOR_WINE_SKIP_CODE 77)
+set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
+  SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE})
 
 add_library(quellor_wine_harness STATIC ${CMAKE_SOURCE_DIR}/tests/wine/harness/Harness.cpp)
 target_include_directories(quellor_wine_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests)
@@ -76,5 +79,6 @@ foreach(source ${QUELLOR_WINE_TESTS})
   add_test(NAME wine_${name}
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine ${name}
             $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/wine)
-  set_tests_properties(wine_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600)
+  set_tests_properties(wine_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600
+    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE})
 endforeach()

@@ -50,6 +50,40 @@ wine_map_drive() {
     quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
 }
 
+# Exit status of a Wine test that could not run on this machine; ctest
+# reports it as skipped, never as passed.
+wine_skip_status=77
+
+# wine_unavailable_reason: prints why Wine cannot run our 32-bit programs on
+# this machine and succeeds, or prints nothing and fails when it can. Wine
+# runs 32-bit Windows programs in 32-bit Linux processes, so a kernel whose
+# 32-bit emulation is switched off ("Exec format error") cannot run them.
+wine_unavailable_reason() {
+    command -v wine >/dev/null 2>&1 || { echo "wine is not installed"; return 0; }
+    local output
+    if output=$(wine --version 2>&1); then return 1; fi
+    if printf '%s' "$output" | grep -q 'Exec format error'; then
+        echo "this machine cannot run 32-bit programs (the kernel's 32-bit emulation is off): $output"
+    else
+        echo "wine --version failed: $output"
+    fi
+    return 0
+}
+
+# wine_skip_unless_runnable: ends the calling script with wine_skip_status
+# and a line on standard error when Wine cannot run here. With
+# QUELLOR_REQUIRE_WINE=1 that is a failure instead.
+wine_skip_unless_runnable() {
+    local reason
+    reason=$(wine_unavailable_reason) || return 0
+    if [ "${QUELLOR_REQUIRE_WINE:-0}" = 1 ]; then
+        echo "FAILED: Wine is required but cannot run: $reason" >&2
+        exit 1
+    fi
+    echo "SKIPPED: $reason" >&2
+    exit "$wine_skip_status"
+}
+
 # wine_stop: ends the wineserver of the current prefix (and so every Wine
 # process of that prefix, all of them ours).
 wine_stop() {

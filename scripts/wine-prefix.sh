@@ -7,6 +7,7 @@ source "$here/wine-lib.sh"
 
 [ "${1:-}" = base ] && [ -n "${2:-}" ] || { echo "usage: $0 base WINEDIR" >&2; exit 2; }
 winedir=$2
+wine_skip_unless_runnable
 mkdir -p "$winedir"
 exec 9>"$winedir/.lock"
 flock 9

@@ -10,12 +10,12 @@
 # server and every window it opens live there and never on a real desktop.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-lib.sh"
+wine_skip_unless_runnable
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     export QUELLOR_ON_VIRTUAL_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 fi
-source "$here/wine-lib.sh"
-
 winedir=$1 name=$2 program=$3 hookdir=$4
 [ -f "$winedir/base/.ready" ] || "$here/wine-prefix.sh" base "$winedir"
 
