@@ -22,6 +22,14 @@ const std::uint32_t kEntryRoom = 1024;
 // Every old line may gain a CR; then the header and the entry.
 const std::uint32_t kNewContentSize = 2 * kWininitMaxBytes + kEntryRoom;
 
+// The rewrite's own files beside wininit.ini: the new content before it
+// takes its place, and the old file while it is moved aside. The names are
+// this program's alone (8.3, as the 95/98/ME family needs), so a file that
+// some other program keeps there under a common name such as wininit.old is
+// never taken for a leftover and deleted.
+const char kNewContentName[] = "wininit.qnw";
+const char kSavedCopyName[] = "wininit.qsv";
+
 const char kSectionHeader[] = "[rename]";
 const std::size_t kSectionHeaderLength = sizeof kSectionHeader - 1;
 const char kLineEnd[] = "\r\n";
@@ -146,7 +154,9 @@ bool ReadWholeFile(const char* path, char* buffer, std::uint32_t capacity, std::
     return done == wanted;
 }
 
-// Removes a leftover of an interrupted earlier run; false when it stays.
+// Removes a leftover of an interrupted earlier run of this program (the
+// names are its own, so no other program's file is touched); false when it
+// stays.
 bool ClearLeftover(const char* path)
 {
     if (!Sys().PathExists(path)) return true;
@@ -165,6 +175,16 @@ bool WriteNewFile(const char* path, const char* content, std::uint32_t length)
     Sys().CloseFile(file);
     if (!complete) Sys().RemoveFile(path);
     return complete;
+}
+
+// A run interrupted between moving wininit.ini aside and putting the new
+// file in its place leaves no wininit.ini, only the saved copy, which still
+// holds every pending entry (other programs' among them). It goes back into
+// place before anything is added; false when it cannot.
+bool RecoverInterruptedRewrite(const char* iniPath, const char* savedPath)
+{
+    if (Sys().PathExists(iniPath) || !Sys().PathExists(savedPath)) return true;
+    return Sys().RenameFile(savedPath, iniPath);
 }
 
 // Puts the complete new file in the place of wininit.ini. The old file is
@@ -202,10 +222,11 @@ bool AddWininitRenameEntry(const char* target, const char* source)
     char iniPath[kWininitPathSize];
     char newPath[kWininitPathSize];
     char oldPath[kWininitPathSize];
-    if (!MakeWininitPath(iniPath, folder, "wininit.ini") || !MakeWininitPath(newPath, folder, "wininit.new") ||
-        !MakeWininitPath(oldPath, folder, "wininit.old")) {
+    if (!MakeWininitPath(iniPath, folder, "wininit.ini") || !MakeWininitPath(newPath, folder, kNewContentName) ||
+        !MakeWininitPath(oldPath, folder, kSavedCopyName)) {
         return false;
     }
+    if (!RecoverInterruptedRewrite(iniPath, oldPath)) return false;
 
     bool iniExists = Sys().PathExists(iniPath);
     std::uint32_t oldLength = 0;

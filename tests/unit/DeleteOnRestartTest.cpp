@@ -185,12 +185,51 @@ TEST_F(DeleteOnRestartTest, WindowsFolderAtADriveRoot)
 
 TEST_F(DeleteOnRestartTest, LeftoversOfAnInterruptedRunAreReplaced)
 {
-    fake.AddFile("C:\\WINDOWS\\wininit.new", "[rename]\r\nNUL=C:\\HALF", kAttrReadOnly);
-    fake.AddFile("C:\\WINDOWS\\wininit.old", "stale");
+    fake.AddFile("C:\\WINDOWS\\wininit.qnw", "[rename]\r\nNUL=C:\\HALF", kAttrReadOnly);
+    fake.AddFile("C:\\WINDOWS\\wininit.qsv", "stale");
     fake.AddFile(kWininit, "[boot]\r\n");
     ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
     EXPECT_EQ(std::string("[boot]\r\n[rename]\r\n") + kEntry, fake.Content(kWininit));
     ExpectNoLeftovers(true);
+}
+
+TEST_F(DeleteOnRestartTest, InterruptedRewriteIsRecoveredBeforeTheEntryIsAdded)
+{
+    // The earlier run moved wininit.ini aside and stopped before its new
+    // content took the place: another program's pending entry lives only
+    // in the saved copy.
+    const std::string saved = "[rename]\r\nNUL=C:\\SETUP\\OLDDRV.SYS\r\n[boot]\r\n";
+    fake.AddFile("C:\\WINDOWS\\wininit.qsv", saved);
+    fake.AddFile("C:\\WINDOWS\\wininit.qnw", "[rename]\r\nNUL=C:\\HALF");
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
+    EXPECT_EQ(std::string("[rename]\r\nNUL=C:\\SETUP\\OLDDRV.SYS\r\n") + kEntry + "[boot]\r\n",
+              fake.Content(kWininit));
+    ExpectNoLeftovers(true);
+}
+
+TEST_F(DeleteOnRestartTest, SavedCopyThatCannotBeRestoredStopsTheRequest)
+{
+    const std::string saved = "[rename]\r\nNUL=C:\\SETUP\\OLDDRV.SYS\r\n";
+    fake.AddFile("C:\\WINDOWS\\wininit.qsv", saved);
+    fake.LockAgainstDelete("C:\\WINDOWS\\wininit.qsv");
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLongPath));
+    EXPECT_FALSE(fake.Exists(kWininit)) << "a wininit.ini without the saved entries would lose them";
+    EXPECT_EQ(saved, fake.Content("C:\\WINDOWS\\wininit.qsv"));
+}
+
+TEST_F(DeleteOnRestartTest, OtherProgramsFilesBesideWininitAreNeverTouched)
+{
+    const char* names[] = {"wininit.new", "wininit.old", "wininit.bak", "wininit.sav"};
+    for (const char* name : names) fake.AddFile(std::string("C:\\WINDOWS\\") + name, std::string("kept ") + name);
+    fake.AddFile(kWininit, "[boot]\r\n");
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(std::string("kept ") + name, fake.Content(std::string("C:\\WINDOWS\\") + name));
+    }
+    EXPECT_EQ(std::string("[boot]\r\n[rename]\r\n") + kEntry + "NUL=" + kSecondShortPath + "\r\n",
+              fake.Content(kWininit));
 }
 
 // ----- Failures never lose or damage the existing wininit.ini. -----
@@ -217,13 +256,13 @@ TEST_F(DeleteOnRestartTest, FailuresLeaveWininitAsItWas)
         {"wininit.ini cannot be renamed", true, [](FakePlatform& f) { f.LockAgainstDelete(kWininit); }},
         {"a leftover new file cannot be removed", true,
          [](FakePlatform& f) {
-             f.AddFile("C:\\WINDOWS\\wininit.new", "x");
-             f.LockAgainstDelete("C:\\WINDOWS\\wininit.new");
+             f.AddFile("C:\\WINDOWS\\wininit.qnw", "x");
+             f.LockAgainstDelete("C:\\WINDOWS\\wininit.qnw");
          }},
         {"a leftover old file cannot be removed", true,
          [](FakePlatform& f) {
-             f.AddFile("C:\\WINDOWS\\wininit.old", "x");
-             f.LockAgainstDelete("C:\\WINDOWS\\wininit.old");
+             f.AddFile("C:\\WINDOWS\\wininit.qsv", "x");
+             f.LockAgainstDelete("C:\\WINDOWS\\wininit.qsv");
          }},
         {"the Windows folder is unknown", true, [](FakePlatform& f) { f.windowsFolder = ""; }},
         {"the short path is unknown", true, [](FakePlatform& f) { f.shortPathFails = true; }},
@@ -279,9 +318,9 @@ TEST_F(DeleteOnRestartTest, NewFileThatCannotTakeItsPlaceRestoresTheOld)
         const char* failFrom;
         const char* failTo;
     } rows[] = {
-        {"the new file cannot be renamed into place", true, "wininit.new", "wininit.ini"},
-        {"no wininit.ini, the new file cannot be renamed into place", false, "wininit.new", "wininit.ini"},
-        {"the old file cannot be moved aside", true, "wininit.ini", "wininit.old"},
+        {"the new file cannot be renamed into place", true, "wininit.qnw", "wininit.ini"},
+        {"no wininit.ini, the new file cannot be renamed into place", false, "wininit.qnw", "wininit.ini"},
+        {"the old file cannot be moved aside", true, "wininit.ini", "wininit.qsv"},
     };
     const std::string before = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[boot]\r\n";
     for (const Row& row : rows) {
