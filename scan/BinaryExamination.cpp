@@ -89,9 +89,7 @@ void DeleteDetectedFile(const char* path)
 
 void RenameDetectedFile(const char* path)
 {
-    char renamed[kPathBufferSize];
-    bool moved = MakeRenamedPath(path, renamed, sizeof renamed) && Sys().RenameFile(path, renamed);
-    AppendLine(moved ? LineRenamed : LineRenameFailed, path, lastThreatName);
+    AppendLine(RenameToMarkedName(path) ? LineRenamed : LineRenameFailed, path, lastThreatName);
 }
 
 }  // namespace
@@ -111,6 +109,17 @@ bool MakeRenamedPath(const char* path, char* out, std::size_t size)
     out[at] = 'V';
     out[at + 1] = '\0';
     return true;
+}
+
+bool RenameToMarkedName(const char* path)
+{
+    char renamed[kPathBufferSize];
+    if (!MakeRenamedPath(path, renamed, sizeof renamed)) return false;
+    // A path without '.' or with a 'V' already in that place names the file
+    // itself; the platform answers a move onto itself with success although
+    // nothing changed, so it is not asked.
+    if (EqualsNoCase(renamed, path)) return false;
+    return Sys().RenameFile(path, renamed);
 }
 
 void ApplyCleanAction(const char* path)

@@ -33,6 +33,10 @@ void ApplyCleanAction(const char* path);
 // False when the result does not fit `size` bytes.
 bool MakeRenamedPath(const char* path, char* out, std::size_t size);
 
+// Renames a detected file to the name MakeRenamedPath gives it. False when
+// that name does not fit, names the file itself, or the move fails.
+bool RenameToMarkedName(const char* path);
+
 // For tests: what is called to end the processes running a file that
 // could not be deleted (nonzero when one was ended). Null restores
 // TerminateProcessByImage.

@@ -529,7 +529,9 @@ bool FakePlatform::RenameFile(const char* from, const char* to)
         if (open.second.node == node) return false;
     }
     std::string target = to;
-    if (Resolve(target, false)) return false;
+    // A move onto the file's own name succeeds without changing anything,
+    // as it does on the real platform.
+    if (Node* existing = Resolve(target, false)) return existing == node;
     std::size_t slash = target.rfind('\\');
     if (slash == std::string::npos) return false;
     Node* folder = target.size() > 2 && slash == 2 ? Root(target[0]) : Resolve(target.substr(0, slash));

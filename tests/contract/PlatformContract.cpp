@@ -788,6 +788,15 @@ CONTRACT_CASE(RenameOntoExistingNameFails)
     CONTRACT_EQ(std::string("b"), ContentOf(world, Join(dir, "b.txt")));
 }
 
+CONTRACT_CASE(RenameOntoItsOwnNameSucceedsAndChangesNothing)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string path = Join(dir, "same.txt");
+    world.MakeFile(path, "same", kAttrArchive);
+    CONTRACT_TRUE(world.platform().RenameFile(path.c_str(), path.c_str()));
+    CONTRACT_EQ(std::string("same"), ContentOf(world, path));
+}
+
 CONTRACT_CASE(RenameKeepsReadOnlyFileAndItsAttributes)
 {
     const std::string dir = CaseFolder(world, __func__);
@@ -1152,6 +1161,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(RenameMovesTheFile),
     CONTRACT_ENTRY(RenameIntoMissingFolderFails),
     CONTRACT_ENTRY(RenameOntoExistingNameFails),
+    CONTRACT_ENTRY(RenameOntoItsOwnNameSucceedsAndChangesNothing),
     CONTRACT_ENTRY(RenameKeepsReadOnlyFileAndItsAttributes),
     CONTRACT_ENTRY(CopyFileOverReplacesContent),
     CONTRACT_ENTRY(CopyFileOverCarriesTheSourceAttributes),

@@ -494,6 +494,9 @@ TEST_F(BinaryExaminationTest, RenameReplacesTheCharacterAfterTheLastDotOfTheWhol
         {"D:\\dir.x1\\readme", nullptr, "Rename failed", nullptr},
         {"D:\\dir.y1\\readme", "D:\\dir.V1", "renamed", "D:\\dir.V1\\readme"},
         {"D:\\plain\\readme", nullptr, "Rename failed", nullptr},
+        // Already marked: the new name is the file's own (in any case).
+        {"D:\\x\\mail.Vxe", nullptr, "Rename failed", nullptr},
+        {"D:\\x\\mail.vxe", nullptr, "Rename failed", nullptr},
         {"D:\\x\\trailing.", nullptr, "renamed", "D:\\x\\trailing.V"},
     };
     cleanAction = kActionRename;
