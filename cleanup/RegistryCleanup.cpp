@@ -1,5 +1,6 @@
 #include "cleanup/RegistryCleanup.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "scan/BoundedText.h"
@@ -103,6 +104,9 @@ void RunFollowUp(const RegistryFollowUp& followUp)
     }
 }
 
+// The expansion of the command being compared; one thread uses it.
+char expandedCommand[kExpandedCommandSize];
+
 bool IsEndOfPath(char c)
 {
     return c == '\0' || c == '"' || c == ' ' || c == '\t';
@@ -112,6 +116,42 @@ bool IsEndOfPath(char c)
 const char* CommandOf(const char* data)
 {
     return data[0] == '"' ? data + 1 : data;
+}
+
+// Reads the whole data of value `name` of the open key, whatever its type,
+// into a new block with a terminator after the data; the caller frees it.
+// Null when it cannot be read whole. The platform hands out no part of a
+// value that does not fit the buffer, so a long command is read whole or
+// not at all: a bounded buffer would let any start-up entry padded past it
+// keep an infected file starting.
+char* ReadWholeValue(KeyRef key, const char* name)
+{
+    std::uint32_t length = 0;
+    if (Sys().RegistryQueryValue(key, name, nullptr, nullptr, &length) != kRegistryOk) return nullptr;
+    if (length > kRunValueLimit) return nullptr;
+    char* data = static_cast<char*>(std::malloc(static_cast<std::size_t>(length) + 1));
+    if (!data) return nullptr;
+    std::uint32_t got = length;
+    if (Sys().RegistryQueryValue(key, name, nullptr, data, &got) != kRegistryOk || got > length) {
+        std::free(data);
+        return nullptr;
+    }
+    data[got] = '\0';
+    return data;
+}
+
+// The start of a command with its environment references expanded, in
+// expandedCommand (empty when the expansion fails or does not fit). Only
+// the head is expanded: the path it is compared with is far shorter, and
+// the expansion of the whole command could exceed the platform's limit.
+void ExpandCommandHead(const char* command)
+{
+    char head[kExpandedHeadSize];
+    CopyText(head, sizeof head, command);  // cut to the head on purpose
+    std::uint32_t needed = Sys().ExpandEnvironment(head, expandedCommand, sizeof expandedCommand);
+    if (needed == 0 || needed > sizeof expandedCommand) expandedCommand[0] = '\0';
+    expandedCommand[sizeof expandedCommand - 1] = '\0';
+    ToLowerAscii(expandedCommand);
 }
 
 }  // namespace
@@ -203,25 +243,19 @@ void CleanRunValues(KeyRef hive, const char* key)
         if (Sys().RegistryEnumValue(opened, i - deleted, name, nameLength) != kRegistryOk) continue;
         if (!std::strchr(path, '\\')) break;
 
-        char data[kRunDataLimit + 1];
-        if (!ReadRegistryValue(hive, key, name, data, sizeof data)) continue;
+        char* data = ReadWholeValue(opened, name);
+        if (!data) continue;
         ToLowerAscii(data);
         ToLowerAscii(path);
-        char expanded[kExpandedCommandSize];
-        std::uint32_t needed = Sys().ExpandEnvironment(data, expanded, sizeof expanded);
-        if (needed == 0) continue;
-        // An expansion that did not fit is not there to compare; the
-        // command as stored still is.
-        if (needed > sizeof expanded) expanded[0] = '\0';
-        expanded[sizeof expanded - 1] = '\0';
-        ToLowerAscii(expanded);
+        ExpandCommandHead(data);
+        bool startsInfected = path[0] != '\0' && (CommandStartsWithPath(CommandOf(data), path) ||
+                                                  CommandStartsWithPath(CommandOf(expandedCommand), path));
+        std::free(data);
         if (path[0] == '\0') break;
 
-        if (CommandStartsWithPath(CommandOf(data), path) || CommandStartsWithPath(CommandOf(expanded), path)) {
-            if (DeleteRegistryValue(hive, key, name)) {
-                ReportRemoval(kRunValueLabel);
-                ++deleted;
-            }
+        if (startsInfected && DeleteRegistryValue(hive, key, name)) {
+            ReportRemoval(kRunValueLabel);
+            ++deleted;
         }
     }
     Sys().RegistryClose(opened);

@@ -55,11 +55,16 @@ extern const char kRunKeyPath[];   // Software\Microsoft\Windows\CurrentVersion\
 extern const char kRu1nKeyPath[];  // the same with "Ru1n" (digit one), used by two variants
 extern const char kRunValueLabel[];  // label of the lines for Run values that start an infected file
 
-// Largest data accepted, in bytes: by the rules, and by the Run-value scan.
+// Largest data accepted, in bytes, by the rules.
 const std::uint32_t kRuleDataLimit = 1000;
-const std::uint32_t kRunDataLimit = 264;
-// Buffer of an environment-expanded Run command.
-const std::uint32_t kExpandedCommandSize = 261;
+// Largest Run value the scan reads (whole); a larger one is left alone. Far
+// beyond any real command: the 95/98/ME registry keeps at most 16 KiB a
+// value.
+const std::uint32_t kRunValueLimit = 16u * 1024 * 1024;
+// Head of a Run command that is expanded, and the buffer of its expansion
+// (the platform's own limit for an expansion is 32 Ki characters).
+const std::size_t kExpandedHeadSize = 1024;
+const std::uint32_t kExpandedCommandSize = 32 * 1024;
 // Value names of the Run-value scan: buffer size, and the length limit
 // given to the enumeration.
 const std::uint32_t kValueNameBufferSize = 16384;

@@ -371,6 +371,7 @@ TEST_F(RegistryCleanupTest, RunValueScanCases)
         bool removed;
     };
     const std::string longTail(300, 'x');
+    const std::string hugeTail(70000, 'y');
     const Row rows[] = {
         {"quoted path with arguments, mixed case", kRegSz, std::string("\"C:\\Temp\\Evil.exe\" /start") + '\0', true},
         {"the path alone", kRegSz, std::string("c:\\temp\\evil.exe") + '\0', true},
@@ -390,13 +391,23 @@ TEST_F(RegistryCleanupTest, RunValueScanCases)
         {"multi-string, first string", kRegMultiSz, std::string("c:\\temp\\evil.exe\0x\0\0", 20), true},
         {"multi-string, second string", kRegMultiSz, std::string("x\0c:\\temp\\evil.exe\0\0", 20), false},
         {"264 bytes", kRegBinary, ("c:\\temp\\evil.exe " + longTail).substr(0, 264), true},
-        {"265 bytes", kRegBinary, ("c:\\temp\\evil.exe " + longTail).substr(0, 265), false},
+        {"265 bytes", kRegBinary, ("c:\\temp\\evil.exe " + longTail).substr(0, 265), true},
+        // Padding a command past every buffer must not keep it starting.
+        {"70,000 bytes starting with the path", kRegSz, "c:\\temp\\evil.exe " + hugeTail + '\0', true},
+        {"70,000 unterminated bytes starting with the path", kRegBinary, "c:\\temp\\evil.exe " + hugeTail, true},
+        {"70,000 bytes of something else", kRegSz, "c:\\run.exe " + hugeTail + '\0', false},
+        {"environment reference before 70,000 bytes of arguments", kRegExpandSz,
+         "%EvilDir%\\evil.exe " + hugeTail + '\0', true},
         {"expansion too long for its buffer, command as stored matches", kRegExpandSz,
-         std::string("c:\\temp\\evil.exe %Long%") + '\0', true},
-        {"only the too-long expansion would match", kRegExpandSz, std::string("%EvilLong%") + '\0', false},
+         std::string("c:\\temp\\evil.exe %Huge%") + '\0', true},
+        {"expansion longer than the head buffer, the head names the path", kRegExpandSz,
+         std::string("%EvilLong%") + '\0', true},
+        {"a number", kRegDword, std::string("\x10\x00\x00\x00", 4), false},
+        {"binary with a zero before the path", kRegBinary, std::string("\0c:\\temp\\evil.exe", 17), false},
+        {"unknown type naming the path", 0x1234, std::string("c:\\temp\\evil.exe") + '\0', true},
     };
     fake.environment["EVILDIR"] = "C:\\Temp";
-    fake.environment["LONG"] = longTail;
+    fake.environment["HUGE"] = std::string(40000, 'z');
     fake.environment["EVILLONG"] = "c:\\temp\\evil.exe " + longTail;
     for (const Row& row : rows) {
         for (KeyRef hive : {HKLM, HKCU}) {
