@@ -1,38 +1,44 @@
-# libFuzzer targets for the PE header reader and the signature matchers, and
-# for the encrypted-archive detectors.
-# Only clang has libFuzzer; with another compiler nothing is added.
-# scripts/fuzz.sh configures build/fuzz with clang and runs the target.
+# Fuzz targets: each is a harness fuzz/NAME.cpp defining
+# LLVMFuzzerTestOneInput, run over the engine with the fake platform.
 #
-# The target compiles the sources it exercises itself, with the fuzzer's
-# coverage instrumentation and both sanitizers, so the engine and fake
-# libraries of this build stay as they are.
+# Every target gets, with any compiler, a plain replay program NAME_replay
+# (fuzz/ReplayMain.cpp) and a test that replays its committed seeds
+# (fuzz/corpus/NAME/) and every input that once failed
+# (fuzz/regressions/NAME/), so a saved finding fails the ordinary test run
+# forever. With clang the libFuzzer program NAME itself is built too;
+# scripts/fuzz.sh configures build/fuzz with clang and runs it.
 
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  set(QUELLOR_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  # A fuzz target from its harness and the engine sources it exercises,
-  # with the fake platform under them.
-  function(quellor_fuzz_target name)
-    add_executable(${name} ${ARGN}
+# quellor_fuzz_target(NAME HARNESS ENGINE_SOURCES...): the harness first,
+# then the engine sources it exercises (the libFuzzer build compiles them
+# itself, with coverage instrumentation; the replay program links the
+# engine library of this build instead).
+function(quellor_fuzz_target name harness)
+  add_executable(${name}_replay ${harness} ${CMAKE_SOURCE_DIR}/fuzz/ReplayMain.cpp)
+  target_include_directories(${name}_replay PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name}_replay PRIVATE quellor_fake)
+  target_compile_options(${name}_replay PRIVATE ${QUELLOR_WARNINGS})
+  add_test(NAME ${name}_replay
+    COMMAND ${name}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name} ${CMAKE_SOURCE_DIR}/fuzz/regressions/${name})
+
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    set(flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_executable(${name} ${harness} ${ARGN}
       ${CMAKE_SOURCE_DIR}/scan/FileReads.cpp
       ${CMAKE_SOURCE_DIR}/platform/PlatformAccess.cpp
       ${CMAKE_SOURCE_DIR}/platform/fake/FakePlatform.cpp)
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_compile_options(${name} PRIVATE ${QUELLOR_WARNINGS} ${QUELLOR_FUZZ_FLAGS})
-    target_link_options(${name} PRIVATE ${QUELLOR_FUZZ_FLAGS})
-  endfunction()
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    target_compile_options(${name} PRIVATE ${QUELLOR_WARNINGS} ${flags})
+    target_link_options(${name} PRIVATE ${flags})
+  endif()
+endfunction()
 
-  quellor_fuzz_target(signature_fuzz
-    ${CMAKE_SOURCE_DIR}/fuzz/signature_fuzz.cpp
-    ${CMAKE_SOURCE_DIR}/scan/PeReader.cpp
-    ${CMAKE_SOURCE_DIR}/scan/SignatureMatch.cpp
-    ${CMAKE_SOURCE_DIR}/scan/SignatureTable.cpp
-    ${CMAKE_SOURCE_DIR}/scan/ArchiveWormTable.cpp)
-  quellor_fuzz_target(archive_fuzz
-    ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
-    ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
-    ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
-
-  # Every input that once failed is replayed.
-  file(GLOB QUELLOR_FUZZ_REGRESSIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/regressions/*)
-  add_test(NAME signature_fuzz_regressions COMMAND signature_fuzz -runs=0 ${QUELLOR_FUZZ_REGRESSIONS})
-endif()
+quellor_fuzz_target(signature_fuzz
+  ${CMAKE_SOURCE_DIR}/fuzz/signature_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/scan/PeReader.cpp
+  ${CMAKE_SOURCE_DIR}/scan/SignatureMatch.cpp
+  ${CMAKE_SOURCE_DIR}/scan/SignatureTable.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ArchiveWormTable.cpp)
+quellor_fuzz_target(archive_fuzz
+  ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
+  ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
