@@ -7,6 +7,31 @@ set(QUELLOR_WIN32_LINK_OPTIONS
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 
+# QUELLOR_HARDEN builds everything of the cross build, the program and the
+# Win32 test programs alike, with stack canaries and the checked forms of the
+# C library's copying functions, so the Wine tests run once over a build
+# that stops at the first overrun it sees. The shipped program is built
+# without them: their support code (GCC's libssp) imports functions that
+# are not on the allow list of Windows 98 SE and NT 4.0.
+option(QUELLOR_HARDEN "Cross build with -fstack-protector-strong and _FORTIFY_SOURCE" OFF)
+if(QUELLOR_HARDEN)
+  set(QUELLOR_WIN32_HARDENING -fstack-protector-strong -D_FORTIFY_SOURCE=2)
+  add_compile_options(${QUELLOR_WIN32_HARDENING})
+  add_link_options(-fstack-protector-strong)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic)
+    target_compile_options(${target} PRIVATE ${QUELLOR_WIN32_HARDENING})
+  endforeach()
+endif()
+
+# The hardened build really carries the checks: its program calls the
+# canary's failure handler and a checked copy.
+function(quellor_add_hardening_check)
+  find_program(QUELLOR_MINGW_NM NAMES i686-w64-mingw32-nm REQUIRED)
+  add_test(NAME quellor_hardening_present
+    COMMAND sh -c "\"$0\" \"$1\" > \"$1.symbols\" && grep -q ' ___stack_chk_fail$' \"$1.symbols\" && grep -q ' ___chk_fail$' \"$1.symbols\""
+            ${QUELLOR_MINGW_NM} $<TARGET_FILE:Quellor>)
+endfunction()
+
 file(GLOB QUELLOR_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 add_library(quellor_win32 STATIC ${QUELLOR_WIN32_SOURCES})
 target_link_libraries(quellor_win32 PUBLIC quellor_engine)
@@ -39,7 +64,11 @@ target_link_libraries(make_demo_samples PRIVATE quellor_engine quellor_win32_tes
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-libstdc++)
 
-# Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export.
+# Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export
+# (checked on the program as shipped, not on the hardened test build).
+if(QUELLOR_HARDEN)
+  quellor_add_hardening_check()
+else()
 add_test(NAME quellor_imports_allowed
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>
           ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
@@ -50,6 +79,7 @@ add_test(NAME quellor_imports_check_rejects_unlisted
           $<TARGET_FILE:Quellor>)
 set_tests_properties(quellor_imports_check_rejects_unlisted PROPERTIES
   PASS_REGULAR_EXPRESSION "not known to exist on Windows 98 SE and NT 4.0:\n  USER32.DLL ExitWindowsEx\n*$")
+endif()
 
 # Win32 test programs run under Wine, each in a copy of one prefix made once
 # per test run. A program's scenario hooks live beside it in tests/wine/.

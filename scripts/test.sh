@@ -30,9 +30,13 @@ if wine_skipped=$(wine_unavailable_reason); then
 else
     wine_skipped=""
 fi
-# A fresh prefix for every run of the tests.
-rm -rf "$root/build/cross/wine"
-(cd "$root/build/cross" && ctest --output-on-failure -j "$jobs") || failed=1
+# A fresh prefix for every run of the tests; the Wine tests run over the
+# shipped build and again over the hardened one.
+for cross in cross cross-hardened; do
+    echo "== $cross"
+    rm -rf "$root/build/$cross/wine"
+    (cd "$root/build/$cross" && ctest --output-on-failure -j "$jobs") || failed=1
+done
 
 if [ "$failed" -ne 0 ]; then
     echo "SOME TESTS FAILED"
