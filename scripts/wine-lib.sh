@@ -17,6 +17,30 @@ quellor_wine() {
     HOME="$(wine_home_of "$WINEPREFIX")" wine "$@"
 }
 
+# wine_check_32bit: fails, saying why, when Wine cannot run a 32-bit program
+# here. Without a prefix it asks Wine's loader for its version (the 32-bit
+# loader fails at once on a kernel without 32-bit support); with WINEPREFIX
+# set to a made prefix it also runs a trivial 32-bit command in it, since a
+# Wine without its 32-bit half may answer --version with its 64-bit loader.
+wine_check_32bit() {
+    local out
+    if ! command -v wine >/dev/null; then
+        echo "Wine is not installed (scripts/setup.sh installs it)" >&2
+        return 1
+    fi
+    if ! out=$(wine --version 2>&1); then
+        echo "this machine cannot run 32-bit programs: 'wine --version' failed: $out" >&2
+        return 1
+    fi
+    [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || return 0
+    out=$(quellor_wine cmd /c echo wine-runs-32-bit 2>&1 | tr -d '\r') || true
+    if ! grep -qx wine-runs-32-bit <<<"$out"; then
+        echo "this machine cannot run 32-bit programs under Wine: a trivial command in the 32-bit prefix" \
+             "$WINEPREFIX failed: $out" >&2
+        return 1
+    fi
+}
+
 # wine_make_prefix DIR: a new prefix in DIR, made safe to scan.
 wine_make_prefix() {
     local prefix=$1
@@ -45,9 +69,23 @@ wine_set_version() {
 # fixed disk.
 wine_map_drive() {
     local letter=$1 folder=$2
-    mkdir -p "$folder"
-    ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:"
-    quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+    mkdir -p "$folder" &&
+        ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:" &&
+        quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+}
+
+# wine_run_check HOOK: sources a check hook in a subshell with `set -e` in
+# force and leaves its exit status in hook_status. A hook run on the left of
+# || or as an if condition would have `set -e` turned off inside, and a
+# failing check in it would go unnoticed. Leaves `set -e` on.
+wine_run_check() {
+    set +e
+    (
+        set -euo pipefail
+        source "$1"
+    )
+    hook_status=$?
+    set -e
 }
 
 # wine_stop: ends the wineserver of the current prefix (and so every Wine
