@@ -47,7 +47,7 @@ export WINEPREFIX="$run/prefix"
 # A server left from an earlier run may hold another display (or none).
 wine_stop
 trap wine_stop EXIT
-wine_check_32bit || fail "Quellor.exe is a 32-bit Windows program and cannot run here"
+wine_check_32bit "$WINEPREFIX" || fail "Quellor.exe is a 32-bit Windows program and cannot run here"
 
 demo="$run/demo-d"
 rm -rf "$demo"

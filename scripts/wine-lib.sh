@@ -17,13 +17,14 @@ quellor_wine() {
     HOME="$(wine_home_of "$WINEPREFIX")" wine "$@"
 }
 
-# wine_check_32bit: fails, saying why, when Wine cannot run a 32-bit program
-# here. Without a prefix it asks Wine's loader for its version (the 32-bit
-# loader fails at once on a kernel without 32-bit support); with WINEPREFIX
-# set to a made prefix it also runs a trivial 32-bit command in it, since a
-# Wine without its 32-bit half may answer --version with its 64-bit loader.
+# wine_check_32bit [PREFIX]: fails, saying why, when Wine cannot run a
+# 32-bit program here. Asks Wine's loader for its version, which needs no
+# prefix (the 32-bit loader fails at once on a kernel without 32-bit
+# support); given a made 32-bit PREFIX it also runs a trivial command there,
+# since a Wine without its 32-bit half may answer --version with its 64-bit
+# loader.
 wine_check_32bit() {
-    local out
+    local prefix=${1:-} out
     if ! command -v wine >/dev/null; then
         echo "Wine is not installed (scripts/setup.sh installs it)" >&2
         return 1
@@ -32,11 +33,12 @@ wine_check_32bit() {
         echo "this machine cannot run 32-bit programs: 'wine --version' failed: $out" >&2
         return 1
     fi
-    [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || return 0
-    out=$(quellor_wine cmd /c echo wine-runs-32-bit 2>&1 | tr -d '\r') || true
+    [ -n "$prefix" ] || return 0
+    out=$(WINEPREFIX=$prefix HOME="$(wine_home_of "$prefix")" wine cmd /c echo wine-runs-32-bit 2>&1 | tr -d '\r') ||
+        true
     if ! grep -qx wine-runs-32-bit <<<"$out"; then
         echo "this machine cannot run 32-bit programs under Wine: a trivial command in the 32-bit prefix" \
-             "$WINEPREFIX failed: $out" >&2
+             "$prefix failed: $out" >&2
         return 1
     fi
 }
