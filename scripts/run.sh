@@ -34,7 +34,8 @@ if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
 fi
 
 cmake -S "$root" -B "$root/build/cross" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null || fail "cmake could not configure build/cross"
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null ||
+    fail "cmake could not configure build/cross"
 cmake --build "$root/build/cross" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
     fail "the build failed"
 

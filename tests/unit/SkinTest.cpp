@@ -104,7 +104,8 @@ std::vector<Batch> Collect(const PixelRows& rows, int mode, bool* complete = nul
 // cover, row by row; a pixel covered twice shows as '2'.
 std::vector<std::string> Coverage(const std::vector<Batch>& batches, int width, int height)
 {
-    std::vector<std::string> covered(static_cast<std::size_t>(height), std::string(static_cast<std::size_t>(width), '.'));
+    std::string emptyRow(static_cast<std::size_t>(width), '.');
+    std::vector<std::string> covered(static_cast<std::size_t>(height), emptyRow);
     for (const Batch& batch : batches) {
         for (const Rect& r : batch.rects) {
             for (int y = r.top; y < r.bottom; ++y) {
@@ -237,11 +238,11 @@ bool LoadSkinAs32Bit(std::vector<unsigned char>& bits, int& width, int& height)
     width = w;
     height = h;
     bits.assign(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h), 0);
-    for (int row = 0; row < h; ++row) {
-        for (int x = 0; x < w; ++x) {
-            unsigned index = data[pixelOffset + static_cast<std::size_t>(row) * sourceStride + static_cast<std::size_t>(x)];
-            std::memcpy(&bits[(static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4],
-                        palette + 4 * index, 3);
+    const std::size_t columns = static_cast<std::size_t>(w);
+    for (std::size_t row = 0; row < static_cast<std::size_t>(h); ++row) {
+        for (std::size_t x = 0; x < columns; ++x) {
+            unsigned index = data[pixelOffset + row * sourceStride + x];
+            std::memcpy(&bits[(row * columns + x) * 4], palette + 4 * index, 3);
         }
     }
     return true;

@@ -138,8 +138,8 @@ HWND WaitForPrompt(Running& running, DWORD timeout)
 
 bool WaitForFinalWord(Running& running, const char* word, DWORD timeout)
 {
-    return WaitFor([&] { return ItemText(running.dialog, IDC_STATUS_TEXT) == word && Shown(running.dialog, IDC_OK_BUTTON); },
-                   timeout);
+    HWND dialog = running.dialog;
+    return WaitFor([&] { return ItemText(dialog, IDC_STATUS_TEXT) == word && Shown(dialog, IDC_OK_BUTTON); }, timeout);
 }
 
 bool SaveScreenArea(const std::string& path, const RECT* area)
