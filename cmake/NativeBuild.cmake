@@ -25,7 +25,13 @@ add_executable(quellor_unit_tests ${QUELLOR_UNIT_TEST_SOURCES})
 target_include_directories(quellor_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(quellor_unit_tests PRIVATE quellor_fake quellor_ui_logic GTest::gtest_main)
 target_compile_options(quellor_unit_tests PRIVATE ${QUELLOR_WARNINGS})
+# Some tests read the shipped resources.
+target_compile_definitions(quellor_unit_tests PRIVATE QUELLOR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 gtest_discover_tests(quellor_unit_tests DISCOVERY_TIMEOUT 60)
+
+# The resources keep the templates, ids, sizes and depths the program expects.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+add_test(NAME quellor_resources COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check-resources.py)
 
 # Extra native pieces (fuzz targets, generators) add themselves here.
 file(GLOB QUELLOR_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/native.d/*.cmake)

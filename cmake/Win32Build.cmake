@@ -64,6 +64,13 @@ target_link_libraries(make_demo_samples PRIVATE quellor_engine quellor_win32_tes
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-libstdc++)
 
+# The demo of the run script on a machine without a desktop: drives
+# Quellor.exe through one scan and keeps a screenshot.
+add_executable(run_demo ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoDriver.cpp)
+target_link_libraries(run_demo PRIVATE quellor_win32_test_support)
+target_compile_options(run_demo PRIVATE ${QUELLOR_WARNINGS})
+target_link_options(run_demo PRIVATE -static -static-libgcc -static-libstdc++)
+
 # Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export
 # (checked on the program as shipped, not on the hardened test build).
 if(QUELLOR_HARDEN)

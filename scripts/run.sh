@@ -3,38 +3,74 @@
 # (build/run): 32-bit, no z: drive, no shell folder linked into a home
 # folder, and a demo d: drive holding harmless sample files, made anew for
 # every run: documents, and a few harmless files that Quellor detects and
-# removes. Without a desktop the program runs on a virtual display.
+# removes.
+#
+# With a desktop the window opens there. Without one the demo runs end to
+# end on a virtual display: run_demo presses SCAN, prints the results list
+# and the statistics, keeps a PNG screenshot of the finished window and
+# closes the program. Any step that fails ends this script with a message
+# and a non-zero status.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-lib.sh"
 
-"$root/scripts/setup.sh"
+fail() {
+    echo "run.sh: $*" >&2
+    exit 1
+}
+
+if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
+    "$root/scripts/setup.sh" || fail "could not install what this machine lacks (scripts/setup.sh)"
+    wine_check_32bit || fail "Quellor.exe is a 32-bit Windows program and cannot run here"
+    if [ -z "${DISPLAY:-}" ]; then
+        # Everything from here on, the first Wine command included, runs on
+        # the virtual display: a prefix server started without a display
+        # leaves every later program of the prefix without windows.
+        command -v xvfb-run >/dev/null || fail "no desktop and no xvfb-run for a virtual display"
+        echo "no desktop: running the demo on a virtual display"
+        export QUELLOR_ON_VIRTUAL_DISPLAY=1
+        exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+    fi
+fi
+
 cmake -S "$root" -B "$root/build/cross" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-cmake --build "$root/build/cross" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null ||
+    fail "cmake could not configure build/cross"
+cmake --build "$root/build/cross" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
+    fail "the build failed"
 
 run="$root/build/run"
 if [ ! -f "$run/prefix/.ready" ]; then
-    wine_make_prefix "$run/prefix"
+    wine_make_prefix "$run/prefix" || fail "could not make the Wine prefix $run/prefix"
     touch "$run/prefix/.ready"
 fi
 export WINEPREFIX="$run/prefix"
+# A server left from an earlier run may hold another display (or none).
+wine_stop
 trap wine_stop EXIT
+wine_check_32bit "$WINEPREFIX" || fail "Quellor.exe is a 32-bit Windows program and cannot run here"
 
 demo="$run/demo-d"
 rm -rf "$demo"
-"$root/scripts/make-demo-drive.sh" "$demo"
-wine_map_drive d "$demo"
+"$root/scripts/make-demo-drive.sh" "$demo" || fail "could not make the demo drive $demo"
+wine_map_drive d "$demo" || fail "could not map the demo drive as d:"
 mkdir -p "$WINEPREFIX/drive_c/Quellor"
-cp "$root/build/cross/Quellor.exe" "$root/build/cross/make_demo_samples.exe" "$WINEPREFIX/drive_c/Quellor/"
-quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\'
+cp "$root/build/cross/Quellor.exe" "$root/build/cross/make_demo_samples.exe" "$root/build/cross/run_demo.exe" \
+    "$WINEPREFIX/drive_c/Quellor/"
+quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\' || fail "could not write the demo samples to d:"
 
 cd "$WINEPREFIX/drive_c"
-if [ -n "${DISPLAY:-}" ]; then
-    quellor_wine 'C:\Quellor\Quellor.exe'
-else
-    echo "no desktop: running on a virtual display"
-    HOME="$(wine_home_of "$WINEPREFIX")" xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-        wine 'C:\Quellor\Quellor.exe'
+if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
+    quellor_wine 'C:\Quellor\Quellor.exe' || fail "Quellor.exe did not run under Wine (status $?)"
+    echo "Quellor ended; the demo drive is $demo"
+    exit 0
 fi
+
+shot_bmp="$WINEPREFIX/drive_c/Quellor/finished.bmp"
+shot="$run/finished.png"
+rm -f "$shot_bmp" "$shot"
+quellor_wine 'C:\Quellor\run_demo.exe' 'C:\Quellor\finished.bmp' || fail "the demo did not run to its end (status $?)"
+[ -s "$shot_bmp" ] || fail "the demo saved no screenshot"
+convert "$shot_bmp" "$shot" || fail "could not turn the screenshot into $shot"
+echo "screenshot of the finished window: $shot"
 echo "Quellor ended; the demo drive is $demo"

@@ -17,6 +17,32 @@ quellor_wine() {
     HOME="$(wine_home_of "$WINEPREFIX")" wine "$@"
 }
 
+# wine_check_32bit [PREFIX]: fails, saying why, when Wine cannot run a
+# 32-bit program here. Asks Wine's loader for its version, which needs no
+# prefix (the 32-bit loader fails at once on a kernel without 32-bit
+# support); given a made 32-bit PREFIX it also runs a trivial command there,
+# since a Wine without its 32-bit half may answer --version with its 64-bit
+# loader.
+wine_check_32bit() {
+    local prefix=${1:-} out
+    if ! command -v wine >/dev/null; then
+        echo "Wine is not installed (scripts/setup.sh installs it)" >&2
+        return 1
+    fi
+    if ! out=$(wine --version 2>&1); then
+        echo "this machine cannot run 32-bit programs: 'wine --version' failed: $out" >&2
+        return 1
+    fi
+    [ -n "$prefix" ] || return 0
+    out=$(WINEPREFIX=$prefix HOME="$(wine_home_of "$prefix")" wine cmd /c echo wine-runs-32-bit 2>&1 | tr -d '\r') ||
+        true
+    if ! grep -qx wine-runs-32-bit <<<"$out"; then
+        echo "this machine cannot run 32-bit programs under Wine: a trivial command in the 32-bit prefix" \
+             "$prefix failed: $out" >&2
+        return 1
+    fi
+}
+
 # wine_make_prefix DIR: a new prefix in DIR, made safe to scan.
 wine_make_prefix() {
     local prefix=$1
@@ -45,9 +71,23 @@ wine_set_version() {
 # fixed disk.
 wine_map_drive() {
     local letter=$1 folder=$2
-    mkdir -p "$folder"
-    ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:"
-    quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+    mkdir -p "$folder" &&
+        ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:" &&
+        quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+}
+
+# wine_run_check HOOK: sources a check hook in a subshell with `set -e` in
+# force and leaves its exit status in hook_status. A hook run on the left of
+# || or as an if condition would have `set -e` turned off inside, and a
+# failing check in it would go unnoticed. Leaves `set -e` on.
+wine_run_check() {
+    set +e
+    (
+        set -euo pipefail
+        source "$1"
+    )
+    hook_status=$?
+    set -e
 }
 
 # Exit status of a Wine test that could not run on this machine; ctest
@@ -55,19 +95,11 @@ wine_map_drive() {
 wine_skip_status=77
 
 # wine_unavailable_reason: prints why Wine cannot run our 32-bit programs on
-# this machine and succeeds, or prints nothing and fails when it can. Wine
-# runs 32-bit Windows programs in 32-bit Linux processes, so a kernel whose
-# 32-bit emulation is switched off ("Exec format error") cannot run them.
+# this machine and succeeds, or prints nothing and fails when it can.
 wine_unavailable_reason() {
-    command -v wine >/dev/null 2>&1 || { echo "wine is not installed"; return 0; }
-    local output
-    if output=$(wine --version 2>&1); then return 1; fi
-    if printf '%s' "$output" | grep -q 'Exec format error'; then
-        echo "this machine cannot run 32-bit programs (the kernel's 32-bit emulation is off): $output"
-    else
-        echo "wine --version failed: $output"
-    fi
-    return 0
+    local reason
+    reason=$(wine_check_32bit 2>&1) && return 1
+    printf '%s\n' "$reason"
 }
 
 # wine_skip_unless_runnable: ends the calling script with wine_skip_status

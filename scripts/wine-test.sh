@@ -4,7 +4,8 @@
 # mapped to an empty scratch folder. HOOKDIR/NAME.setup.sh (sourced before
 # the run) and HOOKDIR/NAME.check.sh (sourced after it, with the prefix's
 # server still up) may prepare the scenario and check what only the Linux
-# side can see; a check that fails makes the test fail.
+# side can see; a check that fails makes the test fail. Check hooks run with
+# `set -e` in force, and each also ends on its own verdict.
 #
 # The whole scenario runs on a virtual display of its own, so the prefix's
 # server and every window it opens live there and never on a real desktop.
@@ -41,6 +42,7 @@ status=0
 HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 wine "C:\\tests\\$program_name" || status=$?
 
 if [ "$status" = 0 ] && [ -f "$hookdir/$name.check.sh" ]; then
-    source "$hookdir/$name.check.sh" || status=$?
+    wine_run_check "$hookdir/$name.check.sh"
+    status=$hook_status
 fi
 exit "$status"

@@ -11,6 +11,8 @@
 #include "scan/ScanState.h"
 #include "ui/PromptDlg.h"
 #include "ui/SharedUi.h"
+#include "ui/SkinWindow.h"
+#include "ui/logic/ButtonLogic.h"
 #include "ui/logic/ResultsListLogic.h"
 
 CFont boldUiFont;
@@ -33,30 +35,35 @@ const char kUtilitiesPage[] = "http://www.example.com/ferovan/tools";
 const char kTerminateQuestion[] = "Terminate the Scan now?";
 const char kCloseButtonCaption[] = "DialogBoxTitle";
 
-// Until the skin bitmap is painted, its bands are drawn plainly: the title
-// band, the light-blue body, the white panel under the results and the
-// bottom band, in the skin's own coordinates.
-struct SkinBand {
-    RECT area;
-    COLORREF colour;
-};
-const SkinBand kSkinBands[] = {
-    {{0, 0, 527, 64}, kTitleBlue},
-    {{0, 64, 527, 316}, kBodyLightBlue},
-    {{6, 110, 521, 276}, kPanelWhite},
-    {{0, 316, 527, 338}, RGB(40, 110, 230)},
-};
+// The skin's design size: the children are scaled to 600 x 337, then the
+// window is made 600 x 462 and its region cuts it down to the skin.
+const int kDesignWidth = 600;
+const int kDesignHeight = 337;
+const int kWindowWidth = 600;
+const int kWindowHeight = 462;
+const COLORREF kSkinKeyColour = RGB(255, 0, 255);
 
 }  // namespace
 
 CScannerDlg::CScannerDlg(CWnd* parent)
-    : CDialog(IDD_SCANNER_DIALOG, parent), m_productInstalled(false), m_hIcon(nullptr)
+    : CDialog(IDD_SCANNER_DIALOG, parent),
+      m_productInstalled(false),
+      m_hIcon(nullptr),
+      m_skinSurface(nullptr),
+      m_skinPrevious(nullptr)
 {
+    m_skinSize.cx = 0;
+    m_skinSize.cy = 0;
     m_hIcon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
 }
 
 CScannerDlg::~CScannerDlg()
 {
+    // The bitmap leaves the surface before both go (m_skin after this body).
+    if (m_skinSurface) {
+        if (m_skinPrevious) SelectObject(m_skinSurface, m_skinPrevious);
+        DeleteDC(m_skinSurface);
+    }
     if (mainDialog == this) mainDialog = nullptr;
 }
 
@@ -122,10 +129,17 @@ BOOL CScannerDlg::OnInitDialog()
         largeFonts = GetDeviceCaps(dc.Get(), LOGPIXELSX) >= kLargeFontsDpi;
     }
 
+    // The dialog opens at the screen origin, where the division rule scales
+    // the layout proportionally. Its corner stays there, so it is still
+    // centred once initialised.
+    ScaleChildWindows(m_hWnd, kDesignWidth, kDesignHeight, FALSE);
+    MoveWindow(0, 0, kWindowWidth, kWindowHeight, TRUE);
+
     m_whiteBrush.Attach(CreateSolidBrush(RGB(255, 255, 255)));
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     ModifyStyle(0, WS_SYSMENU | WS_MINIMIZEBOX);
+    LoadSkin();
 
     CExButton* const buttons[] = {&m_ok, &m_cancel, &m_scan, &m_download, &m_close,
                                   &m_utilitiesLink, &m_downloadLink, &m_logo};
@@ -269,13 +283,28 @@ int CScannerDlg::CreateBoldDialogFont(CFont& font, int height, int weight, BOOL 
     return 1;
 }
 
+void CScannerDlg::LoadSkin()
+{
+    m_skin.Attach(static_cast<HBITMAP>(
+        LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDB_SKIN), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS)));
+    if (m_skin.IsEmpty()) return;  // no shape and no skin: a plain rectangle
+    m_region.Attach(BuildWindowRegion(m_skin.Get(), kSkinKeyColour, 1));
+    // Once the window has taken the region, it is the window's to release.
+    if (!m_region.IsEmpty() && SetWindowRgn(m_hWnd, m_region.Get(), TRUE)) m_region.Detach();
+    BITMAP info;
+    if (GetObjectA(m_skin.Get(), sizeof info, &info)) {
+        m_skinSize.cx = info.bmWidth;
+        m_skinSize.cy = info.bmHeight;
+    }
+    m_skinSurface = CreateCompatibleDC(nullptr);
+    if (m_skinSurface) m_skinPrevious = SelectObject(m_skinSurface, m_skin.Get());
+}
+
 void CScannerDlg::PaintSkin()
 {
     CPaintDC paint(m_hWnd);
-    for (const SkinBand& band : kSkinBands) {
-        CBrush brush(CreateSolidBrush(band.colour));
-        FillRect(paint.Get(), &band.area, brush.Get());
-    }
+    if (!m_skinSurface || !m_skinPrevious) return;
+    BitBlt(paint.Get(), 0, 0, m_skinSize.cx, m_skinSize.cy, m_skinSurface, 0, 0, SRCCOPY);
 }
 
 void CScannerDlg::OpenPage(const char* address)
@@ -314,6 +343,8 @@ bool CScannerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
         PostMessageA(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(LOWORD(lParam), HIWORD(lParam)));
         return false;
     case WM_COMMAND:
+        // The second click of a double-click must not do the command again.
+        if (!CommandActs(HIWORD(wParam), lParam != 0)) return true;
         switch (LOWORD(wParam)) {
         case IDC_SCAN: OnScan(); return true;
         case IDC_CLOSE_X: OnCloseButton(); return true;

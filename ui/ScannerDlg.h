@@ -39,6 +39,7 @@ private:
     void OnTimerTick();
     void OnShowStatus();
     void OnAppendLine();
+    void LoadSkin();
     void PaintSkin();
     void OpenPage(const char* address);
 
@@ -46,6 +47,14 @@ private:
     HICON m_hIcon;
     CBrush m_whiteBrush;
     CFont m_headingFont;
+
+    // The skin: its bitmap, selected into a memory surface for every paint,
+    // and the window region cut from it until the window takes it over.
+    CBitmap m_skin;
+    CRgn m_region;
+    HDC m_skinSurface;
+    HGDIOBJ m_skinPrevious;
+    SIZE m_skinSize;
 
     CExButton m_ok;
     CExButton m_cancel;

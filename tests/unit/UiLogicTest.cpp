@@ -301,3 +301,23 @@ TEST(DialogPhasesTest, ControlsFollowTheStateTableThroughAScan)
         });
     }
 }
+
+TEST(ButtonLogicTest, ControlsActOnAClickOnly)
+{
+    struct Row {
+        int notifyCode;
+        bool fromControl;
+        bool acts;
+    };
+    const Row rows[] = {
+        {0, true, true},
+        {5, true, false},  // the second click of a double-click
+        {2, true, false},                      // other notifications (BN_PAINT, list selection, ...)
+        {0, false, true},                      // a menu command
+        {1, false, true},                      // an accelerator
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.notifyCode * 10 + row.fromControl);
+        EXPECT_EQ(row.acts, CommandActs(row.notifyCode, row.fromControl));
+    }
+}

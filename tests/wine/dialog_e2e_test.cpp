@@ -12,12 +12,11 @@
 
 #include "resources/resource.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/DialogDriver.h"
 #include "wine/support/Win32TestSupport.h"
 
 namespace {
 
-const char kProgram[] = "C:\\Quellor\\Quellor.exe";
-const char kTitle[] = "Quellor Ver 7.0";
 const DWORD kStartTimeout = 30000;
 const DWORD kScanTimeout = 240000;
 
@@ -32,195 +31,12 @@ const Sample kSamples[] = {
     {"D:\\Mail\\photos.zip", "W32/Bagle.C.Worm"},
 };
 
-// ---------------------------------------------------------------- windows
-
-struct WindowSearch {
-    DWORD processId;
-    int controlId;  // a control the wanted window holds
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-    char title[64] = "";
-    GetWindowTextA(window, title, sizeof title);
-    if (std::string(title) != kTitle || !GetDlgItem(window, search->controlId)) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-// The visible top-level window of the process holding control `controlId`.
-HWND FindProcessWindow(DWORD processId, int controlId)
-{
-    WindowSearch search = {processId, controlId, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, DWORD timeout)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeout) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-std::string TextOf(HWND window)
-{
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::string ItemText(HWND dialog, int id)
-{
-    return TextOf(GetDlgItem(dialog, id));
-}
-
-bool Shown(HWND dialog, int id)
-{
-    return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE;
-}
-
-bool Enabled(HWND dialog, int id)
-{
-    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
-}
-
-SIZE SizeOf(HWND dialog, int id)
-{
-    RECT rect = {0, 0, 0, 0};
-    GetWindowRect(GetDlgItem(dialog, id), &rect);
-    SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
-    return size;
-}
-
-void Press(HWND dialog, int id)
-{
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-std::vector<std::string> ListLines(HWND dialog)
-{
-    HWND list = GetDlgItem(dialog, IDC_RESULTS_LIST);
-    std::vector<std::string> lines;
-    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    // The text crosses the process boundary in its wide form.
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t wide[600] = L"";
-        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0 || length >= 600) continue;
-        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
-        char line[1200] = "";
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, line, sizeof line, nullptr, nullptr);
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// ---------------------------------------------------------------- program
-
-struct Running {
-    PROCESS_INFORMATION process;
-    HWND dialog;
-};
-
-// Starts a copy of the program without waiting for its window.
-bool Launch(Running& running)
-{
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    ZeroMemory(&running.process, sizeof running.process);
-    running.dialog = nullptr;
-    char commandLine[] = "C:\\Quellor\\Quellor.exe";
-    return CreateProcessA(kProgram, commandLine, nullptr, nullptr, FALSE, 0, nullptr, "C:\\Quellor", &startup,
-                          &running.process) != FALSE;
-}
-
-// Starts a copy of the program and waits for its main dialog.
-bool Start(Running& running)
-{
-    if (!Launch(running)) return false;
-    DWORD id = running.process.dwProcessId;
-    WaitFor([&] { return (running.dialog = FindProcessWindow(id, IDC_SCAN)) != nullptr; }, kStartTimeout);
-    return running.dialog != nullptr;
-}
-
-bool Ended(Running& running, DWORD timeout)
-{
-    bool ended = WaitForSingleObject(running.process.hProcess, timeout) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(running.process.hProcess, 1);
-    CloseHandle(running.process.hProcess);
-    CloseHandle(running.process.hThread);
-    return ended;
-}
-
-HWND WaitForPrompt(Running& running)
-{
-    HWND prompt = nullptr;
-    WaitFor([&] { return (prompt = FindProcessWindow(running.process.dwProcessId, IDC_PROMPT_MESSAGE)) != nullptr; },
-            kStartTimeout);
-    return prompt;
-}
-
-bool WaitForFinalWord(Running& running, const char* word)
-{
-    return WaitFor([&] { return ItemText(running.dialog, IDC_STATUS_TEXT) == word && Shown(running.dialog, IDC_OK_BUTTON); },
-                   kScanTimeout);
-}
-
-// ---------------------------------------------------------------- evidence
-
-// Writes the screen as a 24-bit BMP (the check hook turns it into PNG).
+// Writes the screen as a 24-bit BMP in C:\shots (the check hook turns it
+// into PNG).
 void SaveScreenshot(const char* name)
 {
     CreateDirectoryA("C:\\shots", nullptr);
-    Sleep(300);  // let the last paint land
-    HDC screen = GetDC(nullptr);
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
-
-    BITMAPINFOHEADER header;
-    ZeroMemory(&header, sizeof header);
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<char> pixels(stride * static_cast<DWORD>(height));
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
-              DIB_RGB_COLORS);
-    BITMAPFILEHEADER file;
-    ZeroMemory(&file, sizeof file);
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-
-    std::string path = std::string("C:\\shots\\") + name + ".bmp";
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (out) {
-        std::fwrite(&file, sizeof file, 1, out);
-        std::fwrite(&header, sizeof header, 1, out);
-        std::fwrite(pixels.data(), 1, pixels.size(), out);
-        std::fclose(out);
-    }
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    SaveScreenArea(std::string("C:\\shots\\") + name + ".bmp", nullptr);
 }
 
 // Puts the mouse pointer on the middle of a control, as a user's hand would.
@@ -297,7 +113,7 @@ void CheckControls(HWND dialog, const std::vector<Expected>& expected)
 WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
 {
     Running running;
-    if (!Start(running)) {
+    if (!Start(running, kStartTimeout)) {
         ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
         return;
     }
@@ -358,7 +174,7 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
     CHECK_STREQ("Scanning", ItemText(dialog, IDC_STATUS_FRAME));
     SaveScreenshot("2-scanning");
 
-    CHECK(WaitForFinalWord(running, "Scanning completed"));
+    CHECK(WaitForFinalWord(running, "Scanning completed", kScanTimeout));
     SaveScreenshot("3-finished");
     CheckControls(dialog, {{IDC_SCAN, true, false}, {IDC_CANCEL_BUTTON, false, true}, {IDC_OK_BUTTON, true, true},
                            {IDC_HEADING, false, true}, {IDC_RESULTS_LIST, true, true}});
@@ -393,7 +209,7 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
 WINE_TEST(ALongScanIsStoppedOnlyWhenThePromptIsAnsweredYes)
 {
     Running running;
-    if (!Start(running)) {
+    if (!Start(running, kStartTimeout)) {
         ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
         return;
     }
@@ -403,7 +219,7 @@ WINE_TEST(ALongScanIsStoppedOnlyWhenThePromptIsAnsweredYes)
                                ItemText(dialog, IDC_STATUS_TEXT) != "Static"; }, kStartTimeout));
 
     Press(dialog, IDCANCEL);
-    HWND prompt = WaitForPrompt(running);
+    HWND prompt = WaitForPrompt(running, kStartTimeout);
     if (!prompt) {
         ReportFailure(__FILE__, __LINE__, "no prompt after CANCEL");
         Ended(running, 0);
@@ -432,13 +248,13 @@ WINE_TEST(ALongScanIsStoppedOnlyWhenThePromptIsAnsweredYes)
     // The Escape key reaches the walk between two files and asks the same
     // question; Yes: the walk stops, the statistics still follow.
     PostMessageA(GetDlgItem(dialog, IDC_CANCEL_BUTTON), WM_KEYDOWN, VK_ESCAPE, 0);
-    prompt = WaitForPrompt(running);
+    prompt = WaitForPrompt(running, kStartTimeout);
     CHECK(prompt != nullptr);
     if (prompt) {
         CHECK_STREQ("Terminate the Scan now?", ItemText(prompt, IDC_PROMPT_MESSAGE));
         PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_YES, BN_CLICKED), 0);
     }
-    CHECK(WaitForFinalWord(running, "Scanning terminated"));
+    CHECK(WaitForFinalWord(running, "Scanning terminated", kScanTimeout));
     CHECK(!Shown(dialog, IDC_CANCEL_BUTTON));
     CHECK(Shown(dialog, IDC_OK_BUTTON));
     std::vector<std::string> lines = ListLines(dialog);
@@ -453,7 +269,7 @@ WINE_TEST(WithTheProductInstalledTheDownloadOffersAreWithdrawn)
 {
     SetProductInstalled();
     Running running;
-    if (!Start(running)) {
+    if (!Start(running, kStartTimeout)) {
         ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
         return;
     }

@@ -38,3 +38,9 @@ ButtonImage ChooseButtonImage(bool highlighted, bool disabled)
     if (disabled) return ImageDisable;
     return ImageNotFocus;
 }
+
+bool CommandActs(int notifyCode, bool fromControl)
+{
+    const int kClicked = 0;
+    return !fromControl || notifyCode == kClicked;
+}

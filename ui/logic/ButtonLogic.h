@@ -25,3 +25,9 @@ enum ButtonImage { ImageFocus, ImageDisable, ImageNotFocus };
 
 // The highlight wins over the disabled state.
 ButtonImage ChooseButtonImage(bool highlighted, bool disabled);
+
+// Whether a WM_COMMAND acts. A control's command acts only on a click
+// (BN_CLICKED, 0): an owner-drawn button reports the second click of a
+// double-click as BN_DOUBLECLICKED, and acting on that too would open a page
+// twice. Commands without a control (menus, accelerators) always act.
+bool CommandActs(int notifyCode, bool fromControl);
