@@ -56,9 +56,18 @@ const std::uint32_t kAttrReparsePoint = 0x400;
 const std::uint32_t kReparseTagMountPoint = 0xA0000003u;  // junction or mounted volume
 const std::uint32_t kReparseTagSymlink = 0xA000000Cu;
 
+// Size of an entry's short (8.3) name, terminator included.
+const std::size_t kShortNameSize = 14;
+
 // One directory entry of an enumeration (FindFirstFileA / FindNextFileA).
 struct DirEntry {
+    // The long name in the ANSI code page; characters the code page lacks
+    // come back as '?', and such a name opens nothing.
     char name[kPathBufferSize];
+    // The short (8.3) name the platform gives the entry, which always
+    // opens it; empty when the long name is itself a valid short name or
+    // the file system keeps none.
+    char shortName[kShortNameSize];
     std::uint32_t attributes;
     std::uint32_t reparseTag;  // meaningful only with kAttrReparsePoint
 };

@@ -38,6 +38,17 @@ bool FolderPartOf(const char* pattern, char* out, std::size_t size)
     return CopyTextPrefix(out, size, pattern, keep);
 }
 
+// The name under which an entry can be reached. A long name with
+// characters outside the ANSI code page comes back with '?' in their place
+// (no real name holds one) and opens nothing; the short name the platform
+// reports beside it does, so the file is examined, acted on and named in
+// its result line through that name rather than missed.
+const char* ReachableName(const DirEntry& entry)
+{
+    if (std::strchr(entry.name, '?') && entry.shortName[0] != '\0') return entry.shortName;
+    return entry.name;
+}
+
 bool IsDotEntry(const char* name)
 {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -131,7 +142,7 @@ std::int32_t WalkFiles(const char* pattern)
                 Sys().FindEnd(search);
                 return -1;
             }
-            fits = AppendText(fullPath, sizeof fullPath, entry.name);
+            fits = AppendText(fullPath, sizeof fullPath, ReachableName(entry));
         }
         // An entry whose full path exceeds the path limit cannot be named
         // to the platform's file functions, so it is passed over.
@@ -179,7 +190,7 @@ std::int32_t WalkSubfolders(const char* pattern)
             Sys().FindEnd(search);
             return -1;
         }
-        if (!AppendText(childFolder, sizeof childFolder, entry.name)) continue;
+        if (!AppendText(childFolder, sizeof childFolder, ReachableName(entry))) continue;
         if (!CopyText(childPattern, sizeof childPattern, childFolder) ||
             !AppendText(childPattern, sizeof childPattern, "\\*.*")) {
             continue;

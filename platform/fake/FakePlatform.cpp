@@ -14,6 +14,8 @@ struct FakePlatform::Node {
     bool attributesLocked = false;
     std::uint32_t heldByProcess = 0;
     std::string shortPath;
+    // The 8.3 name the enumeration reports and lookups accept (empty: none).
+    std::string shortName;
     // A directory reparse point: its contents are those of `linkTarget`.
     std::string linkTarget;
     std::uint32_t reparseTag = 0;
@@ -150,8 +152,12 @@ FakePlatform::Node* FakePlatform::Resolve(const std::string& path, bool followFi
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (!node->IsFolder()) return nullptr;
         Node* next = nullptr;
+        // '?' and '*' are not characters of a name: a long name that lost
+        // characters to the ANSI code page names nothing, as on the real
+        // platform; its short name still does.
+        if (parts[i].find_first_of("?*") != std::string::npos) return nullptr;
         for (auto& child : node->children) {
-            if (SameName(child->name, parts[i])) {
+            if (SameName(child->name, parts[i]) || (!child->shortName.empty() && SameName(child->shortName, parts[i]))) {
                 next = child.get();
                 break;
             }
@@ -304,6 +310,14 @@ void FakePlatform::HoldOpenByProcess(const std::string& path, std::uint32_t proc
     if (Node* node = Resolve(path, false)) node->heldByProcess = processId;
 }
 
+void FakePlatform::SetAnsiLongName(const std::string& path, const std::string& longName)
+{
+    Node* node = Resolve(path, false);
+    if (!node) return;
+    node->shortName = node->name;
+    node->name = longName;
+}
+
 void FakePlatform::SetShortPath(const std::string& path, const std::string& shortPath)
 {
     if (Node* node = Resolve(path, false)) node->shortPath = shortPath;
@@ -338,22 +352,24 @@ SearchRef FakePlatform::FindFirstEntry(const char* pattern, DirEntry& entry)
 
     Search search;
     search.next = 0;
-    auto add = [&search](const std::string& name, std::uint32_t attributes, std::uint32_t tag) {
+    auto add = [&search](const std::string& name, const std::string& shortName, std::uint32_t attributes,
+                         std::uint32_t tag) {
         DirEntry found;
         std::memset(&found, 0, sizeof found);
         std::strncpy(found.name, name.c_str(), sizeof found.name - 1);
+        std::strncpy(found.shortName, shortName.c_str(), sizeof found.shortName - 1);
         found.attributes = attributes;
         found.reparseTag = tag;
         search.entries.push_back(found);
     };
     // Folders other than a drive root list "." and ".." first.
     if (folder->parent) {
-        if (NameMatches(namePattern, ".")) add(".", kAttrDirectory, 0);
-        if (NameMatches(namePattern, "..")) add("..", kAttrDirectory, 0);
+        if (NameMatches(namePattern, ".")) add(".", "", kAttrDirectory, 0);
+        if (NameMatches(namePattern, "..")) add("..", "", kAttrDirectory, 0);
     }
     for (auto& child : folder->children) {
         if (NameMatches(namePattern, child->name)) {
-            add(child->name, child->attributes,
+            add(child->name, child->shortName, child->attributes,
                 (child->attributes & kAttrReparsePoint) ? child->reparseTag : 0);
         }
     }

@@ -50,6 +50,12 @@ public:
     // The file is the image of a running process: delete and rename fail
     // until that process is terminated.
     void HoldOpenByProcess(const std::string& path, std::uint32_t processId);
+    // The entry at `path` keeps its present name as its short (8.3) name and
+    // is listed under `longName`: the ANSI form of a long name, with '?'
+    // for each character the code page lacks. Such a long name opens
+    // nothing; the short name, which the enumeration reports beside it,
+    // opens the entry.
+    void SetAnsiLongName(const std::string& path, const std::string& longName);
     // The short (8.3) form reported for a path.
     void SetShortPath(const std::string& path, const std::string& shortPath);
 

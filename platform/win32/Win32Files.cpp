@@ -26,6 +26,7 @@ static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA is 148
 void CopyFindData(const WIN32_FIND_DATAA& data, DirEntry& entry)
 {
     CopyBounded(entry.name, sizeof entry.name, data.cFileName);
+    CopyBounded(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
     entry.attributes = data.dwFileAttributes;
     entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
 }

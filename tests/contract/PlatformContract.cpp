@@ -374,6 +374,20 @@ CONTRACT_CASE(OpeningMissingFileGivesNoFile)
     CONTRACT_FALSE(world.Exists(path));
 }
 
+// A long name that lost characters to the ANSI code page comes back with
+// '?' in their place; such a name must open and remove nothing, even when a
+// file matches it as a wildcard.
+CONTRACT_CASE(WildcardCharactersNameNoFile)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "a1.txt"), "a", kAttrArchive);
+    Platform& platform = world.platform();
+    CONTRACT_EQ(kNoFile, platform.OpenForRead(Join(dir, "a?.txt").c_str()));
+    CONTRACT_EQ(kNoFile, platform.OpenForRead(Join(dir, "a*.txt").c_str()));
+    CONTRACT_FALSE(platform.RemoveFile(Join(dir, "a?.txt").c_str()));
+    CONTRACT_EQ(std::string("a"), ContentOf(world, Join(dir, "a1.txt")));
+}
+
 CONTRACT_CASE(OpeningFolderGivesNoFile)
 {
     const std::string dir = CaseFolder(world, __func__);
@@ -1136,6 +1150,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(PatternWithTrailingBackslashFindsNothing),
     CONTRACT_ENTRY(FindIgnoresCaseAndKeepsStoredName),
     CONTRACT_ENTRY(OpeningMissingFileGivesNoFile),
+    CONTRACT_ENTRY(WildcardCharactersNameNoFile),
     CONTRACT_ENTRY(OpeningFolderGivesNoFile),
     CONTRACT_ENTRY(ReadStopsShortAtTheEnd),
     CONTRACT_ENTRY(SeekRulesOfTheRuntime),

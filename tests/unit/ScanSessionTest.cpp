@@ -475,6 +475,27 @@ TEST_F(ScanSessionTest, MemoryScanModeOffersOneFileWithoutCountingIt)
     EXPECT_TRUE(Walked("C:\\tools\\setusetup.d\\*.*"));
 }
 
+TEST_F(ScanSessionTest, NamesOutsideTheAnsiCodePageAreReachedThroughTheirShortNames)
+{
+    fake.AddDrive('D', DriveFixed);
+    // Files and a folder whose long names lost characters to the code page.
+    fake.AddFile("D:\\INVOIC~1.EXE", "1");
+    fake.SetAnsiLongName("D:\\INVOIC~1.EXE", "invoice ??.exe");
+    fake.AddFile("D:\\DATA~1\\inner.txt", "2");
+    fake.SetAnsiLongName("D:\\DATA~1", "d??a");
+    // A long name the code page holds keeps being used; a '?' without a
+    // short name is passed on as it came.
+    fake.AddFile("D:\\LONGNA~1.TXT", "3");
+    fake.SetAnsiLongName("D:\\LONGNA~1.TXT", "long name.txt");
+    fake.AddFile("D:\\pl?in.txt", "4");
+
+    EXPECT_EQ(4, WalkFolder("D:\\*.*"));
+
+    std::vector<std::string> expected = {"D:\\INVOIC~1.EXE", "D:\\long name.txt", "D:\\pl?in.txt",
+                                         "D:\\DATA~1\\inner.txt"};
+    EXPECT_EQ(expected, FirstOffers());
+}
+
 TEST_F(ScanSessionTest, EntriesBeyondThePathLimitAreSkippedWithoutOverrun)
 {
     // A 255-character folder is the deepest whose "\\*.*" pattern fits.
