@@ -1,7 +1,7 @@
 #!/bin/bash
 # Fuzzes the PE header reader and the signature matchers
-# (fuzz/signature_fuzz.cpp) and the encrypted-archive detectors
-# (fuzz/archive_fuzz.cpp).
+# (fuzz/signature_fuzz.cpp), the encrypted-archive detectors
+# (fuzz/archive_fuzz.cpp) and the script matchers (fuzz/script_fuzz.cpp).
 #
 # Builds the libFuzzer targets with clang in build/fuzz, replays every saved
 # input in fuzz/regressions/, then fuzzes each target for FUZZ_SECONDS
@@ -20,7 +20,7 @@ seconds="${FUZZ_SECONDS:-15}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target signature_fuzz archive_fuzz -j2 >/dev/null
+cmake --build "$build" --target signature_fuzz archive_fuzz script_fuzz -j2 >/dev/null
 fuzzer="$build/signature_fuzz"
 
 echo "fuzz: replaying fuzz/regressions"
@@ -89,8 +89,10 @@ for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)
 PYTHON
+# The harmless stand-ins of the script table, from their generator.
+python3 "$root/scripts/generate-script-table.py" --stand-ins "$seeds"
 
-for target in signature_fuzz archive_fuzz; do
+for target in signature_fuzz archive_fuzz script_fuzz; do
     echo "fuzz: running $target for ${seconds}s"
     mkdir -p "$build/corpus/$target"
     if ! "$build/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \

@@ -1,5 +1,5 @@
-# libFuzzer targets for the PE header reader and the signature matchers, and
-# for the encrypted-archive detectors.
+# libFuzzer targets for the PE header reader and the signature matchers, for
+# the encrypted-archive detectors and for the script matchers.
 # Only clang has libFuzzer; with another compiler nothing is added.
 # scripts/fuzz.sh configures build/fuzz with clang and runs the target.
 #
@@ -27,6 +27,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     ${CMAKE_SOURCE_DIR}/scan/SignatureMatch.cpp
     ${CMAKE_SOURCE_DIR}/scan/SignatureTable.cpp
     ${CMAKE_SOURCE_DIR}/scan/ArchiveWormTable.cpp)
+  quellor_fuzz_target(script_fuzz
+    ${CMAKE_SOURCE_DIR}/fuzz/script_fuzz.cpp
+    ${CMAKE_SOURCE_DIR}/scan/ScriptMatch.cpp
+    ${CMAKE_SOURCE_DIR}/scan/ScriptSignature.cpp
+    ${CMAKE_SOURCE_DIR}/scan/ScriptSignatureTable.cpp
+    ${CMAKE_SOURCE_DIR}/scan/ScanState.cpp
+    ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
   quellor_fuzz_target(archive_fuzz
     ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
     ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
