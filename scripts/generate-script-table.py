@@ -57,7 +57,7 @@ def web_page():
     head = [
         "<html>", "<head>", "<title>Garden club newsletter</title>", "</head>", "<body>",
         "<h1>Garden club newsletter</h1>",
-        "<p>Welcome to the spring issue. The seed swap moves to the village hall this year,",
+        "<p>Welcome to the spring edition. The seed swap moves to the village hall this year,",
         "and the plant sale opens at nine on the first Saturday of the month.</p>",
         "<p>Members who lent tools for the orchard day can collect them from the shed;",
         "the key hangs in the usual place. Thank you to everyone who helped plant",
