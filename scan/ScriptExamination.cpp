@@ -1,8 +1,71 @@
+// The second examination of the handler table: small infected scripts and
+// web pages, recognised by their text without white space and removed or
+// renamed whole. A file is never rewritten.
+#include <cstring>
+
+#include "platform/Platform.h"
+#include "scan/BinaryExamination.h"
+#include "scan/BoundedText.h"
+#include "scan/ResultLines.h"
+#include "scan/ScanState.h"
+#include "scan/ScriptMatch.h"
+#include "scan/ScriptSignature.h"
 #include "scan/VirusHandler.h"
 
-// Examination of scripts and web pages. No script signatures are compiled
-// in yet, so this entry of the handler table finds nothing.
-std::int32_t ExamineScriptFile(const char*, const char*)
+namespace {
+
+void RecordScriptDetection(const ScriptSignatureRecord& record, const char* path)
 {
-    return 0;
+    // The name field need not hold its terminator.
+    std::size_t length = BoundedLength(record.name, sizeof record.name);
+    char threat[kScriptNameSize + 1];
+    std::memcpy(threat, record.name, length);
+    threat[length] = '\0';
+    CopyText(lastThreatName, sizeof lastThreatName, threat);
+    CopyText(ScanState.statusText, sizeof ScanState.statusText, path);
+}
+
+// Scripts and pages are only deleted or renamed: no attribute change, no
+// process to end, no deletion at the next start. A failure is reported and
+// the file counts as handled all the same.
+void ApplyScriptAction(const char* path)
+{
+    switch (cleanAction) {
+    case kActionDelete:
+    case kActionDeleteAlso:
+        if (Sys().RemoveFile(path)) {
+            ++ScanStatistics.filesRemoved;
+            AppendLine(LineScriptRemoved, path, lastThreatName);
+        } else {
+            AppendLine(LineUnableToRemove, path, lastThreatName);
+        }
+        break;
+    case kActionRename:
+        AppendLine(RenameToMarkedName(path) ? LineScriptRenamed : LineRenameFailed, path, lastThreatName);
+        break;
+    case kActionReportOnly:
+        AppendLine(LineScriptNotDisinfected, path, lastThreatName);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+std::int32_t ExamineScriptFile(const char*, const char* path)
+{
+    if (!scriptTableReady) {
+        scriptTableReady = true;
+        DescrambleScriptTable();
+    }
+    FileRef file = Sys().OpenForRead(path);
+    if (file == kNoFile) return 0;
+    std::int32_t slot = MatchScriptSignatures(file);
+    // Closed before anything is done to the file.
+    Sys().CloseFile(file);
+    if (slot == kNoScriptRecord) return 0;
+    RecordScriptDetection(ScriptSignatureTable[slot], path);
+    ApplyScriptAction(path);
+    return 1;
 }

@@ -30,6 +30,14 @@ fi
 cmake --build "$build" --target $targets -j2 >/dev/null
 mkdir -p "$build/findings"
 
+# Seeds made at run time: the script table's stand-ins come from their
+# generator and are never kept as files.
+rm -rf "$build/seeds"
+for target in $targets; do mkdir -p "$build/seeds/$target"; done
+if [ -d "$build/seeds/script_fuzz" ]; then
+    python3 "$root/scripts/generate-script-table.py" --stand-ins "$build/seeds/script_fuzz"
+fi
+
 for target in $targets; do
     shopt -s nullglob
     regressions=("$root/fuzz/regressions/$target"/*)
@@ -46,7 +54,8 @@ for target in $targets; do
     mkdir -p "$build/corpus/$target"
     if ! "$build/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
             -artifact_prefix="$build/findings/$target-" -print_final_stats=1 \
-            "$build/corpus/$target" "$root/fuzz/corpus/$target" >"$build/$target.log" 2>&1; then
+            "$build/corpus/$target" "$root/fuzz/corpus/$target" "$build/seeds/$target" \
+            >"$build/$target.log" 2>&1; then
         tail -60 "$build/$target.log"
         echo "fuzz: finding kept in $build/findings/" >&2
         exit 1

@@ -42,3 +42,10 @@ quellor_fuzz_target(archive_fuzz
   ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
   ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
   ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
+quellor_fuzz_target(script_fuzz
+  ${CMAKE_SOURCE_DIR}/fuzz/script_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ScriptMatch.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ScriptSignature.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ScriptSignatureTable.cpp
+  ${CMAKE_SOURCE_DIR}/scan/ScanState.cpp
+  ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)

@@ -20,8 +20,14 @@ struct FakePlatform::Node {
     std::string linkTarget;
     std::uint32_t reparseTag = 0;
     bool volumeMount = false;
+    std::int64_t sparseLength = -1;  // set: the file's length, zeros past the content
 
     bool IsFolder() const { return (attributes & kAttrDirectory) != 0; }
+    std::int64_t Length() const
+    {
+        const std::int64_t stored = static_cast<std::int64_t>(content.size());
+        return sparseLength > stored ? sparseLength : stored;
+    }
 };
 
 struct FakePlatform::Key {
@@ -295,6 +301,11 @@ void FakePlatform::LockAgainstDelete(const std::string& path, bool locked)
     if (Node* node = Resolve(path, false)) node->deleteLocked = locked;
 }
 
+void FakePlatform::SetSparseLength(const std::string& path, std::int64_t length)
+{
+    if (Node* node = Resolve(path)) node->sparseLength = length;
+}
+
 void FakePlatform::LockAgainstOpen(const std::string& path, bool locked)
 {
     if (Node* node = Resolve(path, false)) node->openLocked = locked;
@@ -448,11 +459,18 @@ std::int32_t FakePlatform::ReadBytes(FileRef file, void* buffer, std::uint32_t c
     auto found = openFiles_.find(file);
     if (found == openFiles_.end() || found->second.forWrite) return -1;
     OpenFile& open = found->second;
+    fileReads.push_back(FileRead{open.position, count});
     const std::string& content = open.node->content;
-    if (open.position >= static_cast<std::int64_t>(content.size())) return 0;
-    std::size_t available = content.size() - static_cast<std::size_t>(open.position);
-    std::size_t taken = std::min<std::size_t>(available, count);
-    std::memcpy(buffer, content.data() + open.position, taken);
+    const std::int64_t length = open.node->Length();
+    if (open.position >= length) return 0;
+    std::size_t taken = static_cast<std::size_t>(std::min<std::int64_t>(length - open.position, count));
+    // Past the stored content a sparse file reads as zeros.
+    std::size_t stored = 0;
+    if (open.position < static_cast<std::int64_t>(content.size())) {
+        stored = std::min<std::size_t>(taken, content.size() - static_cast<std::size_t>(open.position));
+        std::memcpy(buffer, content.data() + open.position, stored);
+    }
+    std::memset(static_cast<char*>(buffer) + stored, 0, taken - stored);
     open.position += static_cast<std::int64_t>(taken);
     return static_cast<std::int32_t>(taken);
 }
@@ -483,7 +501,7 @@ std::int32_t FakePlatform::SeekTo(FileRef file, std::int32_t offset, SeekOrigin 
     OpenFile& open = found->second;
     std::int64_t base = 0;
     if (origin == SeekFromCurrent) base = open.position;
-    if (origin == SeekFromEnd) base = static_cast<std::int64_t>(open.node->content.size());
+    if (origin == SeekFromEnd) base = open.node->Length();
     std::int64_t target = base + offset;
     if (target < 0 || target > 0x7FFFFFFF) return -1;
     open.position = target;
@@ -494,7 +512,11 @@ std::int32_t FakePlatform::FileLength(FileRef file)
 {
     auto found = openFiles_.find(file);
     if (found == openFiles_.end()) return -1;
-    return static_cast<std::int32_t>(found->second.node->content.size());
+    // The runtime's result is the low 32 bits of the position of the end,
+    // which a seek can only reach below 4 GiB.
+    const std::int64_t length = found->second.node->Length();
+    if (length > 0xFFFFFFFFLL) return -1;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(length));
 }
 
 void FakePlatform::CloseFile(FileRef file)

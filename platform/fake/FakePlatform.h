@@ -56,6 +56,17 @@ public:
     // nothing; the short name, which the enumeration reports beside it,
     // opens the entry.
     void SetAnsiLongName(const std::string& path, const std::string& longName);
+    // Makes the file a sparse one of `length` bytes: its content, then zeros.
+    // The length is reported as the runtime's 32-bit _filelength reports
+    // it: a file of 2 GiB or more but under 4 GiB reads as a negative
+    // length, a larger one as -1 (the seek behind it fails).
+    void SetSparseLength(const std::string& path, std::int64_t length);
+    // Every read asked of an open file, in order: where and how many bytes.
+    struct FileRead {
+        std::int64_t position;
+        std::uint32_t count;
+    };
+    std::vector<FileRead> fileReads;
     // The short (8.3) form reported for a path.
     void SetShortPath(const std::string& path, const std::string& shortPath);
 

@@ -24,12 +24,18 @@ const DWORD kScanTimeout = 240000;
 struct Sample {
     const char* path;
     const char* threat;
+    const char* outcome;
 };
 const Sample kSamples[] = {
-    {"D:\\Downloads\\setup.exe", "W32/Murkel.A.Trojan"},
-    {"D:\\Downloads\\tools\\update.exe", "W32/MurkEl.G.Downloader.Trojan"},
-    {"D:\\Mail\\photos.zip", "W32/Bagle.C.Worm"},
+    {"D:\\Downloads\\setup.exe", "W32/Murkel.A.Trojan", "removed"},
+    {"D:\\Downloads\\tools\\update.exe", "W32/MurkEl.G.Downloader.Trojan", "removed"},
+    {"D:\\Mail\\photos.zip", "W32/Bagle.C.Worm", "removed"},
+    {"D:\\Mail\\newsletter.htm", "W32/MurkEl.T.Trojan", "Virus removed"},
+    {"D:\\Mail\\greeting.vbs", "W32/MurkEl.F.Worm", "Virus removed"},
+    {"D:\\Downloads\\postcard.vbs", "W32/MurkEl.I.Worm", "Virus removed"},
 };
+// A look-alike of a stand-in, one byte longer, that must stay.
+const char kLookAlike[] = "D:\\Downloads\\postcard-copy.vbs";
 
 // Writes the screen as a 24-bit BMP in C:\shots (the check hook turns it
 // into PNG).
@@ -184,22 +190,23 @@ WINE_TEST(StartScreenScanToTheEndAndCloseWithOk)
     // statistics block, opened by a blank line because something was found.
     std::vector<std::string> lines = ListLines(dialog);
     for (const Sample& sample : kSamples) {
-        std::string line = std::string(sample.path) + "     " + sample.threat + " removed";
+        std::string line = std::string(sample.path) + "     " + sample.threat + " " + sample.outcome;
         if (std::find(lines.begin(), lines.end(), line) == lines.end()) {
             ReportFailure(__FILE__, __LINE__, "missing line: " + line);
         }
         CHECK(!PathPresent(sample.path));
     }
-    // Nothing else is reported: three removals, then the statistics.
-    CHECK_EQ(9u, lines.size());
+    CHECK(PathPresent(kLookAlike));
+    // Nothing else is reported: six removals, then the statistics.
+    CHECK_EQ(12u, lines.size());
     if (lines.size() >= 6) {
         std::size_t end = lines.size();
         CHECK_STREQ(" ", lines[end - 6]);
         CHECK_STREQ("Scanning statistics", lines[end - 5]);
         CHECK_STREQ("------------------------------", lines[end - 4]);
         CHECK_STREQ("Total files scanned\t\t:  " + std::to_string(expectedFiles), lines[end - 3]);
-        CHECK_STREQ("Total files infected\t\t:  3", lines[end - 2]);
-        CHECK_STREQ("Total files removed\t\t:  3", lines[end - 1]);
+        CHECK_STREQ("Total files infected\t\t:  6", lines[end - 2]);
+        CHECK_STREQ("Total files removed\t\t:  6", lines[end - 1]);
     }
 
     Press(dialog, IDC_OK_BUTTON);
