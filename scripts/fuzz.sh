@@ -23,9 +23,8 @@ if [ -z "$targets" ]; then
     for folder in "$root"/fuzz/corpus/*/; do targets="$targets $(basename "$folder")"; done
 fi
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+# Configured every time, so a target added since the last run is known.
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build" --target $targets -j2 >/dev/null
 mkdir -p "$build/findings"
