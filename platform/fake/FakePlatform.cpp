@@ -1026,7 +1026,7 @@ bool FakePlatform::QueryServiceState(ServiceRef service, std::uint32_t& state)
     auto found = openServices_.find(service);
     if (found == openServices_.end() || found->second.empty()) return false;
     FakeService& target = services[found->second];
-    if (target.states.empty()) return false;
+    if (target.states.empty() || target.queries >= target.answered) return false;
     state = target.states[std::min(target.queries, target.states.size() - 1)];
     ++target.queries;
     return true;

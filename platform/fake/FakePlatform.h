@@ -102,6 +102,7 @@ public:
         bool acceptsStop;
         std::vector<std::uint32_t> states;  // answers of successive status queries; the last repeats
         std::size_t queries;
+        std::size_t answered = static_cast<std::size_t>(-1);  // queries answered before they fail
     };
     std::map<std::string, FakeService> services;  // by upper-case name
     std::vector<std::string> stopRequests;
