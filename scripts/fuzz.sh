@@ -1,7 +1,8 @@
 #!/bin/bash
 # Fuzzes the PE header reader and the signature matchers
 # (fuzz/signature_fuzz.cpp) and the encrypted-archive detectors
-# (fuzz/archive_fuzz.cpp).
+# (fuzz/archive_fuzz.cpp) and the performance-data readers
+# (fuzz/perfdata_fuzz.cpp).
 #
 # Builds the libFuzzer targets with clang in build/fuzz, replays every saved
 # input in fuzz/regressions/, then fuzzes each target for FUZZ_SECONDS
@@ -20,7 +21,7 @@ seconds="${FUZZ_SECONDS:-15}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target signature_fuzz archive_fuzz -j2 >/dev/null
+cmake --build "$build" --target signature_fuzz archive_fuzz perfdata_fuzz -j2 >/dev/null
 fuzzer="$build/signature_fuzz"
 
 echo "fuzz: replaying fuzz/regressions"
@@ -76,6 +77,33 @@ def zip_like(length=1200):
     data[0:4] = b"PK\x03\x04"
     return bytes(data)
 
+def perf_block(names):
+    data = bytearray(64)
+    data[0:8] = "PERF".encode("utf-16-le")
+    struct.pack_into("<I", data, 24, 64)
+    obj = bytearray(64)
+    struct.pack_into("<III", obj, 4, 64 + 80, 64, 230)
+    struct.pack_into("<I", obj, 32, 2)
+    struct.pack_into("<I", obj, 40, len(names))
+    counters = bytearray(80)
+    struct.pack_into("<I", counters, 4, 6)
+    struct.pack_into("<I", counters, 36, 8)
+    struct.pack_into("<I", counters, 44, 784)
+    struct.pack_into("<I", counters, 76, 16)
+    data += obj + counters
+    for pid, name in enumerate(names, start=4):
+        text = (name + "\0").encode("utf-16-le")
+        length = (24 + len(text) + 7) // 8 * 8
+        inst = bytearray(length)
+        struct.pack_into("<I", inst, 0, length)
+        struct.pack_into("<II", inst, 16, 24, len(text))
+        inst[24:24 + len(text)] = text
+        block = bytearray(24)
+        struct.pack_into("<I", block, 0, 24)
+        struct.pack_into("<I", block, 16, pid)
+        data += inst + block
+    return bytes(data)
+
 seeds = {
     "pe-no-sections": pe([]),
     "pe-two-sections": pe([(0x200, 0x1000, 0x400), (0x100, 0x2000, 0x600)]),
@@ -84,13 +112,15 @@ seeds = {
     "zip-like": zip_like(),
     "rar-like": rar_like(),
     "empty": b"",
+    "perf-block": perf_block(["Idle", "System", "svchost", "svchost#1"]),
+    "perf-counters": b"1\x001847\x00230\x00Process\x00784\x00ID Process\x00\x00",
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)
 PYTHON
 
-for target in signature_fuzz archive_fuzz; do
+for target in signature_fuzz archive_fuzz perfdata_fuzz; do
     echo "fuzz: running $target for ${seconds}s"
     mkdir -p "$build/corpus/$target"
     if ! "$build/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \

@@ -31,6 +31,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     ${CMAKE_SOURCE_DIR}/fuzz/archive_fuzz.cpp
     ${CMAKE_SOURCE_DIR}/scan/ArchiveDetectors.cpp
     ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
+  quellor_fuzz_target(perfdata_fuzz
+    ${CMAKE_SOURCE_DIR}/fuzz/perfdata_fuzz.cpp
+    ${CMAKE_SOURCE_DIR}/cleanup/PerfCounterNames.cpp
+    ${CMAKE_SOURCE_DIR}/cleanup/PerfProcessTable.cpp
+    ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
 
   # Every input that once failed is replayed.
   file(GLOB QUELLOR_FUZZ_REGRESSIONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/regressions/*)
