@@ -10,6 +10,7 @@
 #include "cleanup/MemoryScan.h"
 #include "fixtures/InfectedFiles.h"
 #include "scan/BinaryExamination.h"
+#include "scan/ScanSession.h"
 #include "scan/SignatureRecord.h"
 #include "unit/ScanFixture.h"
 
@@ -417,6 +418,43 @@ TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThen
         EXPECT_EQ(row.reboot ? std::vector<std::string>{"SeShutdownPrivilege"} : std::vector<std::string>{},
                   platform.privilegeRequests);
         EXPECT_FALSE(memoryScanMode);
+    }
+    SetPlatform(&fake);
+}
+
+TEST_F(MemoryScanTest, ASessionRemovesARunningThreatBeforeItWalksTheDrives)
+{
+    for (std::uint32_t platformId : {2u, 1u}) {
+        SCOPED_TRACE(platformId);
+        FakePlatform platform;
+        SetPlatform(&platform);
+        ResetScanGlobals();
+        ScanState.resultSink = kSink;
+        platform.onNotify = fake.onNotify;
+        lines.clear();
+        cleanAction = kActionDelete;
+        platform.version.platformId = platformId;
+        platform.AddDrive('C', DriveFixed);
+        platform.AddFolder("C:\\WINDOWS");
+        platform.AddFile(kEvil, infected::SignaturePe(SignatureTable[2]));
+        const std::uint32_t evil = platform.AddProcess(kEvil);
+        platform.HoldOpenByProcess(kEvil, evil);
+        // An unrelated program whose name begins like the threat's.
+        platform.AddFile("D:\\mem\\evilution.exe", "MZ harmless");
+        const std::uint32_t alike = platform.AddProcess("D:\\mem\\evilution.exe");
+
+        EXPECT_EQ(1, RunScanSession());
+
+        EXPECT_FALSE(platform.FindProcess(evil)->running);
+        EXPECT_TRUE(platform.FindProcess(alike)->running);
+        EXPECT_FALSE(platform.Exists(kEvil));
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ((std::vector<std::string>{kMemoryLine, Line(kEvil, "removed"), " "}),
+                  std::vector<std::string>(lines.begin(), lines.begin() + 3));
+        EXPECT_EQ("Total files infected\t\t:  1", lines[lines.size() - 2]);
+        EXPECT_EQ("Total files removed\t\t:  1", lines.back());
+        EXPECT_TRUE(platform.prompts.empty());
+        EXPECT_TRUE(platform.endProgramCalls.empty());
     }
     SetPlatform(&fake);
 }
