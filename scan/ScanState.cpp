@@ -10,6 +10,8 @@ ScanStateType ScanState;
 bool memoryScanMode;
 bool foundInMemory;
 std::int32_t forcedAction;
+bool memoryRestartNeeded;
+int platformClass;
 std::int32_t cleanAction;
 
 char lastThreatName[kPathBufferSize];
@@ -33,6 +35,8 @@ void ResetScanGlobals()
     memoryScanMode = false;
     foundInMemory = false;
     forcedAction = 0;
+    memoryRestartNeeded = false;
+    platformClass = 0;
     cleanAction = 0;
     std::memset(lastThreatName, 0, sizeof lastThreatName);
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);

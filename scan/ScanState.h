@@ -37,6 +37,11 @@ extern ScanStateType ScanState;
 extern bool memoryScanMode;
 extern bool foundInMemory;
 extern std::int32_t forcedAction;
+// Set when the NT memory scan could not end an infected process and fell
+// back to its service; never cleared during the run.
+extern bool memoryRestartNeeded;
+// GetPlatformClass() as the memory scan found it.
+extern int platformClass;
 
 // Disinfection action: 100 delete, 101 rename, 102 delete, 103 report only.
 extern std::int32_t cleanAction;

@@ -49,3 +49,8 @@ quellor_fuzz_target(script_fuzz
   ${CMAKE_SOURCE_DIR}/scan/ScriptSignatureTable.cpp
   ${CMAKE_SOURCE_DIR}/scan/ScanState.cpp
   ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
+quellor_fuzz_target(perfdata_fuzz
+  ${CMAKE_SOURCE_DIR}/fuzz/perfdata_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/cleanup/PerfCounterNames.cpp
+  ${CMAKE_SOURCE_DIR}/cleanup/PerfProcessTable.cpp
+  ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)

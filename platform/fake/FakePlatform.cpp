@@ -112,6 +112,8 @@ std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t size)
 FakePlatform::FakePlatform()
     : toolHelpAvailable(true),
       psapiAvailable(true),
+      debugPrivilegeEnabled(false),
+      serviceManagerFails(false),
       versionQueryFails(false),
       windowsFolder("C:\\WINDOWS"),
       tempFolder("C:\\WINDOWS\\TEMP\\"),
@@ -831,6 +833,7 @@ long FakePlatform::RegistryDeleteValue(KeyRef key, const char* name)
 
 long FakePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
 {
+    keyDeletionRequests.push_back(subkey ? subkey : "");
     std::vector<std::string> parts = SplitComponents(subkey ? subkey : "");
     if (parts.empty()) return kRegistryNotFound;
     std::string parentPath;
@@ -869,6 +872,18 @@ std::uint32_t FakePlatform::AddProcess(const std::string& imagePath, bool canOpe
     nextProcessId_ += 4;
     processes_.push_back(FakeProcess{id, imagePath, canOpen, canTerminate, true});
     return id;
+}
+
+void FakePlatform::RequireDebugPrivilege(std::uint32_t processId)
+{
+    for (auto& process : processes_) {
+        if (process.processId == processId) process.needsDebugPrivilege = true;
+    }
+}
+
+int FakePlatform::OpenProcessCount() const
+{
+    return static_cast<int>(openProcesses_.size());
 }
 
 const FakePlatform::FakeProcess* FakePlatform::FindProcess(std::uint32_t processId) const
@@ -937,7 +952,11 @@ std::uint32_t FakePlatform::ProcessImagePath(ProcessRef process, char* out, std:
 {
     auto found = openProcesses_.find(process);
     if (found == openProcesses_.end() || size == 0) return 0;
-    const FakeProcess* target = FindProcess(found->second);
+    if ((found->second.access & kProcessQueryRead) != kProcessQueryRead) {
+        lastError = 5;  // ERROR_ACCESS_DENIED
+        return 0;
+    }
+    const FakeProcess* target = FindProcess(found->second.processId);
     if (!target) return 0;
     std::size_t length = std::min<std::size_t>(target->imagePath.size(), size - 1);
     std::memcpy(out, target->imagePath.data(), length);
@@ -945,20 +964,21 @@ std::uint32_t FakePlatform::ProcessImagePath(ProcessRef process, char* out, std:
     return static_cast<std::uint32_t>(length);
 }
 
-ProcessRef FakePlatform::OpenProcessById(std::uint32_t, std::uint32_t processId)
+ProcessRef FakePlatform::OpenProcessById(std::uint32_t access, std::uint32_t processId)
 {
+    processOpens.push_back(ProcessOpen{access, processId});
     const FakeProcess* target = FindProcess(processId);
     if (!target || !target->running) {
         lastError = 87;  // ERROR_INVALID_PARAMETER
         return 0;
     }
-    if (!target->canOpen) {
+    if (!target->canOpen || (target->needsDebugPrivilege && !debugPrivilegeEnabled)) {
         lastError = 5;  // ERROR_ACCESS_DENIED
         return 0;
     }
     lastError = 0;
     ProcessRef handle = nextProcessRef_++;
-    openProcesses_[handle] = processId;
+    openProcesses_[handle] = OpenProcessHandle{processId, access};
     return handle;
 }
 
@@ -966,8 +986,12 @@ bool FakePlatform::TerminateProcessRef(ProcessRef process, std::uint32_t)
 {
     auto found = openProcesses_.find(process);
     if (found == openProcesses_.end()) return false;
+    if (!(found->second.access & kProcessTerminate)) {
+        lastError = 5;  // ERROR_ACCESS_DENIED
+        return false;
+    }
     for (auto& target : processes_) {
-        if (target.processId != found->second) continue;
+        if (target.processId != found->second.processId) continue;
         if (!target.canTerminate || !target.running) return false;
         target.running = false;
         terminatedProcesses.push_back(target.processId);
@@ -1006,15 +1030,23 @@ int FakePlatform::WideToAnsi(const std::uint16_t* text, int length, char* out, i
 
 // ---------------------------------------------------------------- services
 
-ServiceRef FakePlatform::OpenServiceManager(std::uint32_t)
+int FakePlatform::OpenServiceCount() const
 {
+    return static_cast<int>(openServices_.size());
+}
+
+ServiceRef FakePlatform::OpenServiceManager(std::uint32_t access)
+{
+    serviceAccess.push_back(access);
+    if (serviceManagerFails) return 0;
     ServiceRef handle = nextService_++;
     openServices_[handle] = std::string();
     return handle;
 }
 
-ServiceRef FakePlatform::OpenServiceByName(ServiceRef manager, const char* name, std::uint32_t)
+ServiceRef FakePlatform::OpenServiceByName(ServiceRef manager, const char* name, std::uint32_t access)
 {
+    serviceAccess.push_back(access);
     if (!openServices_.count(manager) || !services.count(Upper(name))) return 0;
     ServiceRef handle = nextService_++;
     openServices_[handle] = Upper(name);
@@ -1034,7 +1066,7 @@ bool FakePlatform::QueryServiceState(ServiceRef service, std::uint32_t& state)
     auto found = openServices_.find(service);
     if (found == openServices_.end() || found->second.empty()) return false;
     FakeService& target = services[found->second];
-    if (target.states.empty()) return false;
+    if (target.states.empty() || target.queries >= target.answered) return false;
     state = target.states[std::min(target.queries, target.states.size() - 1)];
     ++target.queries;
     return true;
@@ -1050,6 +1082,9 @@ void FakePlatform::CloseServiceRef(ServiceRef handle)
 PrivilegeResult FakePlatform::EnablePrivilege(const char* privilegeName)
 {
     privilegeRequests.push_back(privilegeName);
+    if (privilegeResult == PrivilegeEnabled && std::string(privilegeName) == "SeDebugPrivilege") {
+        debugPrivilegeEnabled = true;
+    }
     return privilegeResult;
 }
 

@@ -80,6 +80,8 @@ public:
     bool HasRegistryValue(KeyRef hive, const std::string& key, const std::string& name) const;
     bool HasRegistryKey(KeyRef hive, const std::string& key) const;
     std::vector<std::string> RegistryValueNames(KeyRef hive, const std::string& key) const;
+    // Every RegistryDeleteKey call's subkey, as given.
+    std::vector<std::string> keyDeletionRequests;
     // Data returned for queries of HKEY_PERFORMANCE_DATA, by value name.
     std::map<std::string, std::string> performanceData;
     // Number of registry keys currently open (leak check).
@@ -92,20 +94,38 @@ public:
         bool canOpen;
         bool canTerminate;
         bool running;
+        // Opening it is denied until SeDebugPrivilege has been enabled, as
+        // for the system's own services.
+        bool needsDebugPrivilege = false;
     };
     std::uint32_t AddProcess(const std::string& imagePath, bool canOpen = true, bool canTerminate = true);
     const FakeProcess* FindProcess(std::uint32_t processId) const;
+    void RequireDebugPrivilege(std::uint32_t processId);
     bool toolHelpAvailable;
     bool psapiAvailable;
     std::vector<std::uint32_t> terminatedProcesses;
+    // Every OpenProcessById call, in order. A handle grants only the rights
+    // it was opened with: termination needs kProcessTerminate, the image path
+    // needs both rights of kProcessQueryRead.
+    struct ProcessOpen {
+        std::uint32_t access;
+        std::uint32_t processId;
+    };
+    std::vector<ProcessOpen> processOpens;
+    bool debugPrivilegeEnabled;
+    int OpenProcessCount() const;
 
     struct FakeService {
         bool acceptsStop;
         std::vector<std::uint32_t> states;  // answers of successive status queries; the last repeats
         std::size_t queries;
+        std::size_t answered = static_cast<std::size_t>(-1);  // queries answered before they fail
     };
     std::map<std::string, FakeService> services;  // by upper-case name
     std::vector<std::string> stopRequests;
+    bool serviceManagerFails;
+    std::vector<std::uint32_t> serviceAccess;  // access of every manager and service open, in order
+    int OpenServiceCount() const;
 
     // ----- System. -----
     VersionInfo version;          // defaults to NT 5.1
@@ -251,7 +271,11 @@ private:
     std::uint32_t nextProcessId_;
     std::map<SnapshotRef, std::size_t> snapshots_;
     SnapshotRef nextSnapshot_;
-    std::map<ProcessRef, std::uint32_t> openProcesses_;
+    struct OpenProcessHandle {
+        std::uint32_t processId;
+        std::uint32_t access;
+    };
+    std::map<ProcessRef, OpenProcessHandle> openProcesses_;
     ProcessRef nextProcessRef_;
     std::map<ServiceRef, std::string> openServices_;
     ServiceRef nextService_;

@@ -1114,6 +1114,17 @@ CONTRACT_CASE(OpeningUnknownProcessFails)
     CONTRACT_EQ(87u, platform.LastErrorCode());  // ERROR_INVALID_PARAMETER
 }
 
+CONTRACT_CASE(OpeningUnknownServiceFails)
+{
+    Platform& platform = world.platform();
+    ServiceRef manager = platform.OpenServiceManager(kServiceAllAccess);
+    // Without administrator rights the manager itself is refused, and there
+    // is no service to ask about.
+    if (manager == 0) return;
+    CONTRACT_EQ(0u, platform.OpenServiceByName(manager, "QuellorContractNoSuchService", kServiceAllAccess));
+    platform.CloseServiceRef(manager);
+}
+
 CONTRACT_CASE(PostedMessageIsTakenOnce)
 {
     Platform& platform = world.platform();
@@ -1192,6 +1203,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(RegistryDeleteValueRemovesOnlyThatValue),
     CONTRACT_ENTRY(RegistryDeleteKeyRefusesKeysWithSubkeys),
     CONTRACT_ENTRY(OpeningUnknownProcessFails),
+    CONTRACT_ENTRY(OpeningUnknownServiceFails),
     CONTRACT_ENTRY(PostedMessageIsTakenOnce),
 };
 

@@ -11,6 +11,7 @@
 #include "cleanup/ProcessTermination.h"
 #include "cleanup/RegistryCleanup.h"
 #include "fixtures/InfectedFiles.h"
+#include "fixtures/PerfDataBlocks.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
 #include "scan/ResultLines.h"
@@ -462,22 +463,37 @@ TEST_F(BinaryExaminationTest, EachSchedulingResultOverwritesRestartNeeded)
               lines);
 }
 
-TEST_F(BinaryExaminationTest, UntilProcessesCanBeTerminatedAFileInUseIsScheduledForTheNextStart)
+TEST_F(BinaryExaminationTest, AFileInUseIsDeletedOnceTheProcessListedAsRunningItIsEnded)
 {
+    // The real termination: on NT it finds the process in the performance
+    // data, so the file goes at once; when the data does not list it, the
+    // file is scheduled for the next start.
     UseImageTerminator(nullptr);
-    AddInfectedPe(kInfected);
-    std::uint32_t holder = fake.AddProcess(kInfected);
-    fake.HoldOpenByProcess(kInfected, holder);
+    for (bool listed : {true, false}) {
+        SCOPED_TRACE(listed ? "listed" : "not listed");
+        lines.clear();
+        fake.rebootRemovals.clear();
+        AddInfectedPe(kInfected);
+        std::uint32_t holder = fake.AddProcess(kInfected);
+        fake.HoldOpenByProcess(kInfected, holder);
+        fake.SetRegistryValue(kKeyLocalMachine, "software\\microsoft\\windows nt\\currentversion\\perflib\\009",
+                              "Counters", kRegMultiSz, perfdata::StandardCounters());
+        fake.performanceData[perfdata::kProcessObjectText] =
+            perfdata::ProcessBlock({{perfdata::Wide(listed ? "setup" : "other"), holder}});
 
-    EXPECT_EQ(0, TerminateProcessByImage(kInfected));
-    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", kInfected));
+        EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", kInfected));
 
-    EXPECT_TRUE(fake.Exists(kInfected));
-    EXPECT_TRUE(fake.FindProcess(holder)->running);
-    EXPECT_TRUE(fake.terminatedProcesses.empty());
-    EXPECT_EQ(std::vector<std::string>{Line(kInfected, kUnpackerName, "Unable to remove")}, lines);
-    EXPECT_EQ(std::vector<std::string>{kInfected}, fake.rebootRemovals);
-    EXPECT_EQ(1, ScanState.restartNeeded);
+        EXPECT_EQ(!listed, fake.Exists(kInfected));
+        EXPECT_EQ(!listed, fake.FindProcess(holder)->running);
+        EXPECT_EQ(std::vector<std::string>{Line(kInfected, kUnpackerName, listed ? "removed" : "Unable to remove")},
+                  lines);
+        EXPECT_EQ(listed ? std::vector<std::string>{} : std::vector<std::string>{kInfected}, fake.rebootRemovals);
+        EXPECT_EQ(listed ? 0 : 1, ScanState.restartNeeded);
+        if (!listed) {
+            fake.HoldOpenByProcess(kInfected, 0);
+            fake.RemoveFile(kInfected);
+        }
+    }
 }
 
 TEST_F(BinaryExaminationTest, RenameReplacesTheCharacterAfterTheLastDotOfTheWholePath)
