@@ -17,6 +17,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 seconds="${FUZZ_SECONDS:-15}"
+# FUZZ_RUNS ends each target after that many executions if it comes first
+# (a campaign: FUZZ_SECONDS=1800 FUZZ_RUNS=10000000 scripts/fuzz.sh).
+runs=()
+[ -n "${FUZZ_RUNS:-}" ] && runs=(-runs="$FUZZ_RUNS")
 
 targets=${FUZZ_TARGETS:-}
 if [ -z "$targets" ]; then
@@ -51,7 +55,7 @@ for target in $targets; do
     fi
     echo "fuzz: running $target for ${seconds}s"
     mkdir -p "$build/corpus/$target"
-    if ! "$build/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+    if ! "$build/$target" -max_total_time="$seconds" "${runs[@]}" -max_len=65536 -timeout=10 \
             -artifact_prefix="$build/findings/$target-" -print_final_stats=1 \
             "$build/corpus/$target" "$root/fuzz/corpus/$target" "$build/seeds/$target" \
             >"$build/$target.log" 2>&1; then
@@ -60,5 +64,6 @@ for target in $targets; do
         exit 1
     fi
     grep -E "^stat::number_of_executed_units" "$build/$target.log" || true
+    grep -E "^#[0-9]+ +DONE" "$build/$target.log" | tail -1 || true
 done
 echo "fuzz: no finding"
