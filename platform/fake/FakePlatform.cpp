@@ -940,6 +940,13 @@ void FakePlatform::RequireDebugPrivilege(std::uint32_t processId)
     }
 }
 
+void FakePlatform::MakeSixtyFourBit(std::uint32_t processId)
+{
+    for (auto& process : processes_) {
+        if (process.processId == processId) process.is64Bit = true;
+    }
+}
+
 int FakePlatform::OpenProcessCount() const
 {
     return static_cast<int>(openProcesses_.size());

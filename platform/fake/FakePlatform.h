@@ -113,6 +113,7 @@ public:
     std::uint32_t AddProcess(const std::string& imagePath, bool canOpen = true, bool canTerminate = true);
     const FakeProcess* FindProcess(std::uint32_t processId) const;
     void RequireDebugPrivilege(std::uint32_t processId);
+    void MakeSixtyFourBit(std::uint32_t processId);
     bool toolHelpAvailable;
     bool psapiAvailable;
     bool fullImageNameAvailable;  // QueryFullProcessImageNameA exists (Vista and later)
