@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "cleanup/MemoryScan.h"
+#include "cleanup/ProcessTermination.h"
 #include "cleanup/RegistryCleanup.h"
 #include "fixtures/InfectedFiles.h"
+#include "fixtures/PerfDataBlocks.h"
 #include "scan/BinaryExamination.h"
 #include "scan/ScanSession.h"
 #include "scan/SignatureRecord.h"
@@ -327,6 +329,21 @@ TEST_P(Wow64Test, MemoryScanNamesSixtyFourBitImagesWithTheFullImageName)
 TEST_P(Wow64Test, MemoryScanPassesOverSixtyFourBitProcessesWhenNothingNamesTheirImages)
 {
     ScanMemoryOfTwoDroppers(false);
+}
+
+TEST_P(Wow64Test, TerminationByImageReadsTheSystemsOwnCounterNames)
+{
+    // The system keeps its counter names in its own (64-bit) view.
+    fake.SetRegistryValue(kKeyLocalMachine, "software\\microsoft\\windows nt\\currentversion\\perflib\\009",
+                          "Counters", kRegMultiSz, perfdata::StandardCounters());
+    const std::uint32_t id = fake.AddProcess(kDrop64);
+    fake.MakeSixtyFourBit(id);
+    fake.performanceData[perfdata::kProcessObjectText] = perfdata::ProcessBlock({{perfdata::Wide("drop64"), id}});
+    DetectWow64View();
+
+    EXPECT_EQ(1, TerminateProcessByImage(kDrop64));
+    EXPECT_EQ(std::vector<std::uint32_t>{id}, fake.terminatedProcesses);
+    EXPECT_EQ(0, fake.OpenKeyCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Wow64Test, ::testing::ValuesIn(kModes),
