@@ -11,6 +11,7 @@
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 #include "scan/SystemVersion.h"
+#include "scan/Wow64View.h"
 
 const char kMemoryNotice[] =
     "W32/MurkEl.Trojan found in memory! registry entries created by the Trojan are removed. You must restart the "
@@ -119,6 +120,11 @@ bool BuildPsapiList(ProcessList& list)
         char path[kPathBufferSize];
         std::memset(path, 0, sizeof path);
         std::uint32_t length = Sys().ProcessImagePath(process, path, sizeof path);
+        // Under WoW64 psapi cannot read the modules of a 64-bit process;
+        // QueryFullProcessImageNameA (Vista and later) names its image. Where
+        // that is missing too, the process is passed over like any whose
+        // image cannot be named.
+        if (length == 0 && Wow64View.active) length = Sys().ProcessImageName(process, path, sizeof path);
         Sys().CloseProcess(process);
         if (length > 0 && !list.Append(ids[i], path)) return false;
     }
@@ -134,7 +140,7 @@ bool IsRemovingAction(std::int32_t action)
 // second termination fails on NT 4.0 or NT 5.x stopped as a service.
 void CleanProcessNT(const ProcessRecord& record)
 {
-    if (!Sys().PathReadable(record.imagePath)) return;
+    if (!ReachableReadable(record.imagePath)) return;
     std::int32_t outcome = WalkFolder(record.imagePath);
     if (!foundInMemory || !IsRemovingAction(cleanAction)) return;
 
@@ -174,7 +180,7 @@ std::int32_t ScanProcesses9x()
     if (!BuildToolHelpList(list)) return 0;
     std::int32_t found = 0;
     for (const ProcessRecord* record = list.head; record; record = record->next) {
-        if (!Sys().PathReadable(record->imagePath)) continue;
+        if (!ReachableReadable(record->imagePath)) continue;
         WalkFolder(record->imagePath);
         if (!foundInMemory) continue;
         ++found;

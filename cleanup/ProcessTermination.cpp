@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "scan/BoundedText.h"
 #include "scan/SystemVersion.h"
+#include "scan/Wow64View.h"
 
 namespace {
 
@@ -48,8 +49,14 @@ bool ReadCounterNames(CounterIndexes& indexes)
 {
     char keyName[kPathBufferSize];
     std::snprintf(keyName, sizeof keyName, "%s\\%03x", kPerflibKey, kEnglishLanguage);
+    // The system's own names: under WoW64 those of the 64-bit view, which
+    // hold whether or not the 32-bit view shares them.
+    std::uint32_t views[kMaxRegistryViews];
+    const std::size_t viewCount = RegistryViewsOf(kKeyLocalMachine, views);
     KeyRef key = 0;
-    if (Sys().RegistryOpen(kKeyLocalMachine, keyName, kKeyRead, key) != kRegistryOk) return false;
+    if (Sys().RegistryOpen(kKeyLocalMachine, keyName, kKeyRead | views[viewCount - 1], key) != kRegistryOk) {
+        return false;
+    }
     bool found = false;
     std::uint32_t type = 0, size = 0;
     if (Sys().RegistryQueryValue(key, kCountersValue, &type, nullptr, &size) == kRegistryOk && size > 0 &&

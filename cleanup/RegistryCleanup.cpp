@@ -6,6 +6,7 @@
 #include "scan/BoundedText.h"
 #include "scan/ResultLines.h"
 #include "scan/ScanState.h"
+#include "scan/Wow64View.h"
 
 const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRu1nKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru1n";
@@ -156,12 +157,13 @@ void ExpandCommandHead(const char* command)
 
 }  // namespace
 
-bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buffer, std::size_t size)
+bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buffer, std::size_t size,
+                       std::uint32_t view)
 {
     if (size == 0) return false;
     buffer[0] = '\0';
     KeyRef opened = 0;
-    if (Sys().RegistryOpen(hive, key, kKeyRead, opened) != kRegistryOk) return false;
+    if (Sys().RegistryOpen(hive, key, kKeyRead | view, opened) != kRegistryOk) return false;
     std::uint32_t length = 0;
     bool read = Sys().RegistryQueryValue(opened, name, nullptr, nullptr, &length) == kRegistryOk &&
                 length < size &&
@@ -173,10 +175,10 @@ bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buf
     return read;
 }
 
-bool DeleteRegistryValue(KeyRef hive, const char* key, const char* name)
+bool DeleteRegistryValue(KeyRef hive, const char* key, const char* name, std::uint32_t view)
 {
     KeyRef opened = 0;
-    if (Sys().RegistryOpen(hive, key, kKeyAllAccess, opened) != kRegistryOk) return false;
+    if (Sys().RegistryOpen(hive, key, kKeyAllAccess | view, opened) != kRegistryOk) return false;
     bool deleted = Sys().RegistryDeleteValue(opened, name) == kRegistryOk;
     Sys().RegistryClose(opened);
     return deleted;
@@ -196,20 +198,26 @@ bool RuleTestHolds(const BagleRegistryRule& rule, const char* lowerData)
 
 void ApplyBagleRule(const BagleRegistryRule& rule)
 {
-    char data[kRuleDataLimit + 1];
-    if (!ReadRegistryValue(rule.hive, rule.key, rule.value, data, sizeof data)) return;
-    ToLowerAscii(data);
-    bool holds = RuleTestHolds(rule, data);
-    if (holds && DeleteRegistryValue(rule.hive, rule.key, rule.value)) ReportRemoval(rule.label);
-    if (!holds && !rule.followUpsWhenRead) return;
-    for (const RegistryFollowUp& followUp : rule.followUps) RunFollowUp(followUp);
+    std::uint32_t views[kMaxRegistryViews];
+    const std::size_t viewCount = RegistryViewsOf(rule.hive, views);
+    for (std::size_t v = 0; v < viewCount; ++v) {
+        char data[kRuleDataLimit + 1];
+        if (!ReadRegistryValue(rule.hive, rule.key, rule.value, data, sizeof data, views[v])) continue;
+        ToLowerAscii(data);
+        bool holds = RuleTestHolds(rule, data);
+        if (holds && DeleteRegistryValue(rule.hive, rule.key, rule.value, views[v])) ReportRemoval(rule.label);
+        if (!holds && !rule.followUpsWhenRead) continue;
+        for (const RegistryFollowUp& followUp : rule.followUps) RunFollowUp(followUp);
+    }
 }
 
 std::int32_t CleanBagleRegistry(const char*)
 {
     for (const BagleRegistryRule& rule : BagleRegistryRules) ApplyBagleRule(rule);
     if (examinedFilePath[0] != '\0') {
-        CleanRunValues(kKeyLocalMachine, kRunKeyPath);
+        std::uint32_t views[kMaxRegistryViews];
+        const std::size_t viewCount = RegistryViewsOf(kKeyLocalMachine, views);
+        for (std::size_t v = 0; v < viewCount; ++v) CleanRunValues(kKeyLocalMachine, kRunKeyPath, views[v]);
         CleanRunValues(kKeyCurrentUser, kRunKeyPath);
     }
     return 1;
@@ -224,10 +232,10 @@ bool CommandStartsWithPath(const char* command, const char* path)
     return std::strncmp(command, path, length) == 0 && IsEndOfPath(command[length]);
 }
 
-void CleanRunValues(KeyRef hive, const char* key)
+void CleanRunValues(KeyRef hive, const char* key, std::uint32_t view)
 {
     KeyRef opened = 0;
-    if (Sys().RegistryOpen(hive, key, kKeyRead, opened) != kRegistryOk) return;
+    if (Sys().RegistryOpen(hive, key, kKeyRead | view, opened) != kRegistryOk) return;
     std::uint32_t count = 0;
     if (Sys().RegistryValueCount(opened, count) != kRegistryOk) count = 0;
 
@@ -253,7 +261,7 @@ void CleanRunValues(KeyRef hive, const char* key)
         std::free(data);
         if (path[0] == '\0') break;
 
-        if (startsInfected && DeleteRegistryValue(hive, key, name)) {
+        if (startsInfected && DeleteRegistryValue(hive, key, name, view)) {
             ReportRemoval(kRunValueLabel);
             ++deleted;
         }

@@ -70,15 +70,20 @@ const std::uint32_t kExpandedCommandSize = 32 * 1024;
 const std::uint32_t kValueNameBufferSize = 16384;
 const std::uint32_t kValueNameLimit = 0x3FFF;
 
+// `view` below is added to the access of every key opened: 0 for the
+// program's own registry view, kKeyView64 for the 64-bit view under WoW64
+// (see RegistryViewsOf).
+
 // Reads the data of a value into `buffer` (of `size` bytes), whatever its
 // type, and terminates it: data of more than `size` - 1 bytes is refused.
 // Opens the key for reading and closes it again. True only when every step
 // succeeded; on false the buffer holds an empty text.
-bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buffer, std::size_t size);
+bool ReadRegistryValue(KeyRef hive, const char* key, const char* name, char* buffer, std::size_t size,
+                       std::uint32_t view = 0);
 
 // Opens the key with full access, deletes the value and closes the key.
 // True when the value was deleted.
-bool DeleteRegistryValue(KeyRef hive, const char* key, const char* name);
+bool DeleteRegistryValue(KeyRef hive, const char* key, const char* name, std::uint32_t view = 0);
 
 // Deletes the key (not recursively: a key with subkeys may be refused).
 bool DeleteRegistryKey(KeyRef hive, const char* key);
@@ -86,11 +91,14 @@ bool DeleteRegistryKey(KeyRef hive, const char* key);
 // The rule's test on data already in lower case.
 bool RuleTestHolds(const BagleRegistryRule& rule, const char* lowerData);
 
-// Applies one rule: test, deletion, follow-ups, result lines.
+// Applies one rule: test, deletion, follow-ups, result lines; in each
+// registry view of the rule's hive. The follow-ups are all under
+// HKEY_CURRENT_USER, which both views share.
 void ApplyBagleRule(const BagleRegistryRule& rule);
 
 // Applies every rule, then, when examinedFilePath is set, scans the Run keys
-// of HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER for values that start it.
+// of HKEY_LOCAL_MACHINE (each of its views) and HKEY_CURRENT_USER for values
+// that start it.
 // The label (the threat found) does not choose the rules: all of them run.
 // Always 1.
 std::int32_t CleanBagleRegistry(const char* label);
@@ -98,7 +106,7 @@ std::int32_t CleanBagleRegistry(const char* label);
 // Deletes every value of `hive`\`key` whose command, as stored or with its
 // environment references expanded, starts with examinedFilePath (compared in
 // lower case, a leading double quote skipped). Lower-cases examinedFilePath.
-void CleanRunValues(KeyRef hive, const char* key);
+void CleanRunValues(KeyRef hive, const char* key, std::uint32_t view = 0);
 
 // True when `command` starts with `path` (both already in lower case) and
 // the path ends there: at the end of the command, a closing quote or a

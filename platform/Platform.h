@@ -91,6 +91,10 @@ const KeyRef kKeyPerformanceData = 0x80000004u;
 // Registry access masks and results used by the engine.
 const std::uint32_t kKeyRead = 0x20019;
 const std::uint32_t kKeyAllAccess = 0xF003F;
+// KEY_WOW64_64KEY: added to an access mask, it opens the 64-bit view of the
+// keys WoW64 redirects for a 32-bit program. Given only under WoW64: older
+// systems do not know the bit.
+const std::uint32_t kKeyView64 = 0x0100;
 const long kRegistryOk = 0;
 const long kRegistryNotFound = 2;
 const long kRegistryAccessDenied = 5;
@@ -198,6 +202,15 @@ public:
     // ExpandEnvironmentStringsA: the size needed including the terminator,
     // 0 on failure.
     virtual std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) = 0;
+    // GetSystemDirectoryA, looked up at run time: the length, 0 on failure.
+    // Under WoW64 it names System32 itself, which the program's file calls
+    // are redirected away from.
+    virtual std::uint32_t SystemFolder(char* out, std::uint32_t size) = 0;
+    // IsWow64Process for the program itself, looked up at run time: true
+    // only when the call exists and reports a 32-bit program on 64-bit
+    // Windows. The file system and part of HKEY_LOCAL_MACHINE\Software are
+    // then redirected for every file and registry call the program makes.
+    virtual bool RunsUnderWow64() = 0;
 
     // --- Registry (the RegXxxA calls; results are the platform's codes). ---
     virtual long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) = 0;
@@ -221,8 +234,13 @@ public:
     virtual void SnapshotClose(SnapshotRef snapshot) = 0;
     // psapi EnumProcesses; false when the library or function is missing.
     virtual bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacityBytes, std::uint32_t& bytesReturned) = 0;
-    // psapi GetModuleFileNameExA for the main module; the length, 0 on failure.
+    // psapi GetModuleFileNameExA for the main module; the length, 0 on failure
+    // (always for a 64-bit process asked from a 32-bit one).
     virtual std::uint32_t ProcessImagePath(ProcessRef process, char* out, std::uint32_t size) = 0;
+    // QueryFullProcessImageNameA (Windows Vista and later, looked up at run
+    // time), in the Win32 path form; the length, 0 when the call is missing
+    // or fails. Needs a handle with query rights; reaches 64-bit processes.
+    virtual std::uint32_t ProcessImageName(ProcessRef process, char* out, std::uint32_t size) = 0;
     virtual ProcessRef OpenProcessById(std::uint32_t access, std::uint32_t processId) = 0;
     virtual bool TerminateProcessRef(ProcessRef process, std::uint32_t exitCode) = 0;
     virtual void CloseProcess(ProcessRef process) = 0;

@@ -11,6 +11,7 @@
 #include "scan/PeLayout.h"
 #include "scan/ResultLines.h"
 #include "scan/ScanState.h"
+#include "scan/Wow64View.h"
 #include "scan/SignatureMatch.h"
 #include "scan/SignatureRecord.h"
 #include "scan/VirusHandler.h"
@@ -71,13 +72,13 @@ void DeleteDetectedFile(const char* path)
 {
     // Archive only: read-only, hidden and system would each stop or hide
     // the deletion.
-    if (!Sys().SetAttributes(path, kAttrArchive)) {
+    if (!SetReachableAttributes(path, kAttrArchive)) {
         AppendLine(LineUnableToRemove, path, lastThreatName);
         return;
     }
-    bool removed = Sys().RemoveFile(path);
+    bool removed = RemoveReachableFile(path);
     // A file in use is deleted once the process running it has ended.
-    if (!removed && imageTerminator(path) != 0) removed = Sys().RemoveFile(path);
+    if (!removed && imageTerminator(path) != 0) removed = RemoveReachableFile(path);
     if (removed) {
         ++ScanStatistics.filesRemoved;
         AppendLine(LineRemoved, path, lastThreatName);
@@ -119,7 +120,7 @@ bool RenameToMarkedName(const char* path)
     // itself; the platform answers a move onto itself with success although
     // nothing changed, so it is not asked.
     if (EqualsNoCase(renamed, path)) return false;
-    return Sys().RenameFile(path, renamed);
+    return RenameReachableFile(path, renamed);
 }
 
 void ApplyCleanAction(const char* path)
@@ -162,7 +163,7 @@ std::int32_t ExamineBinaryFile(const char*, const char* path)
         return 0;
     }
 
-    FileRef file = Sys().OpenForRead(path);
+    FileRef file = OpenReachableForRead(path);
     if (file == kNoFile) return 0;
     // A path the shared buffer cannot hold whole is left out of it, so the
     // Run-value scan never works from a cut path.

@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "scan/BoundedText.h"
 #include "scan/SystemVersion.h"
+#include "scan/Wow64View.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ bool ScheduleDeleteOnRestart(const char* fullPath)
         // The request's own result: a refused request (no right to record
         // it) must not be reported as scheduled, or the user is asked to
         // restart for nothing.
-        return Sys().RemoveAtReboot(fullPath);
+        return RemoveReachableAtReboot(fullPath);
     case kPlatformWin9x: {
         // The system handles wininit.ini before long names are available;
         // without the short form there is nothing it could act on.

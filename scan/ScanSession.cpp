@@ -10,6 +10,7 @@
 #include "scan/ScanState.h"
 #include "scan/SystemVersion.h"
 #include "scan/VirusHandler.h"
+#include "scan/Wow64View.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ bool IsLinkToFolder(const DirEntry& entry, const char* folderPath)
     if (!(entry.attributes & kAttrReparsePoint)) return false;
     if (entry.reparseTag == kReparseTagSymlink) return true;
     if (entry.reparseTag == kReparseTagMountPoint || entry.reparseTag == 0) {
-        return !Sys().IsVolumeMountPoint(folderPath);
+        return !IsReachableMountPoint(folderPath);
     }
     return false;
 }
@@ -97,7 +98,7 @@ void NoteProgramFilesFolder(const char* pattern)
     const std::size_t size = sizeof ScanState.programFilesPattern;
     CopyTextPrefix(target, size, pattern, static_cast<std::size_t>(colon - pattern) + 1);
     AppendText(target, size, "\\Program Files");
-    if (Sys().PathExists(target)) {
+    if (ReachableExists(target)) {
         ScanState.programFilesPending = 1;
         AppendText(target, size, "\\*.*");
     }
@@ -125,7 +126,7 @@ void AppendStatistics()
 std::int32_t WalkFiles(const char* pattern)
 {
     DirEntry entry;
-    SearchRef search = Sys().FindFirstEntry(pattern, entry);
+    SearchRef search = FindFirstReachable(pattern, entry);
     if (!search) return 1;
     char fullPath[kPathBufferSize];
     do {
@@ -175,7 +176,7 @@ std::int32_t WalkSubfolders(const char* pattern)
     if (!fits || !AppendText(folderPattern, sizeof folderPattern, "*")) return 1;
 
     DirEntry entry;
-    SearchRef search = Sys().FindFirstEntry(folderPattern, entry);
+    SearchRef search = FindFirstReachable(folderPattern, entry);
     if (!search) return 1;
     char childFolder[kPathBufferSize];
     char childPattern[kPathBufferSize];
@@ -225,6 +226,7 @@ std::int32_t WalkFolder(const char* pattern)
 
 std::int32_t RunScanSession()
 {
+    DetectWow64View();
     ScanMemory();
 
     char root[] = "C:\\";

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
+#include "scan/Wow64View.h"
 
 ScanStatisticsType ScanStatistics;
 ScanStateType ScanState;
@@ -40,4 +41,5 @@ void ResetScanGlobals()
     cleanAction = 0;
     std::memset(lastThreatName, 0, sizeof lastThreatName);
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);
+    ResetWow64View();
 }

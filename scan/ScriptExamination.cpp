@@ -8,6 +8,7 @@
 #include "scan/BoundedText.h"
 #include "scan/ResultLines.h"
 #include "scan/ScanState.h"
+#include "scan/Wow64View.h"
 #include "scan/ScriptMatch.h"
 #include "scan/ScriptSignature.h"
 #include "scan/VirusHandler.h"
@@ -33,7 +34,7 @@ void ApplyScriptAction(const char* path)
     switch (cleanAction) {
     case kActionDelete:
     case kActionDeleteAlso:
-        if (Sys().RemoveFile(path)) {
+        if (RemoveReachableFile(path)) {
             ++ScanStatistics.filesRemoved;
             AppendLine(LineScriptRemoved, path, lastThreatName);
         } else {
@@ -59,7 +60,7 @@ std::int32_t ExamineScriptFile(const char*, const char* path)
         scriptTableReady = true;
         DescrambleScriptTable();
     }
-    FileRef file = Sys().OpenForRead(path);
+    FileRef file = OpenReachableForRead(path);
     if (file == kNoFile) return 0;
     std::int32_t slot = MatchScriptSignatures(file);
     // Closed before anything is done to the file.

@@ -48,6 +48,7 @@ quellor_fuzz_target(script_fuzz
   ${CMAKE_SOURCE_DIR}/scan/ScriptSignature.cpp
   ${CMAKE_SOURCE_DIR}/scan/ScriptSignatureTable.cpp
   ${CMAKE_SOURCE_DIR}/scan/ScanState.cpp
+  ${CMAKE_SOURCE_DIR}/scan/Wow64View.cpp
   ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
 quellor_fuzz_target(perfdata_fuzz
   ${CMAKE_SOURCE_DIR}/fuzz/perfdata_fuzz.cpp

@@ -98,6 +98,20 @@ bool NameMatches(const std::string& pattern, const std::string& name)
     return WildcardMatch(pattern.c_str(), name.c_str());
 }
 
+// True when `path` is `folder` or lies inside it (without regard to case);
+// `rest` is then what follows the folder, from its backslash on.
+bool UnderFolder(const std::string& path, const std::string& folder, std::string& rest)
+{
+    if (path.size() < folder.size() || !SameName(path.substr(0, folder.size()), folder)) return false;
+    if (path.size() > folder.size() && path[folder.size()] != '\\') return false;
+    rest = path.substr(folder.size());
+    return true;
+}
+
+// Subfolders of System32 that WoW64 leaves unredirected (Windows 7 and later).
+const char* const kRedirectionExempt[] = {"\\catroot", "\\catroot2", "\\driverstore", "\\drivers\\etc",
+                                          "\\logfiles", "\\spool"};
+
 std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t size)
 {
     // The platform's convention for folder and path queries: the length on
@@ -112,9 +126,12 @@ std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t size)
 FakePlatform::FakePlatform()
     : toolHelpAvailable(true),
       psapiAvailable(true),
+      fullImageNameAvailable(true),
       debugPrivilegeEnabled(false),
       serviceManagerFails(false),
       versionQueryFails(false),
+      wow64(false),
+      nativeAliasAvailable(true),
       windowsFolder("C:\\WINDOWS"),
       tempFolder("C:\\WINDOWS\\TEMP\\"),
       shortPathFails(false),
@@ -141,6 +158,34 @@ FakePlatform::FakePlatform()
 }
 
 FakePlatform::~FakePlatform() = default;
+
+std::string FakePlatform::ProgramView(const char* path) const
+{
+    std::string text = path ? path : "";
+    if (!wow64) return text;
+    std::string rest;
+    if (UnderFolder(text, windowsFolder + "\\Sysnative", rest)) {
+        return nativeAliasAvailable ? windowsFolder + "\\System32" + rest : text;
+    }
+    if (!UnderFolder(text, windowsFolder + "\\System32", rest)) return text;
+    std::string inner;
+    for (const char* exempt : kRedirectionExempt) {
+        if (UnderFolder(rest, exempt, inner)) return text;
+    }
+    return windowsFolder + "\\SysWOW64" + rest;
+}
+
+std::string FakePlatform::RegistryView(KeyRef hive, const char* subkey, std::uint32_t access) const
+{
+    std::string text = subkey ? subkey : "";
+    if (!wow64 || hive != kKeyLocalMachine || (access & kKeyView64)) return text;
+    std::vector<std::string> parts = SplitComponents(text);
+    if (parts.empty() || !SameName(parts[0], "Software")) return text;
+    if (parts.size() > 1 && SameName(parts[1], "Wow6432Node")) return text;
+    std::string redirected = parts[0] + "\\Wow6432Node";
+    for (std::size_t i = 1; i < parts.size(); ++i) redirected += "\\" + parts[i];
+    return redirected;
+}
 
 // ---------------------------------------------------------------- files
 
@@ -355,7 +400,7 @@ int FakePlatform::QueryDriveType(const char* root)
 SearchRef FakePlatform::FindFirstEntry(const char* pattern, DirEntry& entry)
 {
     findPatterns.push_back(pattern);
-    std::string text = pattern;
+    std::string text = ProgramView(pattern);
     std::size_t slash = text.rfind('\\');
     if (slash == std::string::npos) return 0;
     std::string folderPath = text.substr(0, slash);
@@ -409,18 +454,18 @@ void FakePlatform::FindEnd(SearchRef handle)
 
 bool FakePlatform::PathExists(const char* path)
 {
-    return Resolve(path) != nullptr;
+    return Resolve(ProgramView(path)) != nullptr;
 }
 
 bool FakePlatform::PathReadable(const char* path)
 {
-    Node* node = Resolve(path);
+    Node* node = Resolve(ProgramView(path));
     return node && !node->openLocked;
 }
 
 bool FakePlatform::IsVolumeMountPoint(const char* path)
 {
-    Node* node = Resolve(path, false);
+    Node* node = Resolve(ProgramView(path), false);
     return node && !node->linkTarget.empty() && node->volumeMount;
 }
 
@@ -435,17 +480,17 @@ FileRef FakePlatform::OpenHandle(Node* node, bool forWrite, bool append)
 
 FileRef FakePlatform::OpenForRead(const char* path)
 {
-    return OpenHandle(Resolve(path), false, false);
+    return OpenHandle(Resolve(ProgramView(path)), false, false);
 }
 
 FileRef FakePlatform::OpenForWrite(const char* path)
 {
-    return OpenHandle(Resolve(path), true, false);
+    return OpenHandle(Resolve(ProgramView(path)), true, false);
 }
 
 FileRef FakePlatform::CreateForAppend(const char* path)
 {
-    std::string text = path;
+    std::string text = ProgramView(path);
     if (!Resolve(text)) {
         std::size_t slash = text.rfind('\\');
         if (slash == std::string::npos) return kNoFile;
@@ -528,7 +573,7 @@ void FakePlatform::CloseFile(FileRef file)
 
 bool FakePlatform::SetAttributes(const char* path, std::uint32_t attributes)
 {
-    Node* node = Resolve(path, false);
+    Node* node = Resolve(ProgramView(path), false);
     if (!node || node->attributesLocked) return false;
     std::uint32_t kept = node->attributes & (kAttrDirectory | kAttrReparsePoint);
     node->attributes = kept | (attributes & ~(kAttrDirectory | kAttrReparsePoint));
@@ -547,7 +592,7 @@ bool RunningHolder(const std::vector<FakePlatform::FakeProcess>& processes, std:
 
 bool FakePlatform::RemoveFile(const char* path)
 {
-    Node* node = Resolve(path, false);
+    Node* node = Resolve(ProgramView(path), false);
     if (!node || node->IsFolder() || !node->parent) return false;
     if (node->deleteLocked || (node->attributes & kAttrReadOnly)) return false;
     if (node->heldByProcess && RunningHolder(processes_, node->heldByProcess)) return false;
@@ -562,13 +607,13 @@ bool FakePlatform::RemoveFile(const char* path)
 
 bool FakePlatform::RenameFile(const char* from, const char* to)
 {
-    Node* node = Resolve(from, false);
+    Node* node = Resolve(ProgramView(from), false);
     if (!node || !node->parent || node->deleteLocked) return false;
     if (node->heldByProcess && RunningHolder(processes_, node->heldByProcess)) return false;
     for (const auto& open : openFiles_) {
         if (open.second.node == node) return false;
     }
-    std::string target = to;
+    std::string target = ProgramView(to);
     // A move onto the file's own name succeeds without changing anything,
     // as it does on the real platform.
     if (Node* existing = Resolve(target, false)) return existing == node;
@@ -589,9 +634,9 @@ bool FakePlatform::RenameFile(const char* from, const char* to)
 
 bool FakePlatform::CopyFileOver(const char* from, const char* to)
 {
-    Node* source = Resolve(from);
+    Node* source = Resolve(ProgramView(from));
     if (!source || source->IsFolder()) return false;
-    std::string target = to;
+    std::string target = ProgramView(to);
     Node* existing = Resolve(target);
     // The source is open for reading while the target is opened for writing;
     // on one file the two opens collide (a sharing violation).
@@ -608,13 +653,16 @@ bool FakePlatform::CopyFileOver(const char* from, const char* to)
 
 bool FakePlatform::RemoveAtReboot(const char* path)
 {
-    rebootRemovals.push_back(path);
+    // The request is stored under the name the system itself reads at its
+    // next start: the redirector maps the program's name as for any file
+    // call (64-bit Windows since Server 2003 SP1 and XP x64).
+    rebootRemovals.push_back(ProgramView(path));
     return rebootRemovalResult;
 }
 
 std::uint32_t FakePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
-    Node* node = Resolve(path, false);
+    Node* node = Resolve(ProgramView(path), false);
     if (shortPathFails || !node) return 0;
     return CopyOut(node->shortPath.empty() ? std::string(path) : node->shortPath, out, size);
 }
@@ -627,6 +675,16 @@ std::uint32_t FakePlatform::WindowsFolder(char* out, std::uint32_t size)
 std::uint32_t FakePlatform::TempFolder(char* out, std::uint32_t size)
 {
     return CopyOut(tempFolder, out, size);
+}
+
+std::uint32_t FakePlatform::SystemFolder(char* out, std::uint32_t size)
+{
+    return CopyOut(windowsFolder + "\\system32", out, size);
+}
+
+bool FakePlatform::RunsUnderWow64()
+{
+    return wow64;
 }
 
 std::uint32_t FakePlatform::ExpandEnvironment(const char* text, char* out, std::uint32_t size)
@@ -754,7 +812,7 @@ long FakePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t
         return kRegistryOk;
     }
     if (!KeyOf(parent)) return 6;  // ERROR_INVALID_HANDLE
-    Key* found = FindKey(parent, subkey ? subkey : "", false);
+    Key* found = FindKey(parent, RegistryView(parent, subkey, access), false);
     if (!found) return kRegistryNotFound;
     key = 0x1000 + nextKey_++;
     openKeys_[key] = found;
@@ -834,7 +892,8 @@ long FakePlatform::RegistryDeleteValue(KeyRef key, const char* name)
 long FakePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
 {
     keyDeletionRequests.push_back(subkey ? subkey : "");
-    std::vector<std::string> parts = SplitComponents(subkey ? subkey : "");
+    // RegDeleteKeyA has no access mask: it always works in the program's view.
+    std::vector<std::string> parts = SplitComponents(RegistryView(parent, subkey, 0));
     if (parts.empty()) return kRegistryNotFound;
     std::string parentPath;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) parentPath += parts[i] + "\\";
@@ -878,6 +937,13 @@ void FakePlatform::RequireDebugPrivilege(std::uint32_t processId)
 {
     for (auto& process : processes_) {
         if (process.processId == processId) process.needsDebugPrivilege = true;
+    }
+}
+
+void FakePlatform::MakeSixtyFourBit(std::uint32_t processId)
+{
+    for (auto& process : processes_) {
+        if (process.processId == processId) process.is64Bit = true;
     }
 }
 
@@ -958,10 +1024,36 @@ std::uint32_t FakePlatform::ProcessImagePath(ProcessRef process, char* out, std:
     }
     const FakeProcess* target = FindProcess(found->second.processId);
     if (!target) return 0;
+    if (wow64 && target->is64Bit) {
+        lastError = 299;  // ERROR_PARTIAL_COPY: its loader data lies beyond 32-bit reach
+        return 0;
+    }
     std::size_t length = std::min<std::size_t>(target->imagePath.size(), size - 1);
     std::memcpy(out, target->imagePath.data(), length);
     out[length] = '\0';
     return static_cast<std::uint32_t>(length);
+}
+
+std::uint32_t FakePlatform::ProcessImageName(ProcessRef process, char* out, std::uint32_t size)
+{
+    const std::uint32_t kQueryInformation = 0x0400;
+    const std::uint32_t kQueryLimitedInformation = 0x1000;
+    if (size > 0) out[0] = '\0';
+    if (!fullImageNameAvailable) return 0;
+    auto found = openProcesses_.find(process);
+    if (found == openProcesses_.end() || size == 0) return 0;
+    if (!(found->second.access & (kQueryInformation | kQueryLimitedInformation))) {
+        lastError = 5;  // ERROR_ACCESS_DENIED
+        return 0;
+    }
+    const FakeProcess* target = FindProcess(found->second.processId);
+    if (!target) return 0;
+    if (target->imagePath.size() + 1 > size) {
+        lastError = 122;  // ERROR_INSUFFICIENT_BUFFER
+        return 0;
+    }
+    std::memcpy(out, target->imagePath.c_str(), target->imagePath.size() + 1);
+    return static_cast<std::uint32_t>(target->imagePath.size());
 }
 
 ProcessRef FakePlatform::OpenProcessById(std::uint32_t access, std::uint32_t processId)

@@ -7,6 +7,15 @@
 // Paths are compared without regard to case, as on the real platform. A
 // folder lists its entries in the order they were added unless a test
 // reorders them.
+//
+// With `wow64` set the fake is 64-bit Windows running the program as a
+// 32-bit one, redirected as the real system does it: the program's file
+// calls on <windows>\System32 reach <windows>\SysWOW64 (except the
+// subfolders the system exempts), <windows>\Sysnative reaches the real
+// System32 (when `nativeAliasAvailable`; the alias is never listed), and its
+// registry opens of HKEY_LOCAL_MACHINE\Software reach
+// Software\Wow6432Node unless the access holds kKeyView64. The set-up and
+// inspection helpers always use the real (64-bit) names.
 #pragma once
 
 #include <deque>
@@ -97,12 +106,17 @@ public:
         // Opening it is denied until SeDebugPrivilege has been enabled, as
         // for the system's own services.
         bool needsDebugPrivilege = false;
+        // A 64-bit process: under WoW64 psapi cannot read its modules, only
+        // QueryFullProcessImageNameA names its image.
+        bool is64Bit = false;
     };
     std::uint32_t AddProcess(const std::string& imagePath, bool canOpen = true, bool canTerminate = true);
     const FakeProcess* FindProcess(std::uint32_t processId) const;
     void RequireDebugPrivilege(std::uint32_t processId);
+    void MakeSixtyFourBit(std::uint32_t processId);
     bool toolHelpAvailable;
     bool psapiAvailable;
+    bool fullImageNameAvailable;  // QueryFullProcessImageNameA exists (Vista and later)
     std::vector<std::uint32_t> terminatedProcesses;
     // Every OpenProcessById call, in order. A handle grants only the rights
     // it was opened with: termination needs kProcessTerminate, the image path
@@ -130,6 +144,8 @@ public:
     // ----- System. -----
     VersionInfo version;          // defaults to NT 5.1
     bool versionQueryFails;
+    bool wow64;                   // a 32-bit program on 64-bit Windows (see above)
+    bool nativeAliasAvailable;    // under WoW64, <windows>\Sysnative reaches System32
     std::string windowsFolder;    // "C:\\WINDOWS"
     std::string tempFolder;       // "C:\\WINDOWS\\TEMP\\"
     std::map<std::string, std::string> environment;  // by upper-case name
@@ -196,6 +212,8 @@ public:
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
     std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
+    std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
+    bool RunsUnderWow64() override;
     long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) override;
     long RegistryQueryValue(KeyRef key, const char* name, std::uint32_t* type, void* data,
                             std::uint32_t* size) override;
@@ -210,6 +228,7 @@ public:
     void SnapshotClose(SnapshotRef snapshot) override;
     bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacityBytes, std::uint32_t& bytesReturned) override;
     std::uint32_t ProcessImagePath(ProcessRef process, char* out, std::uint32_t size) override;
+    std::uint32_t ProcessImageName(ProcessRef process, char* out, std::uint32_t size) override;
     ProcessRef OpenProcessById(std::uint32_t access, std::uint32_t processId) override;
     bool TerminateProcessRef(ProcessRef process, std::uint32_t exitCode) override;
     void CloseProcess(ProcessRef process) override;
@@ -234,6 +253,10 @@ public:
     struct Key;
 
 private:
+    // The real name a file call of the program reaches (see `wow64`).
+    std::string ProgramView(const char* path) const;
+    // The key a registry call of the program reaches under `hive`.
+    std::string RegistryView(KeyRef hive, const char* subkey, std::uint32_t access) const;
     Node* Resolve(const std::string& path, bool followFinalLink = true) const;
     Node* Root(char letter) const;
     Node* MakeFolders(const std::string& path);

@@ -18,6 +18,18 @@ namespace {
 // GetVolumeNameForVolumeMountPointA first shipped with Windows 2000; it is
 // looked up at run time so the program still loads on 98 and NT 4.0.
 typedef BOOL(WINAPI* VolumeNameForMountPointFn)(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
+// GetSystemDirectoryA exists everywhere but is not among the program's
+// static imports; IsWow64Process first shipped with Windows XP SP2.
+typedef UINT(WINAPI* SystemDirectoryFn)(LPSTR buffer, UINT size);
+typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE process, BOOL* wow64);
+
+template <typename Function>
+Function KernelFunction(const char* name)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+}
 
 // The size GetVersionExA expects for the basic structure.
 const DWORD kVersionInfoSize = 148;
@@ -196,6 +208,23 @@ std::uint32_t Win32Platform::WindowsFolder(char* out, std::uint32_t size)
     UINT length = GetWindowsDirectoryA(out, size);
     TerminateWithin(out, size, length);
     return length;
+}
+
+std::uint32_t Win32Platform::SystemFolder(char* out, std::uint32_t size)
+{
+    TerminateWithin(out, size, 0);
+    SystemDirectoryFn systemDirectory = KernelFunction<SystemDirectoryFn>("GetSystemDirectoryA");
+    if (systemDirectory == nullptr) return 0;
+    UINT length = systemDirectory(out, size);
+    TerminateWithin(out, size, length);
+    return length;
+}
+
+bool Win32Platform::RunsUnderWow64()
+{
+    IsWow64ProcessFn isWow64 = KernelFunction<IsWow64ProcessFn>("IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
 std::uint32_t Win32Platform::TempFolder(char* out, std::uint32_t size)

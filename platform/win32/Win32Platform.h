@@ -12,7 +12,7 @@
 //
 // Everything the program imports statically must exist on Windows 98 SE and
 // NT 4.0: functions that came later (Tool Help on NT, psapi, volume mount
-// points) are looked up at run time.
+// points, WoW64, full process image names) are looked up at run time.
 #pragma once
 
 #include "platform/Platform.h"
@@ -58,6 +58,8 @@ public:
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
     std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
+    std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
+    bool RunsUnderWow64() override;
 
     long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) override;
     long RegistryQueryValue(KeyRef key, const char* name, std::uint32_t* type, void* data,
@@ -74,6 +76,7 @@ public:
     void SnapshotClose(SnapshotRef snapshot) override;
     bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacityBytes, std::uint32_t& bytesReturned) override;
     std::uint32_t ProcessImagePath(ProcessRef process, char* out, std::uint32_t size) override;
+    std::uint32_t ProcessImageName(ProcessRef process, char* out, std::uint32_t size) override;
     ProcessRef OpenProcessById(std::uint32_t access, std::uint32_t processId) override;
     bool TerminateProcessRef(ProcessRef process, std::uint32_t exitCode) override;
     void CloseProcess(ProcessRef process) override;

@@ -33,6 +33,8 @@ typedef HANDLE(WINAPI* CreateSnapshotFn)(DWORD flags, DWORD processId);
 typedef BOOL(WINAPI* ProcessWalkFn)(HANDLE snapshot, ToolHelpProcessEntry* entry);
 typedef BOOL(WINAPI* EnumProcessesFn)(DWORD* ids, DWORD capacityBytes, DWORD* bytesReturned);
 typedef DWORD(WINAPI* ModuleFileNameExFn)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+// Windows Vista and later, in kernel32.
+typedef BOOL(WINAPI* FullImageNameFn)(HANDLE process, DWORD flags, LPSTR name, DWORD* size);
 
 // What a SnapshotRef points at: the library that holds Tool Help, kept
 // loaded while the snapshot is open, and the snapshot handle.
@@ -147,6 +149,19 @@ std::uint32_t Win32Platform::ProcessImagePath(ProcessRef process, char* out, std
     if (moduleFileName == nullptr) return 0;
     DWORD length = moduleFileName(ProcessHandle(process), nullptr, out, size);
     // A name cut to the buffer may come back without its terminator.
+    win32detail::TerminateWithin(out, size, length);
+    return length;
+}
+
+std::uint32_t Win32Platform::ProcessImageName(ProcessRef process, char* out, std::uint32_t size)
+{
+    win32detail::TerminateWithin(out, size, 0);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr || size == 0) return 0;
+    FullImageNameFn fullImageName = Lookup<FullImageNameFn>(kernel, "QueryFullProcessImageNameA");
+    if (fullImageName == nullptr) return 0;
+    DWORD length = size;  // in: the capacity; out: the length without terminator
+    if (!fullImageName(ProcessHandle(process), 0, out, &length)) return 0;
     win32detail::TerminateWithin(out, size, length);
     return length;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 #include <vector>
 
@@ -962,6 +963,47 @@ CONTRACT_CASE(FolderQueriesGiveLengthOrSizeNeeded)
     CONTRACT_TRUE(smallTemp.StayedWithin());
 }
 
+CONTRACT_CASE(SystemFolderLiesInTheWindowsFolder)
+{
+    // GetSystemDirectoryA names System32 itself, also under WoW64.
+    Platform& platform = world.platform();
+    GuardedBuffer windows(kPathBufferSize);
+    std::uint32_t windowsLength = platform.WindowsFolder(windows.data(), windows.size);
+    GuardedBuffer system(kPathBufferSize);
+    std::uint32_t length = platform.SystemFolder(system.data(), system.size);
+    CONTRACT_TRUE(length > windowsLength + 1);
+    CONTRACT_EQ(length, system.Text().size());
+    std::string upperWindows = windows.Text();
+    std::string upperSystem = system.Text();
+    for (char& c : upperWindows) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    for (char& c : upperSystem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    CONTRACT_EQ(upperWindows + "\\SYSTEM32", upperSystem);
+
+    GuardedBuffer small(3);
+    CONTRACT_EQ(length + 1, platform.SystemFolder(small.data(), small.size));
+    CONTRACT_TRUE(small.StayedWithin());
+    CONTRACT_TRUE(small.TerminatedIfWritten());
+}
+
+CONTRACT_CASE(UnderWow64TheAliasAndBothRegistryViewsOpen)
+{
+    // Elsewhere there is nothing to see: the program never asks for either.
+    Platform& platform = world.platform();
+    if (!platform.RunsUnderWow64()) return;
+    GuardedBuffer windows(kPathBufferSize);
+    platform.WindowsFolder(windows.data(), windows.size);
+    CONTRACT_TRUE(platform.PathExists((windows.Text() + "\\SysWOW64").c_str()));
+    DirEntry entry;
+    SearchRef search = platform.FindFirstEntry((windows.Text() + "\\Sysnative\\*.*").c_str(), entry);
+    CONTRACT_TRUE(search != 0);
+    if (search) platform.FindEnd(search);
+    for (std::uint32_t view : {0u, kKeyView64}) {
+        KeyRef key = 0;
+        CONTRACT_EQ(kRegistryOk, platform.RegistryOpen(kKeyLocalMachine, "Software\\Microsoft", kKeyRead | view, key));
+        if (key) platform.RegistryClose(key);
+    }
+}
+
 CONTRACT_CASE(ExpandEnvironmentKeepsPlainAndUnknownText)
 {
     Platform& platform = world.platform();
@@ -1196,6 +1238,8 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(CopyFileOverReadOnlyTargetFails),
     CONTRACT_ENTRY(ShortPathOfAnEightDotThreePathIsThatPath),
     CONTRACT_ENTRY(FolderQueriesGiveLengthOrSizeNeeded),
+    CONTRACT_ENTRY(SystemFolderLiesInTheWindowsFolder),
+    CONTRACT_ENTRY(UnderWow64TheAliasAndBothRegistryViewsOpen),
     CONTRACT_ENTRY(ExpandEnvironmentKeepsPlainAndUnknownText),
     CONTRACT_ENTRY(WideToAnsiConvertsToTheCodePage),
     CONTRACT_ENTRY(RegistryOpenOfMissingKeyFails),

@@ -18,10 +18,16 @@ namespace {
 
 class FakeContractWorld : public ContractWorld {
 public:
-    FakeContractWorld()
+    explicit FakeContractWorld(bool wow64)
     {
         fake_.AddDrive('D', DriveFixed);
         fake_.AddFolder("D:\\contract");
+        // 64-bit Windows as a 32-bit program finds it.
+        fake_.wow64 = wow64;
+        fake_.AddFile("C:\\WINDOWS\\system32\\kernel32.dll", "64");
+        fake_.AddFile("C:\\WINDOWS\\SysWOW64\\kernel32.dll", "32");
+        fake_.AddRegistryKey(kKeyLocalMachine, "Software\\Microsoft");
+        fake_.AddRegistryKey(kKeyLocalMachine, "Software\\Wow6432Node\\Microsoft");
     }
 
     Platform& platform() override { return fake_; }
@@ -70,7 +76,14 @@ class PlatformContract : public ::testing::TestWithParam<ContractCase> {};
 
 TEST_P(PlatformContract, HoldsForTheFake)
 {
-    FakeContractWorld world;
+    FakeContractWorld world(false);
+    GoogleTestCheck check;
+    GetParam().run(world, check);
+}
+
+TEST_P(PlatformContract, HoldsForTheFakeUnderWow64)
+{
+    FakeContractWorld world(true);
     GoogleTestCheck check;
     GetParam().run(world, check);
 }
