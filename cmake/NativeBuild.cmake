@@ -32,3 +32,19 @@ file(GLOB QUELLOR_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/nati
 foreach(extra ${QUELLOR_NATIVE_EXTRAS})
   include(${extra})
 endforeach()
+
+# The POSIX backend and the console scanner built over it.
+file(GLOB QUELLOR_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+add_library(quellor_posix STATIC ${QUELLOR_POSIX_SOURCES})
+target_link_libraries(quellor_posix PUBLIC quellor_engine)
+target_compile_options(quellor_posix PRIVATE ${QUELLOR_WARNINGS})
+
+add_library(quellor_console STATIC
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
+target_link_libraries(quellor_console PUBLIC quellor_engine)
+target_compile_options(quellor_console PRIVATE ${QUELLOR_WARNINGS})
+
+add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/PosixMain.cpp)
+target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)
+target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
