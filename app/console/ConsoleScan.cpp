@@ -57,7 +57,7 @@ public:
     {
         ++problems_;
         ClearProgress();
-        std::fprintf(streams_.err, "quellor-scan: %s: %s\n", path.c_str(), reason.c_str());
+        std::fputs(("quellor-scan: " + path + ": " + reason + "\n").c_str(), streams_.err);
     }
 
     void Finish(bool memoryScanned, int status)
@@ -122,8 +122,9 @@ private:
         if (shown_ && now - lastProgress_ < kProgressIntervalMs) return;
         lastProgress_ = now;
         shown_ = true;
-        std::fprintf(streams_.err, "\r%ld files  %s\033[K", static_cast<long>(ScanStatistics.filesScanned),
-                     host_.Display(target_, ScanState.statusText).c_str());
+        const std::string line = "\r" + std::to_string(ScanStatistics.filesScanned) + " files  " +
+                                 host_.Display(target_, ScanState.statusText) + "\033[K";
+        std::fputs(line.c_str(), streams_.err);
         std::fflush(streams_.err);
     }
 
@@ -245,7 +246,7 @@ void ConsoleProblem(const std::string& displayPath, const std::string& reason)
 int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
 {
     if (options.targets.empty() && !host.AllDrivesByDefault()) {
-        std::fprintf(streams.err, "quellor-scan: name a folder or file to scan (--help for usage)\n");
+        std::fputs("quellor-scan: name a folder or file to scan (--help for usage)\n", streams.err);
         return kExitTrouble;
     }
     // Every target is checked before anything is touched.
@@ -253,7 +254,7 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     for (std::size_t i = 0; i < options.targets.size(); ++i) {
         std::string error;
         if (!host.Resolve(options.targets[i], targets[i], error)) {
-            std::fprintf(streams.err, "quellor-scan: %s\n", error.c_str());
+            std::fputs(("quellor-scan: " + error + "\n").c_str(), streams.err);
             return kExitTrouble;
         }
     }

@@ -136,7 +136,7 @@ int main(int argc, char** argv)
     ConsoleOptions options;
     std::string error;
     if (!ParseConsoleArguments(argc, argv, options, error)) {
-        std::fprintf(stderr, "quellor-scan: %s\nTry 'quellor-scan --help'.\n", error.c_str());
+        std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
         return kExitTrouble;
     }
     if (options.help) {
@@ -144,7 +144,8 @@ int main(int argc, char** argv)
         return kExitClean;
     }
     if (options.version) {
-        std::printf("%s\n", kConsoleVersion);
+        std::fputs(kConsoleVersion, stdout);
+        std::fputc('\n', stdout);
         return kExitClean;
     }
 
