@@ -61,7 +61,8 @@ public:
     std::uint64_t Milliseconds() override { return GetTickCount(); }
 };
 
-bool IsTerminal(std::FILE*)
+// Standard error is a console (not a file or a pipe).
+bool ErrorsGoToConsole()
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
@@ -93,6 +94,6 @@ int main(int argc, char** argv)
     ConsoleStreams streams;
     streams.out = stdout;
     streams.err = stderr;
-    streams.progress = !options.quiet && IsTerminal(stderr);
+    streams.progress = !options.quiet && ErrorsGoToConsole();
     return RunConsoleScan(options, host, streams);
 }
