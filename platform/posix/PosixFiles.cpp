@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,18 +67,25 @@ void DotEntry(DirEntry& entry, const char* name)
 
 // Fills `entry` for `name` of the folder open as `folderFd`; false when the
 // entry is left out (vanished, unreadable, or not nameable to the engine).
+// `type` is the folder listing's d_type: when it already tells a file or a
+// folder, the entry is not looked up again (the walk lists every folder
+// twice, and a lookup per entry costs as much as the examination's reads);
+// such a file shows no read-only attribute, which only SetAttributes and
+// RemoveFile act on.
 bool DescribeEntry(PosixPlatform& platform, int folderFd, const Search& search, const char* name,
-                   DirEntry& entry)
+                   unsigned char type, DirEntry& entry)
 {
-    const std::string hostPath = JoinHost(search.hostFolder, name);
     if (std::strchr(name, '\\')) {
-        platform.Notice(PosixPlatform::NoticeBackslash, hostPath, 0);
+        platform.Notice(PosixPlatform::NoticeBackslash, JoinHost(search.hostFolder, name), 0);
         return false;
     }
     struct stat st;
-    if (fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (type == DT_REG || type == DT_DIR) {
+        std::memset(&st, 0, sizeof st);
+        st.st_mode = (type == DT_DIR ? S_IFDIR : S_IFREG) | S_IWUSR;
+    } else if (fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         // A file removed while the folder is listed is simply gone.
-        if (errno != ENOENT) platform.Notice(PosixPlatform::NoticeUnreadable, hostPath, errno);
+        if (errno != ENOENT) platform.Notice(PosixPlatform::NoticeUnreadable, JoinHost(search.hostFolder, name), errno);
         return false;
     }
     std::memset(&entry, 0, sizeof entry);
@@ -92,7 +100,7 @@ bool DescribeEntry(PosixPlatform& platform, int folderFd, const Search& search, 
     // the engine's buffers with its terminator.
     const std::size_t limit = folder ? kPathBufferSize - 5 : kPathBufferSize - 1;
     if (search.engineFolder.size() + std::strlen(name) > limit) {
-        platform.Notice(PosixPlatform::NoticeTooLong, hostPath, 0);
+        platform.Notice(PosixPlatform::NoticeTooLong, JoinHost(search.hostFolder, name), 0);
         return false;
     }
     SetName(entry, name);
@@ -125,7 +133,7 @@ bool NextEntry(PosixPlatform& platform, Search& search, DirEntry& entry)
         const char* name = found->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         if (!Matches(search.mask, name)) continue;
-        if (DescribeEntry(platform, dirfd(search.dir), search, name, entry)) return true;
+        if (DescribeEntry(platform, dirfd(search.dir), search, name, found->d_type, entry)) return true;
     }
 }
 
@@ -135,9 +143,25 @@ void EndSearch(Search* search)
     delete search;
 }
 
-int Fd(FileRef file)
+// The head of a file opened for reading is read once at the open and served
+// from memory: the examinations take many small reads of the headers (PE
+// header, section table, archive headers and the archived-worm windows at
+// 2,304 and 10,944 bytes), which would otherwise each cost a system call.
+// Reads beyond the head go to the file at their position.
+const std::size_t kReadWindow = 16384;
+
+struct OpenFile {
+    int fd;
+    bool forRead;
+    std::int64_t position;  // reading handles; writers use the descriptor's own
+    std::int64_t size;      // at the open, for reading handles
+    std::size_t windowLength;
+    char window[kReadWindow];
+};
+
+OpenFile* Handle(FileRef file)
 {
-    return static_cast<int>(file);
+    return reinterpret_cast<OpenFile*>(file);
 }
 
 // Errors that mean "nothing there to read" rather than "refused".
@@ -147,21 +171,39 @@ bool IsAbsence(int error)
 }
 
 // Opens a regular file, never through a symbolic link in the last component.
-FileRef OpenRegular(const std::string& host, int flags, mode_t mode, int& error)
+int OpenRegular(const std::string& host, int flags, mode_t mode, int& error, struct stat& st)
 {
     int fd = open(host.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (fd < 0) {
         error = errno;
-        return kNoFile;
+        return -1;
     }
-    struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = EISDIR;
         close(fd);
-        return kNoFile;
+        return -1;
     }
     error = 0;
     return fd;
+}
+
+FileRef NewHandle(int fd, bool forRead, const struct stat& st)
+{
+    if (fd < 0) return kNoFile;
+    OpenFile* file = new OpenFile;
+    file->fd = fd;
+    file->forRead = forRead;
+    file->position = 0;
+    file->size = st.st_size;
+    file->windowLength = 0;
+    if (forRead) {
+        ssize_t got;
+        do {
+            got = pread(fd, file->window, sizeof file->window, 0);
+        } while (got < 0 && errno == EINTR);
+        file->windowLength = got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    return reinterpret_cast<FileRef>(file);
 }
 
 std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t size)
@@ -233,7 +275,7 @@ SearchRef PosixPlatform::FindFirstEntry(const char* pattern, DirEntry& entry)
     if (!HasWildcard(search->mask)) {
         // An exact name finds that entry alone.
         DirEntry found;
-        bool there = DescribeEntry(*this, dirfd(search->dir), *search, search->mask.c_str(), found);
+        bool there = DescribeEntry(*this, dirfd(search->dir), *search, search->mask.c_str(), DT_UNKNOWN, found);
         closedir(search->dir);
         search->dir = nullptr;
         if (!there) {
@@ -293,11 +335,12 @@ FileRef PosixPlatform::OpenForRead(const char* path)
     std::string host;
     if (!HostPath(path, host)) return kNoFile;
     int error = 0;
-    FileRef file = OpenRegular(host, O_RDONLY | O_NONBLOCK, 0, error);
+    struct stat st;
+    int fd = OpenRegular(host, O_RDONLY | O_NONBLOCK, 0, error, st);
     // A file removed or replaced by a link during the scan is not an error;
     // a refusal is reported once.
-    if (file == kNoFile && !IsAbsence(error)) Notice(NoticeUnreadable, host, error);
-    return file;
+    if (fd < 0 && !IsAbsence(error)) Notice(NoticeUnreadable, host, error);
+    return NewHandle(fd, true, st);
 }
 
 FileRef PosixPlatform::OpenForWrite(const char* path)
@@ -305,7 +348,8 @@ FileRef PosixPlatform::OpenForWrite(const char* path)
     std::string host;
     if (!HostPath(path, host)) return kNoFile;
     int error = 0;
-    return OpenRegular(host, O_WRONLY, 0, error);
+    struct stat st;
+    return NewHandle(OpenRegular(host, O_WRONLY, 0, error, st), false, st);
 }
 
 FileRef PosixPlatform::CreateForAppend(const char* path)
@@ -313,24 +357,42 @@ FileRef PosixPlatform::CreateForAppend(const char* path)
     std::string host;
     if (!HostPath(path, host)) return kNoFile;
     int error = 0;
-    return OpenRegular(host, O_WRONLY | O_CREAT | O_APPEND, 0666, error);
+    struct stat st;
+    return NewHandle(OpenRegular(host, O_WRONLY | O_CREAT | O_APPEND, 0666, error, st), false, st);
 }
 
 std::int32_t PosixPlatform::ReadBytes(FileRef file, void* buffer, std::uint32_t count)
 {
+    OpenFile* open = Handle(file);
+    if (!open->forRead) return -1;
     if (count > 0x7FFFFFFFu) count = 0x7FFFFFFFu;
+    const std::int64_t end = open->position + count;
+    // The window serves what lies inside it, and everything when it holds
+    // the whole file.
+    if (end <= static_cast<std::int64_t>(open->windowLength) || open->windowLength < kReadWindow) {
+        std::int64_t available = static_cast<std::int64_t>(open->windowLength) - open->position;
+        std::size_t got = available <= 0 ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(available, count));
+        if (got) std::memcpy(buffer, open->window + open->position, got);
+        open->position += static_cast<std::int64_t>(got);
+        return static_cast<std::int32_t>(got);
+    }
     for (;;) {
-        ssize_t got = read(Fd(file), buffer, count);
-        if (got >= 0) return static_cast<std::int32_t>(got);
+        ssize_t got = pread(open->fd, buffer, count, open->position);
+        if (got >= 0) {
+            open->position += got;
+            return static_cast<std::int32_t>(got);
+        }
         if (errno != EINTR) return -1;
     }
 }
 
 std::int32_t PosixPlatform::WriteBytes(FileRef file, const void* data, std::uint32_t count)
 {
+    OpenFile* open = Handle(file);
+    if (open->forRead) return -1;
     if (count > 0x7FFFFFFFu) count = 0x7FFFFFFFu;
     for (;;) {
-        ssize_t put = write(Fd(file), data, count);
+        ssize_t put = write(open->fd, data, count);
         if (put >= 0) return static_cast<std::int32_t>(put);
         if (errno != EINTR) return -1;
     }
@@ -338,29 +400,49 @@ std::int32_t PosixPlatform::WriteBytes(FileRef file, const void* data, std::uint
 
 std::int32_t PosixPlatform::SeekTo(FileRef file, std::int32_t offset, SeekOrigin origin)
 {
-    static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     if (origin < SeekFromStart || origin > SeekFromEnd) return -1;
-    off_t here = lseek(Fd(file), 0, SEEK_CUR);
-    off_t moved = lseek(Fd(file), static_cast<off_t>(offset), kWhence[origin]);
-    if (moved < 0) return -1;
-    // The runtime's positions are signed 32-bit; one beyond is refused.
-    if (moved > 0x7FFFFFFF) {
-        lseek(Fd(file), here, SEEK_SET);
+    OpenFile* open = Handle(file);
+    std::int64_t base = 0;
+    if (open->forRead) {
+        base = origin == SeekFromStart ? 0 : origin == SeekFromCurrent ? open->position : open->size;
+    } else if (origin == SeekFromCurrent) {
+        const off_t here = lseek(open->fd, 0, SEEK_CUR);
+        if (here < 0) return -1;
+        base = here;
+    } else if (origin == SeekFromEnd) {
+        struct stat st;
+        if (fstat(open->fd, &st) != 0) return -1;
+        base = st.st_size;
+    }
+    // The runtime's positions are signed 32-bit: one before the start or
+    // beyond that range fails and leaves the position.
+    const std::int64_t target = base + offset;
+    if (target < 0 || target > 0x7FFFFFFF) return -1;
+    if (open->forRead) {
+        open->position = target;
+    } else if (lseek(open->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
         return -1;
     }
-    return static_cast<std::int32_t>(moved);
+    return static_cast<std::int32_t>(target);
 }
 
 std::int32_t PosixPlatform::FileLength(FileRef file)
 {
+    OpenFile* open = Handle(file);
+    std::int64_t size = open->size;
     struct stat st;
-    if (fstat(Fd(file), &st) != 0 || st.st_size > 0x7FFFFFFF) return -1;
-    return static_cast<std::int32_t>(st.st_size);
+    if (!open->forRead) {
+        if (fstat(open->fd, &st) != 0) return -1;
+        size = st.st_size;
+    }
+    return size > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(size);
 }
 
 void PosixPlatform::CloseFile(FileRef file)
 {
-    if (file != kNoFile) close(Fd(file));
+    if (file == kNoFile) return;
+    close(Handle(file)->fd);
+    delete Handle(file);
 }
 
 bool PosixPlatform::SetAttributes(const char* path, std::uint32_t attributes)
@@ -405,34 +487,34 @@ bool PosixPlatform::CopyFileOver(const char* from, const char* to)
     std::string target;
     if (!HostPath(from, source) || !HostPath(to, target)) return false;
     int error = 0;
-    FileRef in = OpenRegular(source, O_RDONLY | O_NONBLOCK, 0, error);
-    if (in == kNoFile) return false;
     struct stat sourceStat;
+    int in = OpenRegular(source, O_RDONLY | O_NONBLOCK, 0, error, sourceStat);
+    if (in < 0) return false;
     struct stat targetStat;
-    fstat(Fd(in), &sourceStat);
     if (stat(target.c_str(), &targetStat) == 0 &&
         (S_ISDIR(targetStat.st_mode) ||
          (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino))) {
-        CloseFile(in);
+        close(in);
         return false;
     }
     int out = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, sourceStat.st_mode & 0777);
     if (out < 0) {
-        CloseFile(in);
+        close(in);
         return false;
     }
     bool copied = true;
     char buffer[65536];
     for (;;) {
-        std::int32_t got = ReadBytes(in, buffer, sizeof buffer);
+        ssize_t got = read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
         if (got == 0) break;
-        if (got < 0 || WriteBytes(out, buffer, static_cast<std::uint32_t>(got)) != got) {
+        if (got < 0 || write(out, buffer, static_cast<std::size_t>(got)) != got) {
             copied = false;
             break;
         }
     }
     fchmod(out, sourceStat.st_mode & 07777);
-    CloseFile(in);
+    close(in);
     return close(out) == 0 && copied;
 }
 
