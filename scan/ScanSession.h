@@ -10,8 +10,8 @@
 std::int32_t RunScanSession();
 
 // The pieces of a session, for front ends that choose what to walk.
-// Walks a drive root ("D:\\*.*"), then its "Program Files" folder when the
-// root's own walk did not reach it.
+// Walks a folder pattern ("D:\\dir\\*.*"); at a drive root ("D:\\*.*") also
+// its "Program Files" folder when the root's own walk did not reach it.
 void WalkDriveRoot(const char* rootPattern);
 // Walks every fixed drive from C: to Z: in turn.
 void WalkFixedDrives();
