@@ -56,7 +56,7 @@ file(GLOB QUELLOR_CONSOLE_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
 add_executable(quellor_console_tests ${QUELLOR_CONSOLE_TEST_SOURCES})
 target_include_directories(quellor_console_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(quellor_console_tests PRIVATE quellor_console quellor_posix GTest::gtest_main)
+target_link_libraries(quellor_console_tests PRIVATE quellor_console quellor_posix quellor_fake GTest::gtest_main)
 target_compile_options(quellor_console_tests PRIVATE ${QUELLOR_WARNINGS})
 target_compile_definitions(quellor_console_tests PRIVATE QUELLOR_SCAN_PATH="$<TARGET_FILE:quellor-scan>")
 add_dependencies(quellor_console_tests quellor-scan)
