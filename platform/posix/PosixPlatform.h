@@ -20,9 +20,15 @@
 // regular files open. A symbolic link to a folder is listed as a directory
 // with the symbolic-link reparse tag, which the walk does not enter.
 //
+// A file opened for reading has its first 16 KiB read at the open and
+// served from memory; reads beyond go to the file.
+//
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
 // Windows, a read-only file is not removed until its attribute is reset.
+// Listings take file or folder from the directory itself and so show the
+// read-only attribute only for entries they had to look up (links, and
+// file systems that do not tell the type).
 #pragma once
 
 #include <set>
