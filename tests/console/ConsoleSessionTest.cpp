@@ -100,3 +100,38 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConsoleSession,
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+TEST(ConsoleSessionStop, AQuitStopsTheWalkAndTheStatusSaysTheScanIsIncomplete)
+{
+    ResetScanGlobals();
+    FakePlatform fake;
+    SetPlatform(&fake);
+    fake.onNotify = [](WindowRef, std::uint32_t message) { ConsoleReceive(message); };
+    fake.AddDrive('C', DriveFixed);
+    fake.AddFile("C:\\one.txt", "1");
+    fake.AddFile("C:\\two.txt", "2");
+    // What an interrupt puts in the queue of the POSIX backend.
+    fake.QueueMessage(kMessageQuit);
+
+    ConsoleOptions options = DefaultConsoleOptions();
+    options.json = true;
+    WindowsLikeHost host;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    EXPECT_EQ(kExitTrouble, RunConsoleScan(options, host, ConsoleStreams{out, err, false}));
+    std::string text(4096, '\0');
+    std::rewind(out);
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":0,\"infected\":0,\"removed\":0,\"problems\":0,"
+              "\"completed\":false,\"restartNeeded\":false,\"memoryScanned\":true,\"notAvailable\":[],"
+              "\"exitStatus\":2}\n",
+              text);
+    ResetScanGlobals();
+}
+
+}  // namespace
