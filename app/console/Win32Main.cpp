@@ -13,12 +13,30 @@
 
 namespace {
 
+// Set by Ctrl+C or Ctrl+Break (the handler runs on a thread of its own).
+volatile LONG interruptRequested = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&interruptRequested, 1);
+    return TRUE;
+}
+
 // The Win32 backend with the result sink and the questions turned to the
-// console.
+// console, and an interrupt given to the walk as a quit message, so the scan
+// stops at its next check and still prints its statistics.
 class ConsolePlatform : public Win32Platform {
 public:
     void NotifyWindow(WindowRef, std::uint32_t message) override { ConsoleReceive(message); }
     int Prompt(const char*, const char*, std::uint32_t) override { return kAnswerNo; }
+    bool TakePendingMessage(PendingMessage& message) override
+    {
+        if (InterlockedExchange(&interruptRequested, 0) == 0) return Win32Platform::TakePendingMessage(message);
+        message = PendingMessage();
+        message.message = kMessageQuit;
+        return true;
+    }
 };
 
 class Win32Host : public ConsoleHost {
@@ -90,6 +108,7 @@ int main(int argc, char** argv)
 
     static ConsolePlatform platform;
     SetPlatform(&platform);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     Win32Host host;
     ConsoleStreams streams;
     streams.out = stdout;
