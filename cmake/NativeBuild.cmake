@@ -38,3 +38,32 @@ file(GLOB QUELLOR_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/nati
 foreach(extra ${QUELLOR_NATIVE_EXTRAS})
   include(${extra})
 endforeach()
+
+# The POSIX backend and the console scanner built over it.
+file(GLOB QUELLOR_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+add_library(quellor_posix STATIC ${QUELLOR_POSIX_SOURCES})
+target_link_libraries(quellor_posix PUBLIC quellor_engine)
+target_compile_options(quellor_posix PRIVATE ${QUELLOR_WARNINGS})
+
+add_library(quellor_console STATIC
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
+target_link_libraries(quellor_console PUBLIC quellor_engine)
+target_compile_options(quellor_console PRIVATE ${QUELLOR_WARNINGS})
+
+add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/PosixMain.cpp)
+target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)
+target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
+
+# The POSIX backend against the platform contract, and quellor-scan run as a
+# program over scratch folders.
+file(GLOB QUELLOR_CONSOLE_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/tests/console/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
+add_executable(quellor_console_tests ${QUELLOR_CONSOLE_TEST_SOURCES})
+target_include_directories(quellor_console_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quellor_console_tests PRIVATE quellor_console quellor_posix quellor_fake GTest::gtest_main)
+target_compile_options(quellor_console_tests PRIVATE ${QUELLOR_WARNINGS})
+target_compile_definitions(quellor_console_tests PRIVATE QUELLOR_SCAN_PATH="$<TARGET_FILE:quellor-scan>")
+add_dependencies(quellor_console_tests quellor-scan)
+gtest_discover_tests(quellor_console_tests DISCOVERY_TIMEOUT 60)

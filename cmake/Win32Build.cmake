@@ -48,6 +48,15 @@ target_include_directories(Quellor PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
+# quellor-scan.exe: the console scanner over the same engine and backend.
+add_executable(quellor-scan
+  ${CMAKE_SOURCE_DIR}/app/console/Win32Main.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
+target_link_libraries(quellor-scan PRIVATE quellor_win32)
+target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
+target_link_options(quellor-scan PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
+
 # Helpers the Win32 test programs and the demo sample maker share: the real
 # backend as the platform, whole files written and read, a window recording
 # what the scan sends. No main() here: each program brings its own.
@@ -78,6 +87,9 @@ if(QUELLOR_HARDEN)
 else()
 add_test(NAME quellor_imports_allowed
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>
+          ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
+add_test(NAME quellor_scan_imports_allowed
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:quellor-scan>
           ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
 # The check itself must catch an import that is missing from the list.
 add_test(NAME quellor_imports_check_rejects_unlisted

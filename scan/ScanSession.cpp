@@ -87,6 +87,14 @@ void OfferToHandlers(const char* path)
     }
 }
 
+// A file entry of the walk: counted (outside memory-scan mode) before the
+// handlers run, whatever they find.
+void ExamineFileEntry(const char* fullPath)
+{
+    if (!memoryScanMode) ++ScanStatistics.filesScanned;
+    OfferToHandlers(fullPath);
+}
+
 // A drive root ("C:\\*.*") notes whether it has a "Program Files" folder, so
 // the session can walk it even when the root's own walk did not reach it.
 void NoteProgramFilesFolder(const char* pattern)
@@ -149,10 +157,7 @@ std::int32_t WalkFiles(const char* pattern)
         // to the platform's file functions, so it is passed over.
         if (fits) {
             ShowPathInStatus(fullPath);
-            if (!(entry.attributes & kAttrDirectory)) {
-                if (!memoryScanMode) ++ScanStatistics.filesScanned;
-                OfferToHandlers(fullPath);
-            }
+            if (!(entry.attributes & kAttrDirectory)) ExamineFileEntry(fullPath);
         }
         PumpPendingMessage();
         if (ScanState.cancelRequested) {
@@ -224,26 +229,37 @@ std::int32_t WalkFolder(const char* pattern)
     return ScanStatistics.filesScanned;
 }
 
-std::int32_t RunScanSession()
+void WalkDriveRoot(const char* rootPattern)
 {
-    DetectWow64View();
-    ScanMemory();
+    WalkFolder(rootPattern);
+    if (ScanState.programFilesPending == 1 && ScanState.programFilesVisited == 0) {
+        char programFiles[kPathBufferSize];
+        CopyText(programFiles, sizeof programFiles, ScanState.programFilesPattern);
+        WalkFolder(programFiles);
+        ScanState.programFilesPending = 0;
+    }
+}
 
+void WalkFixedDrives()
+{
     char root[] = "C:\\";
     char rootPattern[] = "C:\\*.*";
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
         root[0] = letter;
         if (Sys().QueryDriveType(root) != DriveFixed) continue;
         rootPattern[0] = letter;
-        WalkFolder(rootPattern);
-        if (ScanState.programFilesPending == 1 && ScanState.programFilesVisited == 0) {
-            char programFiles[kPathBufferSize];
-            CopyText(programFiles, sizeof programFiles, ScanState.programFilesPattern);
-            WalkFolder(programFiles);
-            ScanState.programFilesPending = 0;
-        }
+        WalkDriveRoot(rootPattern);
     }
+}
 
+void ScanSingleFile(const char* fullPath)
+{
+    ShowPathInStatus(fullPath);
+    ExamineFileEntry(fullPath);
+}
+
+void FinishScanSession()
+{
     ScanState.statisticsPhase = true;
     AppendStatistics();
 
@@ -256,6 +272,14 @@ std::int32_t RunScanSession()
             RestartComputer();
         }
     }
+}
+
+std::int32_t RunScanSession()
+{
+    DetectWow64View();
+    ScanMemory();
+    WalkFixedDrives();
+    FinishScanSession();
     return 1;
 }
 

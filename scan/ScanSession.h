@@ -5,8 +5,22 @@
 #include <cstddef>
 #include <cstdint>
 
-// Runs the whole scan; always 1.
+// Runs the whole scan: the memory scan, every fixed drive, then
+// FinishScanSession. Always 1.
 std::int32_t RunScanSession();
+
+// The pieces of a session, for front ends that choose what to walk.
+// Walks a folder pattern ("D:\\dir\\*.*"); at a drive root ("D:\\*.*") also
+// its "Program Files" folder when the root's own walk did not reach it.
+void WalkDriveRoot(const char* rootPattern);
+// Walks every fixed drive from C: to Z: in turn.
+void WalkFixedDrives();
+// One named file, as the walk treats a file entry: shown, counted and
+// offered to the handler table.
+void ScanSingleFile(const char* fullPath);
+// Appends the statistics block, writes the final word into the status line
+// and asks about a restart when some file is only removed at the next start.
+void FinishScanSession();
 
 // Walks one folder pattern ("D:\\dir\\*.*", a drive root "D:\\*.*"), or in
 // memory-scan mode the full path of one file. Returns -1 when a pattern

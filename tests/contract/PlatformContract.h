@@ -23,7 +23,10 @@ enum ContractQuirk : unsigned {
     // The read-only attribute does not stop opening a file for writing or
     // copying over it. Wine keeps the attribute as the Unix file mode, which
     // does not stop root; Windows refuses with ERROR_ACCESS_DENIED.
-    kQuirkReadOnlyDoesNotStopWriters = 1u << 0
+    kQuirkReadOnlyDoesNotStopWriters = 1u << 0,
+    // Names that differ only in case are different names (POSIX file
+    // systems); Windows compares them without regard to case.
+    kQuirkCaseSensitiveNames = 1u << 1
 };
 
 struct ContractWorld {

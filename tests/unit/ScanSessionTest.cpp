@@ -551,3 +551,25 @@ TEST_F(ScanSessionTest, JunctionsAndFolderLinksAreNotEnteredButMountedVolumesAre
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScanSessionTest, ANamedFileIsShownCountedAndOfferedAsTheWalkOffersAFile)
+{
+    fake.AddDrive('C', DriveFixed);
+    fake.AddFile("C:\\dir\\one.exe", "1");
+    fake.AddFile("C:\\dir\\two.exe", "2");
+    claimedByFirst.insert("C:\\dir\\two.exe");
+
+    ScanSingleFile("C:\\dir\\one.exe");
+    ScanSingleFile("C:\\dir\\two.exe");
+
+    EXPECT_EQ((std::vector<std::string>{"C:\\dir\\one.exe", "C:\\dir\\two.exe"}), statuses);
+    EXPECT_EQ((std::vector<std::string>{"first|C:\\dir\\one.exe", "second|C:\\dir\\one.exe", "first|C:\\dir\\two.exe"}),
+              offered);
+    EXPECT_EQ(2, ScanStatistics.filesScanned);
+    // Nothing else of the folder is looked at.
+    EXPECT_TRUE(fake.findPatterns.empty());
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// The console scanner's session: the engine's walk over the named folders
+// and files (or every fixed drive), with the engine's result lines and
+// statistics on standard output in the host's path form, or as JSON.
+//
+// Portable: what differs between hosts (how a named folder becomes an
+// engine path, how an engine path is shown, the clock) comes from a
+// ConsoleHost.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/console/ConsoleOptions.h"
+#include "platform/Platform.h"
+
+// Exit statuses.
+const int kExitClean = 0;
+const int kExitFound = 1;
+const int kExitTrouble = 2;  // usage error, or something could not be read
+const int kExitRestart = 3;
+
+struct ConsoleTarget {
+    std::string named;   // as the user gave it
+    bool folder;
+    std::string engine;  // a folder's walk pattern ("C:\\*.*") or a file's path
+    std::string host;    // what the host maps the target's drive to, if it maps drives
+};
+
+class ConsoleHost {
+public:
+    virtual ~ConsoleHost() {}
+    // True when no target means every fixed drive; false when one is required.
+    virtual bool AllDrivesByDefault() = 0;
+    // Checks a named folder or file; false with a one-line reason otherwise.
+    virtual bool Resolve(const std::string& named, ConsoleTarget& target, std::string& error) = 0;
+    // Makes the target's engine paths valid before it is walked.
+    virtual void Enter(const ConsoleTarget& target) = 0;
+    // An engine path (or a text starting with one) in the host's form; the
+    // target is null when every fixed drive is walked.
+    virtual std::string Display(const ConsoleTarget* target, const std::string& enginePath) = 0;
+    // Steps of the full system this host cannot take ("memory", ...).
+    virtual std::vector<std::string> NotAvailable() = 0;
+    // A monotonic clock in milliseconds.
+    virtual std::uint64_t Milliseconds() = 0;
+};
+
+// Output streams and whether progress goes to `err` (a terminal).
+struct ConsoleStreams {
+    std::FILE* out;
+    std::FILE* err;
+    bool progress;
+};
+
+// Runs one scan as the options ask; the exit status.
+int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams);
+
+// The engine's result-sink messages, routed here by the backend while a
+// scan runs.
+void ConsoleReceive(std::uint32_t message);
+
+// A file or folder the backend could not examine, reported once each.
+void ConsoleProblem(const std::string& displayPath, const std::string& reason);
+
+// Text as a JSON string literal: valid UTF-8 kept, control characters
+// escaped, and each byte of an invalid sequence written as the character
+// of the same number (U+0080 to U+00FF).
+std::string JsonString(const std::string& text);
+
+// Splits a per-file result line into its path and outcome; false for the
+// other lines (statistics, registry, memory). `threat` is the detected name.
+bool SplitResultLine(const std::string& line, const std::string& threat, std::string& path, int& lineKind);

@@ -1,0 +1,118 @@
+// quellor-scan.exe: the console scanner over the Win32 backend, with the
+// full system (memory scan, registry, services). With no folder named it
+// walks every fixed drive, as the dialog does. It never asks anything: the
+// restart question is answered No and exit status 3 says a restart is due.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/console/ConsoleOptions.h"
+#include "app/console/ConsoleScan.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace {
+
+// Set by Ctrl+C or Ctrl+Break (the handler runs on a thread of its own).
+volatile LONG interruptRequested = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&interruptRequested, 1);
+    return TRUE;
+}
+
+// The Win32 backend with the result sink and the questions turned to the
+// console, and an interrupt given to the walk as a quit message, so the scan
+// stops at its next check and still prints its statistics.
+class ConsolePlatform : public Win32Platform {
+public:
+    void NotifyWindow(WindowRef, std::uint32_t message) override { ConsoleReceive(message); }
+    int Prompt(const char*, const char*, std::uint32_t) override { return kAnswerNo; }
+    bool TakePendingMessage(PendingMessage& message) override
+    {
+        if (InterlockedExchange(&interruptRequested, 0) == 0) return Win32Platform::TakePendingMessage(message);
+        message = PendingMessage();
+        message.message = kMessageQuit;
+        return true;
+    }
+};
+
+class Win32Host : public ConsoleHost {
+public:
+    bool AllDrivesByDefault() override { return true; }
+
+    bool Resolve(const std::string& named, ConsoleTarget& target, std::string& error) override
+    {
+        target.named = named;
+        std::string path = named;
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+        // "D:" stands for the drive's root.
+        if (path.size() == 2 && path[1] == ':') path += '\\';
+        DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            error = "cannot scan '" + named + "': no such file or folder";
+            return false;
+        }
+        target.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (target.folder) {
+            if (path.back() != '\\') path += '\\';
+            path += "*.*";
+        }
+        if (path.size() >= kPathBufferSize) {
+            error = "cannot scan '" + named + "': path too long";
+            return false;
+        }
+        target.engine = path;
+        return true;
+    }
+
+    void Enter(const ConsoleTarget&) override {}
+
+    std::string Display(const ConsoleTarget*, const std::string& enginePath) override { return enginePath; }
+
+    std::vector<std::string> NotAvailable() override { return {}; }
+
+    std::uint64_t Milliseconds() override { return GetTickCount(); }
+};
+
+// Standard error is a console (not a file or a pipe).
+bool ErrorsGoToConsole()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ConsoleOptions options;
+    std::string error;
+    if (!ParseConsoleArguments(argc, argv, options, error)) {
+        std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
+        return kExitTrouble;
+    }
+    if (options.help) {
+        std::fputs(ConsoleUsage(false).c_str(), stdout);
+        return kExitClean;
+    }
+    if (options.version) {
+        std::fputs(kConsoleVersion, stdout);
+        std::fputc('\n', stdout);
+        return kExitClean;
+    }
+
+    static ConsolePlatform platform;
+    SetPlatform(&platform);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    Win32Host host;
+    ConsoleStreams streams;
+    streams.out = stdout;
+    streams.err = stderr;
+    streams.progress = !options.quiet && ErrorsGoToConsole();
+    return RunConsoleScan(options, host, streams);
+}

@@ -1,0 +1,449 @@
+// quellor-scan run as a program over real files in scratch folders: its
+// arguments, exit statuses, text and JSON output, missing, unreadable and
+// too-deep paths, links that lead back up the tree, and a detection under
+// each action.
+//
+// The cases about unreadable files need an account that permissions apply
+// to: when the tests run as the superuser (who reads everything), the
+// scanner is run under the "nobody" account (uid 65534) for them.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/console/ConsoleOptions.h"
+#include "app/console/ConsoleScan.h"
+#include "console/TempFolder.h"
+#include "fixtures/InfectedFiles.h"
+#include "scan/BinaryExamination.h"
+#include "scan/SignatureRecord.h"
+
+namespace {
+
+const uid_t kNobody = 65534;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    bool unprivileged = false;  // run as "nobody" when the tests run as the superuser
+    std::string folder;         // working folder; empty: the current one
+};
+
+Outcome RunScanner(const std::vector<std::string>& arguments, const RunOptions& how = RunOptions())
+{
+    TempFolder io;
+    const std::string outPath = io / "out";
+    const std::string errPath = io / "err";
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0) _exit(120);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        int none = open("/dev/null", O_RDONLY);
+        dup2(none, STDIN_FILENO);
+        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(121);
+        if (how.unprivileged && geteuid() == 0) {
+            if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(122);
+        }
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(QUELLOR_SCAN_PATH));
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(QUELLOR_SCAN_PATH, argv.data());
+        _exit(123);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Outcome outcome;
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = ReadFileText(outPath);
+    outcome.err = ReadFileText(errPath);
+    return outcome;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::string Statistics(int scanned, int infected, int removed)
+{
+    std::string block = infected > 0 ? " \n" : "";
+    block += "Scanning statistics\n------------------------------\n";
+    block += "Total files scanned\t\t:  " + std::to_string(scanned) + "\n";
+    block += "Total files infected\t\t:  " + std::to_string(infected) + "\n";
+    block += "Total files removed\t\t:  " + std::to_string(removed) + "\n";
+    return block;
+}
+
+// The detection lines of a text output (everything before the statistics).
+std::vector<std::string> DetectionLines(const std::string& out)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : Lines(out)) {
+        if (line == " " || line == "Scanning statistics") break;
+        found.push_back(line);
+    }
+    return found;
+}
+
+// Row 3 of the signature table and row 1 of the archived-worm table.
+const char kPeThreat[] = "W32/Murkel.A.Trojan";
+const char kZipThreat[] = "W32/Bagle.C.Worm";
+std::string InfectedPe()
+{
+    return infected::SignaturePe(SignatureTable[2]);
+}
+std::string InfectedZip()
+{
+    return infected::WormZip(ArchiveWormTable[0], 12000);
+}
+
+// Gives the tree to "nobody" when the tests run as the superuser, so the
+// scanner run under that account owns what it must change.
+void GiveToUnprivileged(const std::string& path)
+{
+    if (geteuid() != 0) return;
+    ASSERT_EQ(0, lchown(path.c_str(), kNobody, kNobody)) << path;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path)) GiveToUnprivileged(entry.path());
+    }
+}
+
+// ------------------------------------------------------------ arguments
+
+TEST(ConsoleArguments, OptionsSelectTheActionAndTheOutput)
+{
+    struct Row {
+        std::vector<const char*> argv;
+        bool valid;
+        std::int32_t action;
+        bool memory, quiet, json;
+        std::vector<std::string> targets;
+    } const rows[] = {
+        {{"x", "dir"}, true, kActionReportOnly, true, false, false, {"dir"}},
+        {{"x", "--remove", "a", "b"}, true, kActionDelete, true, false, false, {"a", "b"}},
+        {{"x", "a", "--rename"}, true, kActionRename, true, false, false, {"a"}},
+        {{"x", "--no-memory", "--quiet", "--json", "a"}, true, kActionReportOnly, false, true, true, {"a"}},
+        {{"x", "--", "--remove", "-"}, true, kActionReportOnly, true, false, false, {"--remove", "-"}},
+        {{"x", "--remove", "--rename", "a"}, false, 0, false, false, false, {}},
+        {{"x", "--delete", "a"}, false, 0, false, false, false, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.argv.size() > 1 ? row.argv[1] : "");
+        ConsoleOptions options;
+        std::string error;
+        ASSERT_EQ(row.valid, ParseConsoleArguments(static_cast<int>(row.argv.size()), row.argv.data(), options, error));
+        if (!row.valid) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(row.action, options.action);
+        EXPECT_EQ(row.memory, options.memory);
+        EXPECT_EQ(row.quiet, options.quiet);
+        EXPECT_EQ(row.json, options.json);
+        EXPECT_EQ(row.targets, options.targets);
+    }
+}
+
+TEST(ConsoleProgram, UsageVersionAndUsageErrors)
+{
+    TempFolder tree;
+    struct Row {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string err;
+    } const rows[] = {
+        {{"--version"}, kExitClean, "quellor-scan 7.0\n", ""},
+        {{"--help"}, kExitClean, ConsoleUsage(true), ""},
+        {{}, kExitTrouble, "", "quellor-scan: name a folder or file to scan (--help for usage)\n"},
+        {{"--bogus", tree.Path()}, kExitTrouble, "",
+         "quellor-scan: unknown option '--bogus'\nTry 'quellor-scan --help'.\n"},
+        {{"--remove", "--rename", tree.Path()}, kExitTrouble, "",
+         "quellor-scan: --remove and --rename cannot be used together\nTry 'quellor-scan --help'.\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.empty() ? "(none)" : row.arguments[0]);
+        Outcome outcome = RunScanner(row.arguments);
+        EXPECT_EQ(row.status, outcome.status);
+        EXPECT_EQ(row.out, outcome.out);
+        EXPECT_EQ(row.err, outcome.err);
+    }
+}
+
+TEST(ConsoleProgram, MissingFolderIsNamedAndNothingIsTouched)
+{
+    TempFolder tree;
+    const std::string infected = tree.Write("good/setup.exe", InfectedPe());
+    const std::string missing = tree / "missing";
+    Outcome outcome = RunScanner({"--remove", tree / "good", missing});
+    EXPECT_EQ(kExitTrouble, outcome.status);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ("quellor-scan: cannot scan '" + missing + "': No such file or directory\n", outcome.err);
+    EXPECT_EQ(InfectedPe(), ReadFileText(infected));
+}
+
+TEST(ConsoleProgram, CleanTreeExitsZeroAndSaysWhatIsNotAvailable)
+{
+    TempFolder tree;
+    tree.Write("a.txt", "text");
+    tree.Write("sub/b.exe", "MZ not really");
+    Outcome full = RunScanner({tree.Path()});
+    EXPECT_EQ(kExitClean, full.status);
+    EXPECT_EQ("Not available on this system: memory, registry, services (files only)\n" + Statistics(2, 0, 0) +
+                  "Scanning completed\n",
+              full.out);
+    EXPECT_EQ("", full.err);
+
+    Outcome quiet = RunScanner({"--quiet", tree.Path()});
+    EXPECT_EQ(kExitClean, quiet.status);
+    EXPECT_EQ(Statistics(2, 0, 0), quiet.out);
+}
+
+// ------------------------------------------------------------ actions
+
+struct ActionRow {
+    const char* name;
+    std::vector<std::string> flags;
+    const char* outcome;          // the end of each detection line
+    int removed;
+    const char* peAfter;          // where the executable is afterwards, "" when gone
+    const char* zipAfter;
+};
+
+void PrintTo(const ActionRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ConsoleAction : public ::testing::TestWithParam<ActionRow> {};
+
+TEST_P(ConsoleAction, DetectionsAreHandledAsAsked)
+{
+    const ActionRow& row = GetParam();
+    TempFolder tree;
+    const std::string pe = tree.Write("sub/setup.exe", InfectedPe());
+    // Read-only, so a removal has to reset the attribute first.
+    chmod(pe.c_str(), 0444);
+    tree.Write("mail/photos.zip", InfectedZip());
+    tree.Write("clean.txt", "nothing here");
+
+    std::vector<std::string> arguments = row.flags;
+    arguments.push_back("--quiet");
+    arguments.push_back(tree.Path());
+    Outcome outcome = RunScanner(arguments);
+
+    EXPECT_EQ(kExitFound, outcome.status);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ(Sorted({tree / "mail/photos.zip" + "     " + kZipThreat + " " + row.outcome,
+                      tree / "sub/setup.exe" + "     " + kPeThreat + " " + row.outcome}),
+              Sorted(DetectionLines(outcome.out)));
+    const std::string out = outcome.out;
+    const std::string statistics = Statistics(3, 2, row.removed);
+    ASSERT_GE(out.size(), statistics.size());
+    EXPECT_EQ(statistics, out.substr(out.size() - statistics.size()));
+
+    EXPECT_EQ(std::string(row.peAfter) == "sub/setup.exe", Exists(pe));
+    if (*row.peAfter) {
+        EXPECT_EQ(InfectedPe(), ReadFileText(tree / row.peAfter));
+    }
+    if (*row.zipAfter) {
+        EXPECT_EQ(InfectedZip(), ReadFileText(tree / row.zipAfter));
+    } else {
+        EXPECT_FALSE(Exists(tree / "mail/photos.zip"));
+    }
+    EXPECT_EQ("nothing here", ReadFileText(tree / "clean.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachAction, ConsoleAction,
+    ::testing::Values(
+        ActionRow{"ReportOnlyByDefault", {}, "not disinfected as per user's selection", 0, "sub/setup.exe",
+                  "mail/photos.zip"},
+        ActionRow{"Remove", {"--remove"}, "removed", 2, "", ""},
+        ActionRow{"Rename", {"--rename"}, "renamed", 0, "sub/setup.Vxe", "mail/photos.Vip"}),
+    [](const ::testing::TestParamInfo<ActionRow>& info) { return std::string(info.param.name); });
+
+TEST(ConsoleProgram, FileThatCannotBeRemovedIsReportedAndStays)
+{
+    TempFolder tree;
+    const std::string pe = tree.Write("locked/setup.exe", InfectedPe());
+    GiveToUnprivileged(tree / "locked");
+    chmod((tree / "locked").c_str(), 0555);
+    RunOptions how;
+    how.unprivileged = true;
+    Outcome outcome = RunScanner({"--remove", "--quiet", tree.Path()}, how);
+    // No delayed deletion here, so no restart either: found, not removed.
+    EXPECT_EQ(kExitFound, outcome.status);
+    EXPECT_EQ((std::vector<std::string>{pe + "     " + kPeThreat + " Unable to remove"}), DetectionLines(outcome.out));
+    EXPECT_TRUE(Exists(pe));
+}
+
+TEST(ConsoleProgram, PathsAreShownAsTheUserNamedThem)
+{
+    TempFolder tree;
+    tree.Write("sub/setup.exe", InfectedPe());
+    RunOptions here;
+    here.folder = tree.Path();
+    struct Row {
+        std::string named;
+        std::string shown;
+    } const rows[] = {
+        {".", "./sub/setup.exe"},
+        {"sub/", "sub/setup.exe"},
+        {"sub", "sub/setup.exe"},
+        {"sub/setup.exe", "sub/setup.exe"},
+        {tree.Path() + "/", tree / "sub/setup.exe"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.named);
+        Outcome outcome = RunScanner({"--quiet", row.named}, here);
+        EXPECT_EQ(kExitFound, outcome.status);
+        EXPECT_EQ((std::vector<std::string>{row.shown + "     " + kPeThreat + " not disinfected as per user's selection"}),
+                  DetectionLines(outcome.out));
+    }
+}
+
+// ------------------------------------------------------------ JSON
+
+TEST(ConsoleJson, StringsAreEscapedAndInvalidBytesKept)
+{
+    struct Row {
+        std::string text;
+        std::string json;
+    } const rows[] = {
+        {"plain/path.exe", "\"plain/path.exe\""},
+        {"quote\"back\\slash", "\"quote\\\"back\\\\slash\""},
+        {"tab\tnew\nline", "\"tab\\u0009new\\u000aline\""},
+        {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
+        {"bad\xFF" "byte", "\"bad\\u00ffbyte\""},
+        {"cut\xC3", "\"cut\\u00c3\""},
+        {"overlong\xC0\xAF", "\"overlong\\u00c0\\u00af\""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.json);
+        EXPECT_EQ(row.json, JsonString(row.text));
+    }
+}
+
+TEST(ConsoleJson, OneObjectPerDetectionAndOneSummary)
+{
+    TempFolder tree;
+    tree.Write("setup.exe", InfectedPe());
+    tree.Write("odd\xFFname.exe", InfectedPe());
+    tree.Write("clean.txt", "clean");
+    Outcome outcome = RunScanner({"--json", "--remove", tree.Path()});
+    EXPECT_EQ(kExitFound, outcome.status);
+    std::vector<std::string> lines = Lines(outcome.out);
+    ASSERT_EQ(3u, lines.size());
+    auto detection = [&](const std::string& shown) {
+        const std::string line = shown + "     " + kPeThreat + " removed";
+        return "{\"type\":\"detection\",\"path\":\"" + shown + "\",\"threat\":\"" + kPeThreat +
+               "\",\"outcome\":\"removed\",\"line\":\"" + line + "\"}";
+    };
+    EXPECT_EQ(Sorted({detection(tree / "odd\\u00ffname.exe"), detection(tree / "setup.exe")}),
+              Sorted({lines[0], lines[1]}));
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,"
+              "\"completed\":true,\"restartNeeded\":false,\"memoryScanned\":false,"
+              "\"notAvailable\":[\"memory\",\"registry\",\"services\"],\"exitStatus\":1}",
+              lines[2]);
+    EXPECT_FALSE(Exists(tree / "odd\xFFname.exe"));
+}
+
+// ------------------------------------------------------------ trouble on the way
+
+TEST(ConsoleProgram, UnreadableFilesAndFoldersAreReportedOnceEach)
+{
+    const bool superuser = geteuid() == 0;
+    if (superuser) {
+        std::printf("note: running as the superuser; the scanner runs as uid %u for this case\n", kNobody);
+    }
+    TempFolder tree;
+    tree.Write("locked/inside.exe", InfectedPe());
+    tree.Write("secret.exe", InfectedPe());
+    tree.Write("open.txt", "open");
+    chmod((tree / "locked").c_str(), 0);
+    chmod((tree / "secret.exe").c_str(), 0);
+    RunOptions how;
+    how.unprivileged = true;
+
+    Outcome outcome = RunScanner({"--quiet", tree.Path()}, how);
+    EXPECT_EQ(kExitTrouble, outcome.status);
+    EXPECT_EQ(Sorted({"quellor-scan: " + (tree / "locked") + ": cannot read: Permission denied",
+                      "quellor-scan: " + (tree / "secret.exe") + ": cannot read: Permission denied"}),
+              Sorted(Lines(outcome.err)));
+    EXPECT_EQ(Statistics(2, 0, 0), outcome.out);
+
+    // A detection elsewhere still decides the status.
+    tree.Write("found/setup.exe", InfectedPe());
+    Outcome found = RunScanner({"--quiet", tree.Path()}, how);
+    EXPECT_EQ(kExitFound, found.status);
+    EXPECT_EQ(2u, Lines(found.err).size());
+}
+
+TEST(ConsoleProgram, LinksAreNotFollowedAndLoopsEnd)
+{
+    TempFolder tree;
+    TempFolder elsewhere;
+    const std::string outside = elsewhere.Write("infected/setup.exe", InfectedPe());
+    tree.Write("a/one.txt", "1");
+    tree.Write("a/b/two.txt", "2");
+    ASSERT_EQ(0, symlink("..", (tree / "a/b/up").c_str()));
+    ASSERT_EQ(0, symlink(".", (tree / "self").c_str()));
+    ASSERT_EQ(0, symlink((elsewhere / "infected").c_str(), (tree / "a/away").c_str()));
+    ASSERT_EQ(0, symlink(outside.c_str(), (tree / "a/linked.exe").c_str()));
+
+    Outcome outcome = RunScanner({"--remove", "--quiet", tree.Path()});
+    EXPECT_EQ(kExitClean, outcome.status);
+    EXPECT_EQ("", outcome.err);
+    // Two files and the link to a file are listed; no link is entered.
+    EXPECT_EQ(Statistics(3, 0, 0), outcome.out);
+    EXPECT_EQ(InfectedPe(), ReadFileText(outside));
+}
+
+TEST(ConsoleProgram, PathsTooDeepForTheScannerAreReportedOnceAndSkipped)
+{
+    TempFolder tree;
+    // Each level adds 51 characters to the engine's "C:\\..." path; the
+    // fifth folder would need 258 plus the walk's "\\*.*".
+    const std::string level(50, 'd');
+    const std::string four = level + "/" + level + "/" + level + "/" + level;
+    const std::string reachable = tree.Write(four + "/setup.exe", InfectedPe());
+    tree.Write(four + "/" + level + "/deeper.exe", InfectedPe());
+    tree.Write("name\\with backslash.exe", InfectedPe());
+
+    Outcome outcome = RunScanner({"--quiet", tree.Path()});
+    EXPECT_EQ(kExitFound, outcome.status);
+    EXPECT_EQ((std::vector<std::string>{reachable + "     " + kPeThreat + " not disinfected as per user's selection"}),
+              DetectionLines(outcome.out));
+    EXPECT_EQ(Sorted({"quellor-scan: " + (tree / (four + "/" + level)) + ": skipped: path too long for the scanner",
+                      "quellor-scan: " + (tree / "name\\with backslash.exe") + ": skipped: its name holds a backslash"}),
+              Sorted(Lines(outcome.err)));
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// The console session in process over the in-memory platform, for what the
+// POSIX backend never gives: every fixed drive walked when nothing is named,
+// and a file that can only be removed at the next start (exit status 3,
+// with the restart question answered No).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/console/ConsoleOptions.h"
+#include "app/console/ConsoleScan.h"
+#include "fixtures/InfectedFiles.h"
+#include "platform/fake/FakePlatform.h"
+#include "scan/BinaryExamination.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureRecord.h"
+
+namespace {
+
+class WindowsLikeHost : public ConsoleHost {
+public:
+    bool AllDrivesByDefault() override { return true; }
+    bool Resolve(const std::string& named, ConsoleTarget& target, std::string&) override
+    {
+        target.named = named;
+        target.folder = true;
+        target.engine = named + "\\*.*";
+        return true;
+    }
+    void Enter(const ConsoleTarget&) override {}
+    std::string Display(const ConsoleTarget*, const std::string& enginePath) override { return enginePath; }
+    std::vector<std::string> NotAvailable() override { return {}; }
+    std::uint64_t Milliseconds() override { return 0; }
+};
+
+struct Row {
+    const char* name;
+    bool locked;              // the infected file cannot be deleted now
+    bool scheduled;           // deleting it at the next start can be arranged
+    const char* outcome;
+    int status;
+};
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ConsoleSession : public ::testing::TestWithParam<Row> {};
+
+TEST_P(ConsoleSession, AllFixedDrivesAndTheRestartStatus)
+{
+    const Row& row = GetParam();
+    ResetScanGlobals();
+    FakePlatform fake;
+    SetPlatform(&fake);
+    fake.onNotify = [](WindowRef, std::uint32_t message) { ConsoleReceive(message); };
+    fake.AddDrive('C', DriveFixed);
+    fake.AddDrive('E', DriveFixed);
+    fake.AddDrive('D', DriveCdRom);
+    const std::string infected = infected::SignaturePe(SignatureTable[2]);
+    fake.AddFile("E:\\tools\\setup.exe", infected);
+    fake.AddFile("D:\\setup.exe", infected);
+    fake.AddFile("C:\\clean.txt", "clean");
+    if (row.locked) fake.LockAgainstDelete("E:\\tools\\setup.exe");
+    fake.rebootRemovalResult = row.scheduled;
+
+    ConsoleOptions options = DefaultConsoleOptions();
+    options.action = kActionDelete;
+    options.quiet = true;
+    WindowsLikeHost host;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    const int status = RunConsoleScan(options, host, ConsoleStreams{out, err, false});
+
+    std::string text(4096, '\0');
+    std::rewind(out);
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    std::fclose(err);
+
+    EXPECT_EQ(row.status, status);
+    EXPECT_EQ(std::string("E:\\tools\\setup.exe     W32/Murkel.A.Trojan ") + row.outcome +
+                  "\n \nScanning statistics\n------------------------------\n"
+                  "Total files scanned\t\t:  2\nTotal files infected\t\t:  1\nTotal files removed\t\t:  " +
+                  (row.locked ? "0" : "1") + "\n",
+              text);
+    // The restart question is answered No: the machine is never restarted
+    // from here; the exit status says a restart is due.
+    EXPECT_EQ(row.locked && row.scheduled ? 1u : 0u, fake.prompts.size());
+    EXPECT_TRUE(fake.rebootRequests.empty());
+    ResetScanGlobals();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConsoleSession,
+                         ::testing::Values(Row{"Removed", false, false, "removed", kExitFound},
+                                           Row{"RemovedAtNextStart", true, true, "Unable to remove", kExitRestart},
+                                           Row{"NotRemovable", true, false, "Unable to remove", kExitFound}),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+TEST(ConsoleSessionStop, AQuitStopsTheWalkAndTheStatusSaysTheScanIsIncomplete)
+{
+    ResetScanGlobals();
+    FakePlatform fake;
+    SetPlatform(&fake);
+    fake.onNotify = [](WindowRef, std::uint32_t message) { ConsoleReceive(message); };
+    fake.AddDrive('C', DriveFixed);
+    fake.AddFile("C:\\one.txt", "1");
+    fake.AddFile("C:\\two.txt", "2");
+    // What an interrupt puts in the queue of the POSIX backend.
+    fake.QueueMessage(kMessageQuit);
+
+    ConsoleOptions options = DefaultConsoleOptions();
+    options.json = true;
+    WindowsLikeHost host;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    EXPECT_EQ(kExitTrouble, RunConsoleScan(options, host, ConsoleStreams{out, err, false}));
+    std::string text(4096, '\0');
+    std::rewind(out);
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":0,\"infected\":0,\"removed\":0,\"problems\":0,"
+              "\"completed\":false,\"restartNeeded\":false,\"memoryScanned\":true,\"notAvailable\":[],"
+              "\"exitStatus\":2}\n",
+              text);
+    ResetScanGlobals();
+}
+
+}  // namespace

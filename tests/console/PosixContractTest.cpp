@@ -1,0 +1,339 @@
+// The platform contract run against the POSIX backend over a scratch folder
+// mapped to drive C:, and the backend's own rules for what Windows does not
+// have (links, special files, names the engine cannot hold).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+#include "console/TempFolder.h"
+#include "contract/PlatformContract.h"
+#include "platform/posix/PosixPlatform.h"
+
+// Names the case in GoogleTest's messages instead of dumping its bytes.
+void PrintTo(const ContractCase& contractCase, std::ostream* out)
+{
+    *out << contractCase.name;
+}
+
+namespace {
+
+// Cases that cannot hold on a POSIX system, and why.
+struct NotApplying {
+    const char* name;
+    const char* why;
+};
+
+const char kNoHiddenOrSystem[] = "hidden and system attributes do not exist on POSIX file systems";
+const char kCaseMatters[] = "POSIX names are compared exactly: case makes a different name";
+const char kNoRegistry[] = "there is no registry: every key is missing";
+
+const NotApplying kNotApplying[] = {
+    {"EntriesCarryHiddenSystemAndReadOnly", kNoHiddenOrSystem},
+    {"SetAttributesSetsWhatItIsGiven", kNoHiddenOrSystem},
+    {"RenameKeepsReadOnlyFileAndItsAttributes", kNoHiddenOrSystem},
+    {"CopyFileOverCarriesTheSourceAttributes", kNoHiddenOrSystem},
+    {"FindIgnoresCaseAndKeepsStoredName", kCaseMatters},
+    {"PathsIgnoreCase", kCaseMatters},
+    {"OpenFileCannotBeRemovedOrRenamed",
+     "POSIX removes and renames open files; the runtime's sharing modes do not exist"},
+    {"SystemFolderLiesInTheWindowsFolder", "there is no Windows folder, so no system folder in it either"},
+    {"FolderQueriesGiveLengthOrSizeNeeded",
+     "there is no Windows folder and no temporary folder of the Windows kind: both queries answer 0"},
+    {"RegistryValuesAreCountedListedAndRead", kNoRegistry},
+    {"RegistryDeleteValueRemovesOnlyThatValue", kNoRegistry},
+    {"RegistryDeleteKeyRefusesKeysWithSubkeys", kNoRegistry},
+    {"PostedMessageIsTakenOnce", "there is no window message queue: only an interrupt reaches the walk, as a quit"},
+};
+
+const char* WhyNotApplying(const char* name)
+{
+    for (const NotApplying& row : kNotApplying) {
+        if (std::strcmp(row.name, name) == 0) return row.why;
+    }
+    return nullptr;
+}
+
+class PosixContractWorld : public ContractWorld {
+public:
+    PosixContractWorld()
+    {
+        platform_.MapDrive('C', temp_.Path());
+        temp_.Folder("contract");
+    }
+
+    Platform& platform() override { return platform_; }
+    std::string Root() override { return "C:\\contract"; }
+    std::string DriveRoot() override { return "C:\\"; }
+    std::string UnmappedDriveRoot() override { return "Q:\\"; }
+
+    void MakeFolder(const std::string& path) override { std::filesystem::create_directories(Host(path)); }
+    void MakeFile(const std::string& path, const std::string& content, std::uint32_t attributes) override
+    {
+        const std::string host = Host(path);
+        chmod(host.c_str(), 0644);
+        std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
+        chmod(host.c_str(), (attributes & kAttrReadOnly) ? 0444 : 0644);
+    }
+    void MakeRegistryString(KeyRef, const std::string&, const std::string&, const std::string&) override {}
+    void MakeRegistryKey(KeyRef, const std::string&) override {}
+    void PostToQueue(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+
+    bool Exists(const std::string& path) override { return ::Exists(Host(path)); }
+    bool ReadContent(const std::string& path, std::string& content) override
+    {
+        struct stat st;
+        const std::string host = Host(path);
+        if (stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        content = ReadFileText(host);
+        return true;
+    }
+    std::uint32_t AttributesOf(const std::string& path) override
+    {
+        struct stat st;
+        if (stat(Host(path).c_str(), &st) != 0) return 0xFFFFFFFFu;
+        if (S_ISDIR(st.st_mode)) return kAttrDirectory;
+        return kAttrArchive | ((st.st_mode & S_IWUSR) ? 0u : kAttrReadOnly);
+    }
+    // The superuser opens read-only files for writing.
+    unsigned Quirks() override
+    {
+        return kQuirkCaseSensitiveNames | (geteuid() == 0 ? kQuirkReadOnlyDoesNotStopWriters : 0u);
+    }
+
+    std::string Host(const std::string& path)
+    {
+        std::string host;
+        EXPECT_TRUE(platform_.HostPath(path.c_str(), host)) << path;
+        return host;
+    }
+
+private:
+    TempFolder temp_;
+    PosixPlatform platform_;
+};
+
+class ContractCheckForGoogleTest : public ContractCheck {
+public:
+    void Fail(const char* file, int line, const std::string& what) override { ADD_FAILURE_AT(file, line) << what; }
+};
+
+class PosixContract : public ::testing::TestWithParam<ContractCase> {};
+
+TEST_P(PosixContract, HoldsForPosix)
+{
+    if (const char* why = WhyNotApplying(GetParam().name)) GTEST_SKIP() << why;
+    PosixContractWorld world;
+    ContractCheckForGoogleTest check;
+    GetParam().run(world, check);
+}
+
+INSTANTIATE_TEST_SUITE_P(Posix, PosixContract,
+                         ::testing::ValuesIn(kPlatformContractCases,
+                                             kPlatformContractCases + kPlatformContractCaseCount),
+                         [](const ::testing::TestParamInfo<ContractCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(PosixContractList, EveryExceptionNamesACase)
+{
+    for (const NotApplying& row : kNotApplying) {
+        bool known = false;
+        for (std::size_t i = 0; i < kPlatformContractCaseCount; ++i) {
+            known = known || std::strcmp(kPlatformContractCases[i].name, row.name) == 0;
+        }
+        EXPECT_TRUE(known) << row.name;
+    }
+}
+
+// ------------------------------------------------------------ the backend's own rules
+
+struct Noticed {
+    PosixPlatform::NoticeKind kind;
+    std::string path;
+};
+std::vector<Noticed> notices;
+
+void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int)
+{
+    notices.push_back({kind, hostPath});
+}
+
+class PosixBackend : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        notices.clear();
+        platform.MapDrive('C', temp.Path());
+        platform.SetNoticeHandler(Record);
+    }
+
+    // Names of the listing, sorted, with their attributes.
+    std::vector<std::pair<std::string, DirEntry>> List(const std::string& pattern)
+    {
+        std::vector<std::pair<std::string, DirEntry>> listing;
+        DirEntry entry;
+        SearchRef search = platform.FindFirstEntry(pattern.c_str(), entry);
+        if (!search) return listing;
+        do {
+            listing.emplace_back(entry.name, entry);
+        } while (platform.FindNextEntry(search, entry));
+        platform.FindEnd(search);
+        std::sort(listing.begin(), listing.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        return listing;
+    }
+
+    TempFolder temp;
+    PosixPlatform platform;
+};
+
+TEST_F(PosixBackend, EnginePathsNameHostPathsUnderTheMappedFolder)
+{
+    struct Row {
+        const char* engine;
+        bool mapped;
+        std::string host;
+    } const rows[] = {
+        {"C:\\", true, temp.Path()},
+        {"c:\\dir\\file.exe", true, temp / "dir/file.exe"},
+        {"C:\\dir\\", true, temp / "dir/"},
+        {"D:\\dir\\file.exe", false, ""},
+        {"\\dir\\file.exe", false, ""},
+        {"", false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.engine);
+        std::string host;
+        EXPECT_EQ(row.mapped, platform.HostPath(row.engine, host));
+        if (row.mapped) {
+            EXPECT_EQ(row.host, host);
+        }
+    }
+}
+
+TEST_F(PosixBackend, LinksToFoldersAreMarkedAndLinksAreNeverOpened)
+{
+    temp.Write("dir/real.txt", "real");
+    temp.Folder("dir/sub");
+    ASSERT_EQ(0, symlink("sub", (temp / "dir/tosub").c_str()));
+    ASSERT_EQ(0, symlink("real.txt", (temp / "dir/toreal").c_str()));
+    ASSERT_EQ(0, symlink("missing", (temp / "dir/dangling").c_str()));
+
+    auto listing = List("C:\\dir\\*.*");
+    ASSERT_EQ(7u, listing.size());  // ".", "..", and five entries
+    for (const auto& item : listing) {
+        SCOPED_TRACE(item.first);
+        const DirEntry& entry = item.second;
+        const bool link = item.first == "tosub" || item.first == "toreal" || item.first == "dangling";
+        const bool folder = item.first == "tosub" || item.first == "sub" || item.first == "." || item.first == "..";
+        EXPECT_EQ(folder, (entry.attributes & kAttrDirectory) != 0);
+        EXPECT_EQ(link, (entry.attributes & kAttrReparsePoint) != 0);
+        EXPECT_EQ(link ? kReparseTagSymlink : 0u, entry.reparseTag);
+    }
+    EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\dir\\toreal"));
+    FileRef real = platform.OpenForRead("C:\\dir\\real.txt");
+    EXPECT_NE(kNoFile, real);
+    platform.CloseFile(real);
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(PosixBackend, SpecialFilesAreListedButNeverOpened)
+{
+    ASSERT_EQ(0, mkfifo((temp / "pipe").c_str(), 0644));
+    auto listing = List("C:\\pipe");
+    ASSERT_EQ(1u, listing.size());
+    EXPECT_EQ(0u, listing[0].second.attributes & kAttrDirectory);
+    // Opening a pipe for reading would wait for a writer; it is refused.
+    EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\pipe"));
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(PosixBackend, NamesTheEngineCannotHoldAreLeftOutAndNoticedOnce)
+{
+    temp.Write("dir/back\\slash.exe", "b");
+    // The engine path "C:\\dir\\" plus the name: a file may reach 259
+    // characters, a folder 255 (the walk appends "\\*.*").
+    const std::string fileFits(259 - 7, 'f');
+    const std::string fileTooLong(260 - 7, 'g');
+    const std::string folderFits(255 - 7, 'd');
+    const std::string folderTooLong(256 - 7, 'e');
+    temp.Write("dir/" + fileFits, "x");
+    temp.Write("dir/" + fileTooLong, "x");
+    temp.Folder("dir/" + folderFits);
+    temp.Folder("dir/" + folderTooLong);
+
+    for (int pass = 0; pass < 2; ++pass) {
+        auto listing = List("C:\\dir\\*.*");
+        std::vector<std::string> names;
+        for (const auto& item : listing) names.push_back(item.first);
+        EXPECT_EQ((std::vector<std::string>{".", "..", folderFits, fileFits}), names);
+    }
+    ASSERT_EQ(3u, notices.size());
+    std::sort(notices.begin(), notices.end(), [](const Noticed& a, const Noticed& b) { return a.path < b.path; });
+    EXPECT_EQ(PosixPlatform::NoticeBackslash, notices[0].kind);
+    EXPECT_EQ(temp / "dir/back\\slash.exe", notices[0].path);
+    EXPECT_EQ(PosixPlatform::NoticeTooLong, notices[1].kind);
+    EXPECT_EQ(temp / ("dir/" + folderTooLong), notices[1].path);
+    EXPECT_EQ(PosixPlatform::NoticeTooLong, notices[2].kind);
+    EXPECT_EQ(temp / ("dir/" + fileTooLong), notices[2].path);
+}
+
+TEST_F(PosixBackend, FileGoneBeforeItIsOpenedIsNoProblem)
+{
+    temp.Write("dir/brief.txt", "b");
+    auto listing = List("C:\\dir\\*.*");
+    ASSERT_EQ(3u, listing.size());
+    ASSERT_EQ(0, unlink((temp / "dir/brief.txt").c_str()));
+    EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\dir\\brief.txt"));
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(PosixBackend, UnreadableFolderAndFileAreNoticedOnceEach)
+{
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "running as the superuser, who reads every file and folder; "
+                        "the console tests cover this case under an unprivileged account";
+    }
+    temp.Write("dir/locked/inside.txt", "i");
+    temp.Write("dir/secret.txt", "s");
+    chmod((temp / "dir/locked").c_str(), 0);
+    chmod((temp / "dir/secret.txt").c_str(), 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        List("C:\\dir\\locked\\*.*");
+        EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\dir\\secret.txt"));
+    }
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(PosixPlatform::NoticeUnreadable, notices[0].kind);
+    EXPECT_EQ(temp / "dir/locked", notices[0].path);
+    EXPECT_EQ(temp / "dir/secret.txt", notices[1].path);
+}
+
+TEST_F(PosixBackend, QuitRequestReachesTheQueueOnce)
+{
+    PendingMessage message;
+    EXPECT_FALSE(platform.TakePendingMessage(message));
+    PosixPlatform::RequestQuit();
+    ASSERT_TRUE(platform.TakePendingMessage(message));
+    EXPECT_EQ(kMessageQuit, message.message);
+    EXPECT_FALSE(platform.TakePendingMessage(message));
+}
+
+TEST_F(PosixBackend, NothingToAskAndNothingToRestart)
+{
+    EXPECT_EQ(kAnswerNo, platform.Prompt("Restart now?", "caption", kPromptYesNoQuestion));
+    EXPECT_FALSE(platform.RequestReboot(kRebootForce));
+    EXPECT_FALSE(platform.RemoveAtReboot("C:\\x.exe"));
+    VersionInfo version;
+    EXPECT_FALSE(platform.QueryVersion(version));
+    EXPECT_EQ(0u, platform.ProcessSnapshot());
+    EXPECT_EQ(0u, platform.OpenServiceManager(kServiceAllAccess));
+}
+
+}  // namespace
