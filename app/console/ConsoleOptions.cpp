@@ -1,7 +1,9 @@
 #include "app/console/ConsoleOptions.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "app/console/ConsoleScan.h"
 #include "scan/BinaryExamination.h"
 
 const char kConsoleVersion[] = "quellor-scan 7.0";
@@ -99,4 +101,27 @@ std::string ConsoleUsage(bool targetsRequired)
         "restart is needed to finish; 2 usage error, or something could not be read\n"
         "and nothing was found.\n";
     return text;
+}
+
+bool ReadConsoleCommandLine(int argc, const char* const* argv, bool targetsRequired, ConsoleOptions& options,
+                            int& exitStatus)
+{
+    std::string error;
+    if (!ParseConsoleArguments(argc, argv, options, error)) {
+        std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
+        exitStatus = kExitTrouble;
+        return false;
+    }
+    if (options.help) {
+        std::fputs(ConsoleUsage(targetsRequired).c_str(), stdout);
+        exitStatus = kExitClean;
+        return false;
+    }
+    if (options.version) {
+        std::fputs(kConsoleVersion, stdout);
+        std::fputc('\n', stdout);
+        exitStatus = kExitClean;
+        return false;
+    }
+    return true;
 }

@@ -26,3 +26,9 @@ std::string ConsoleUsage(bool targetsRequired);
 
 // The --version line.
 extern const char kConsoleVersion[];
+
+// Parses the command line and answers what needs no scan: a usage error
+// (on standard error), --help or --version. True when a scan is to follow;
+// otherwise `exitStatus` holds the program's exit status.
+bool ReadConsoleCommandLine(int argc, const char* const* argv, bool targetsRequired, ConsoleOptions& options,
+                            int& exitStatus);

@@ -134,20 +134,8 @@ void CatchInterrupts()
 int main(int argc, char** argv)
 {
     ConsoleOptions options;
-    std::string error;
-    if (!ParseConsoleArguments(argc, argv, options, error)) {
-        std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
-        return kExitTrouble;
-    }
-    if (options.help) {
-        std::fputs(ConsoleUsage(true).c_str(), stdout);
-        return kExitClean;
-    }
-    if (options.version) {
-        std::fputs(kConsoleVersion, stdout);
-        std::fputc('\n', stdout);
-        return kExitClean;
-    }
+    int exitStatus = kExitClean;
+    if (!ReadConsoleCommandLine(argc, argv, true, options, exitStatus)) return exitStatus;
 
     static PosixPlatform platform;
     SetPlatform(&platform);
