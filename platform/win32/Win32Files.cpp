@@ -157,6 +157,15 @@ std::int32_t Win32Platform::SeekTo(FileRef file, std::int32_t offset, SeekOrigin
 
 std::int32_t Win32Platform::FileLength(FileRef file)
 {
+    // A file of 4 GiB or more has no 32-bit length: Microsoft's runtime
+    // answers -1, but others keep the low 32 bits (Wine's), which would make
+    // a huge file look small. The system's own size tells such a file apart.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor(file)));
+    if (handle == INVALID_HANDLE_VALUE) return -1;
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+    if (high != 0) return -1;
     return _filelength(Descriptor(file));
 }
 
