@@ -447,3 +447,56 @@ TEST(ConsoleProgram, PathsTooDeepForTheScannerAreReportedOnceAndSkipped)
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ hostile trees
+
+// What an attacker can make of a tree on the real file system: very many
+// files, files larger than any 32-bit length (sparse, so the test stays
+// small on disk), and a name that is no valid text in any encoding. Every
+// file is counted once, nothing overruns, the huge files (which no record's
+// length rule can accept) stay untouched, and the infected file under the
+// odd name is found and removed by that name.
+TEST(ConsoleProgram, HostileTreeIsWalkedOnceWithHonestCountsAndRightResults)
+{
+    TempFolder tree;
+    const int kFolders = 4;
+    const int kFilesPerFolder = 25000;
+    for (int folder = 0; folder < kFolders; ++folder) {
+        const std::string path = tree / ("many" + std::to_string(folder));
+        ASSERT_EQ(0, mkdir(path.c_str(), 0755));
+        for (int file = 0; file < kFilesPerFolder; ++file) {
+            const std::string name = path + "/f" + std::to_string(file);
+            int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            ASSERT_GE(fd, 0) << name;
+            close(fd);
+        }
+    }
+    struct Huge {
+        const char* name;
+        off_t size;
+    } const huge[] = {
+        {"three-gib.exe", off_t(3) << 30},
+        // Its length cut to 32 bits would be the infected sample's own.
+        {"four-gib-and-a-sample.exe", (off_t(4) << 30) + static_cast<off_t>(InfectedPe().size())},
+    };
+    for (const Huge& file : huge) {
+        const std::string path = tree.Write(file.name, InfectedPe());
+        ASSERT_EQ(0, truncate(path.c_str(), file.size)) << path;
+    }
+    const std::string oddName = tree.Write("\xE9t\xE9\xFF.exe", InfectedPe());
+
+    Outcome outcome = RunScanner({"--remove", "--quiet", tree.Path()});
+
+    EXPECT_EQ(kExitFound, outcome.status) << outcome.err;
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ((std::vector<std::string>{oddName + "     " + kPeThreat + " removed"}), DetectionLines(outcome.out));
+    const std::string statistics = Statistics(kFolders * kFilesPerFolder + 3, 1, 1);
+    ASSERT_GE(outcome.out.size(), statistics.size());
+    EXPECT_EQ(statistics, outcome.out.substr(outcome.out.size() - statistics.size()));
+    EXPECT_FALSE(Exists(oddName));
+    for (const Huge& file : huge) {
+        struct stat st;
+        ASSERT_EQ(0, stat((tree / file.name).c_str(), &st));
+        EXPECT_EQ(file.size, st.st_size) << file.name;
+    }
+}
