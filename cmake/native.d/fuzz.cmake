@@ -55,3 +55,9 @@ quellor_fuzz_target(perfdata_fuzz
   ${CMAKE_SOURCE_DIR}/cleanup/PerfCounterNames.cpp
   ${CMAKE_SOURCE_DIR}/cleanup/PerfProcessTable.cpp
   ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
+quellor_fuzz_target(wininit_fuzz
+  ${CMAKE_SOURCE_DIR}/fuzz/wininit_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/scan/DeleteOnRestart.cpp
+  ${CMAKE_SOURCE_DIR}/scan/SystemVersion.cpp
+  ${CMAKE_SOURCE_DIR}/scan/Wow64View.cpp
+  ${CMAKE_SOURCE_DIR}/scan/BoundedText.cpp)
