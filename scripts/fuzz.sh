@@ -64,6 +64,6 @@ for target in $targets; do
         exit 1
     fi
     grep -E "^stat::number_of_executed_units" "$build/$target.log" || true
-    grep -E "^#[0-9]+ +DONE" "$build/$target.log" | tail -1 || true
+    grep -E "^#[0-9]+[[:space:]]+DONE" "$build/$target.log" | tail -1 || true
 done
 echo "fuzz: no finding"
