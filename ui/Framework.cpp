@@ -62,7 +62,7 @@ BOOL CWnd::SubclassWindow(HWND window)
     if (m_hWnd || !window || FromHandle(window)) return FALSE;
     Attach(window);
     m_previousProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(&CWnd::SubclassProc)));
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
     if (!m_previousProc) {
         Detach();
         return FALSE;
@@ -74,7 +74,7 @@ HWND CWnd::UnsubclassWindow()
 {
     HWND window = m_hWnd;
     if (window && m_previousProc && IsWindow(window)) {
-        SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(m_previousProc));
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_previousProc));
     }
     m_previousProc = nullptr;
     Detach();

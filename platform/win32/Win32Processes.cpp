@@ -25,8 +25,14 @@ struct ToolHelpProcessEntry {
     DWORD dwFlags;
     CHAR szExeFile[MAX_PATH];
 };
+// The size field names the caller's layout: 296 bytes in a 32-bit program,
+// 304 in a 64-bit one, whose heap identifier is pointer-sized and aligned.
+#ifdef _WIN64
+const DWORD kProcessEntrySize = 304;
+#else
 const DWORD kProcessEntrySize = 296;
-static_assert(sizeof(ToolHelpProcessEntry) == kProcessEntrySize, "PROCESSENTRY32 is 296 bytes");
+#endif
+static_assert(sizeof(ToolHelpProcessEntry) == kProcessEntrySize, "PROCESSENTRY32 has the system's layout");
 const DWORD kSnapProcesses = 0x00000002;  // TH32CS_SNAPPROCESS
 
 typedef HANDLE(WINAPI* CreateSnapshotFn)(DWORD flags, DWORD processId);

@@ -16,12 +16,21 @@
 
 namespace {
 
+// The drive walk's files, and the process images the memory pass offers
+// before it (shown and examined, never counted).
 std::vector<std::string> offered;
+std::vector<std::string> offeredInMemory;
 RecordedResults results;
 
 std::int32_t Record(const char*, const char* path)
 {
-    offered.push_back(path);
+    if (memoryScanMode) {
+        // The memory pass comes first: no drive file may have been offered yet.
+        if (!offered.empty()) ReportFailure(__FILE__, __LINE__, std::string("image offered after the walk: ") + path);
+        offeredInMemory.push_back(path);
+    } else {
+        offered.push_back(path);
+    }
     return 0;
 }
 
@@ -86,6 +95,16 @@ WINE_TEST(SessionWalksFixedDrivesFilesFirstAndCountsEveryFile)
     CHECK(OfferedOn('D') == expectedD);
     CHECK_EQ(expectedC.size() + expectedD.size(), offered.size());
     CHECK_EQ(static_cast<long>(offered.size()), static_cast<long>(ScanStatistics.filesScanned));
+
+    // The memory pass offered the running images, this program's among
+    // them, without counting them.
+    char ownImage[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, ownImage, sizeof ownImage);
+    bool ownOffered = false;
+    for (const std::string& image : offeredInMemory) {
+        if (lstrcmpiA(image.c_str(), ownImage) == 0) ownOffered = true;
+    }
+    if (!ownOffered) ReportFailure(__FILE__, __LINE__, std::string("own image not offered: ") + ownImage);
 
     // Hidden, read-only and system files are offered like any other.
     for (const char* path : {"D:\\tree\\hidden.dat", "D:\\tree\\readonly.dat", "D:\\tree\\system.dat",

@@ -31,7 +31,8 @@ bool ScaleChildRect(int left, int top, int right, int bottom, const ScaleFactors
         return false;
     }
     long long width = static_cast<long long>(r) - l, height = static_cast<long long>(b) - t;
-    if (width > kIntLimit || width < -kIntLimit || height > kIntLimit || height < -kIntLimit) return false;
+    const long long intRange = 2147483647LL;
+    if (width > intRange || width < -intRange || height > intRange || height < -intRange) return false;
     scaled.x = l;
     scaled.y = t;
     scaled.width = static_cast<int>(width);
