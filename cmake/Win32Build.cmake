@@ -1,11 +1,34 @@
 # Cross build: the Win32 backend, Quellor.exe and the Win32 test programs.
 
-# Link the runtime statically and keep the PE subsystem version at 4.0 so the
-# program loads on Windows 95/98/ME and NT 4.0.
+# The two architectures of the cross build: the PE32 program for every
+# 32-bit Windows from 98 SE and NT 4.0 on, and its x64 twin for 64-bit
+# Windows from XP x64 on. Each has its Wine prefix kind, the oldest systems
+# its imports must load on, and the PE version it declares.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QUELLOR_WINE_ARCH win64)
+  set(QUELLOR_OLDEST_SYSTEMS "64-bit Windows XP")
+  set(QUELLOR_IMPORT_LISTS ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt ${CMAKE_SOURCE_DIR}/tests/imports-allowed-x64.txt)
+  set(QUELLOR_PE_VERSION 5 2)
+  set(QUELLOR_SYMBOL_PREFIX "")
+else()
+  set(QUELLOR_WINE_ARCH win32)
+  set(QUELLOR_OLDEST_SYSTEMS "Windows 98 SE and NT 4.0")
+  set(QUELLOR_IMPORT_LISTS ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
+  set(QUELLOR_PE_VERSION 4 0)
+  set(QUELLOR_SYMBOL_PREFIX "_")
+endif()
+list(GET QUELLOR_PE_VERSION 0 QUELLOR_PE_MAJOR)
+list(GET QUELLOR_PE_VERSION 1 QUELLOR_PE_MINOR)
+
+# Link the runtime statically and declare the oldest system version, so the
+# program loads on Windows 95/98/ME and NT 4.0 (4.0), or on XP x64 (5.2).
+# No time stamp goes into the PE header: two builds of the same source give
+# the same bytes.
 set(QUELLOR_WIN32_LINK_OPTIONS
   -static -static-libgcc -static-libstdc++
-  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
-  -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+  -Wl,--major-subsystem-version,${QUELLOR_PE_MAJOR} -Wl,--minor-subsystem-version,${QUELLOR_PE_MINOR}
+  -Wl,--major-os-version,${QUELLOR_PE_MAJOR} -Wl,--minor-os-version,${QUELLOR_PE_MINOR}
+  -Wl,--no-insert-timestamp)
 
 # QUELLOR_HARDEN builds everything of the cross build, the program and the
 # Win32 test programs alike, with stack canaries and the checked forms of the
@@ -26,10 +49,9 @@ endif()
 # The hardened build really carries the checks: its program calls the
 # canary's failure handler and a checked copy.
 function(quellor_add_hardening_check)
-  find_program(QUELLOR_MINGW_NM NAMES i686-w64-mingw32-nm REQUIRED)
   add_test(NAME quellor_hardening_present
-    COMMAND sh -c "\"$0\" \"$1\" > \"$1.symbols\" && grep -q ' ___stack_chk_fail$' \"$1.symbols\" && grep -q ' ___chk_fail$' \"$1.symbols\""
-            ${QUELLOR_MINGW_NM} $<TARGET_FILE:Quellor>)
+    COMMAND sh -c "\"$0\" \"$1\" > \"$1.symbols\" && grep -q \" $2__stack_chk_fail$\" \"$1.symbols\" && grep -q \" $2__chk_fail$\" \"$1.symbols\""
+            ${CMAKE_NM} $<TARGET_FILE:Quellor> "${QUELLOR_SYMBOL_PREFIX}")
 endfunction()
 
 file(GLOB QUELLOR_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
@@ -80,24 +102,29 @@ target_link_libraries(run_demo PRIVATE quellor_win32_test_support)
 target_compile_options(run_demo PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(run_demo PRIVATE -static -static-libgcc -static-libstdc++)
 
-# Quellor.exe may import only functions that Windows 98 SE and NT 4.0 export
-# (checked on the program as shipped, not on the hardened test build).
+# The programs may import only functions that the oldest systems of their
+# architecture export (checked on the programs as shipped, not on the
+# hardened test build).
 if(QUELLOR_HARDEN)
   quellor_add_hardening_check()
 else()
-add_test(NAME quellor_imports_allowed
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:Quellor>
-          ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
-add_test(NAME quellor_scan_imports_allowed
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:quellor-scan>
-          ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt)
-# The check itself must catch an import that is missing from the list.
+foreach(program Quellor quellor-scan)
+  add_test(NAME ${program}_imports_allowed
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh ${CMAKE_OBJDUMP} "${QUELLOR_OLDEST_SYSTEMS}"
+            $<TARGET_FILE:${program}> ${QUELLOR_IMPORT_LISTS})
+endforeach()
+# The check itself must catch an import that is missing from the lists.
 add_test(NAME quellor_imports_check_rejects_unlisted
-  COMMAND sh -c "grep -v ExitWindowsEx \"$1\" > \"$2.list\" && exec \"$0\" \"$2\" \"$2.list\""
-          ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh ${CMAKE_SOURCE_DIR}/tests/imports-allowed.txt
-          $<TARGET_FILE:Quellor>)
+  COMMAND sh -c "s=$0 o=$1 y=$2 p=$3; shift 3; cat \"$@\" | grep -v ExitWindowsEx > \"$p.list\" && exec \"$s\" \"$o\" \"$y\" \"$p\" \"$p.list\""
+          ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh ${CMAKE_OBJDUMP} "${QUELLOR_OLDEST_SYSTEMS}"
+          $<TARGET_FILE:Quellor> ${QUELLOR_IMPORT_LISTS})
 set_tests_properties(quellor_imports_check_rejects_unlisted PROPERTIES
-  PASS_REGULAR_EXPRESSION "not known to exist on Windows 98 SE and NT 4.0:\n  USER32.DLL ExitWindowsEx\n*$")
+  PASS_REGULAR_EXPRESSION "not known to exist on ${QUELLOR_OLDEST_SYSTEMS}:\n  USER32.DLL ExitWindowsEx\n*$")
+# Two builds of the same source in different folders give the same bytes.
+add_test(NAME programs_are_reproducible
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+          ${CMAKE_TOOLCHAIN_FILE})
+set_tests_properties(programs_are_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 endif()
 
 # Win32 test programs run under Wine, each in a copy of one prefix made once
@@ -107,7 +134,7 @@ add_test(NAME wine_prefix_setup
 # A machine that cannot run Wine reports these tests as skipped (exit 77).
 set(QUELLOR_WINE_SKIP_CODE 77)
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
-  SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE})
+  SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
 
 add_library(quellor_wine_harness STATIC ${CMAKE_SOURCE_DIR}/tests/wine/harness/Harness.cpp)
 target_include_directories(quellor_wine_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests)
@@ -129,5 +156,5 @@ foreach(source ${QUELLOR_WINE_TESTS})
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine ${name}
             $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/wine)
   set_tests_properties(wine_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600
-    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE})
+    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
 endforeach()

@@ -7,7 +7,8 @@ packages=(
     cmake g++ make googletest libgtest-dev python3 zip unzip
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386
     xvfb xauth xdotool imagemagick
 )
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds both builds, runs the
-# native unit tests, the fuzz run, then the Win32 tests under Wine.
+# Runs every test: installs what is missing, builds every build, runs the
+# native tests, the fuzz run, then the Win32 tests under Wine: the x64 pass
+# on every machine (it must run), the PE32 pass where the machine runs
+# 32-bit programs (reported skipped, never passed, where its kernel refuses
+# them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-$(nproc)}
@@ -12,38 +15,50 @@ failed=0
 echo "== native unit tests"
 (cd "$root/build/native" && ctest --output-on-failure -j "$jobs") || failed=1
 
-if [ -x "$root/scripts/fuzz.sh" ]; then
-    echo "== fuzzing"
-    "$root/scripts/fuzz.sh" || failed=1
-fi
+echo "== fuzzing"
+"$root/scripts/fuzz.sh" || { echo "FAILED: the fuzz run (scripts/fuzz.sh)"; failed=1; }
 
-echo "== Win32 tests under Wine"
 source "$root/scripts/wine-lib.sh"
-wine_skipped=""
-if wine_skipped=$(wine_unavailable_reason); then
-    if [ "${QUELLOR_REQUIRE_WINE:-0}" = 1 ]; then
-        echo "Wine is required (QUELLOR_REQUIRE_WINE=1) but cannot run: $wine_skipped"
+ran=() skipped=()
+# wine_pass BUILD ARCH: the build's ctest (import and hardening checks, then
+# its Wine tests) in a fresh prefix. A pass counts as run only when none of
+# its tests was skipped.
+wine_pass() {
+    local build=$1 arch=$2 log status=0 reason
+    echo "== $build: $(wine_pass_name "$arch") programs under Wine"
+    reason=$(wine_check_arch "$arch") || status=$?
+    if [ "$status" = 2 ]; then
+        echo "FAILED: $reason"
         failed=1
-    else
-        echo "WINE TESTS WILL BE SKIPPED: $wine_skipped"
+    elif [ "$status" = 1 ]; then
+        echo "THE $(wine_pass_name "$arch") WINE TESTS OF $build WILL BE SKIPPED: $reason"
     fi
-else
-    wine_skipped=""
-fi
-# A fresh prefix for every run of the tests; the Wine tests run over the
-# shipped build and again over the hardened one.
-for cross in cross cross-hardened; do
-    echo "== $cross"
-    rm -rf "$root/build/$cross/wine"
-    (cd "$root/build/$cross" && ctest --output-on-failure -j "$jobs") || failed=1
-done
+    rm -rf "$root/build/$build/wine"
+    log="$root/build/$build/ctest.log"
+    (cd "$root/build/$build" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log" || failed=1
+    if grep -q '\*\*\*Skipped\|Not Run' "$log"; then
+        skipped+=("$build")
+        if wine_pass_required "$arch"; then
+            echo "FAILED: the $(wine_pass_name "$arch") pass of $build must run, but tests were skipped"
+            failed=1
+        fi
+    else
+        ran+=("$build")
+    fi
+}
+wine_pass cross64 win64
+wine_pass cross64-hardened win64
+wine_pass cross win32
+wine_pass cross-hardened win32
 
+summary="Wine passes run: ${ran[*]:-none}"
+[ ${#skipped[@]} -eq 0 ] || summary="$summary; skipped (this machine runs no 32-bit program): ${skipped[*]}"
 if [ "$failed" -ne 0 ]; then
-    echo "SOME TESTS FAILED"
+    echo "SOME TESTS FAILED ($summary)"
     exit 1
 fi
-if [ -n "$wine_skipped" ]; then
-    echo "ALL TESTS THAT COULD RUN PASSED; the Wine tests were skipped: $wine_skipped"
+if [ ${#skipped[@]} -eq 0 ]; then
+    echo "ALL TESTS PASSED ($summary)"
 else
-    echo "ALL TESTS PASSED"
+    echo "ALL TESTS THAT COULD RUN PASSED ($summary)"
 fi

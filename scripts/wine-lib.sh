@@ -1,56 +1,122 @@
 # Shell helpers for running our Win32 programs under Wine. Sourced, not run.
 #
-# Every prefix is 32-bit, keeps no z: drive (Wine maps the whole Linux root
-# there) and no user shell folder linked into a real home folder, so that a
-# program that deletes what it detects can only ever reach the folders a test
-# made for it.
+# Two kinds of prefix, chosen by QUELLOR_WINE_ARCH before sourcing (or with
+# wine_use_arch afterwards):
+# - win64: the x64 build, under Wine's 64-bit loader. Every machine of ours
+#   runs it.
+# - win32: the PE32 build, under Wine's 32-bit loader. Some kernels run no
+#   32-bit program at all ("Exec format error"); there this kind is skipped,
+#   and only for that reason.
+# Debian's /usr/bin/wine picks the 32-bit loader whenever wine32 is
+# installed, so the loaders are called by their own paths.
+#
+# Every prefix keeps no z: drive (Wine maps the whole Linux root there) and
+# no user shell folder linked into a real home folder, so that a program
+# that deletes what it detects can only ever reach the folders a test made
+# for it.
 
-export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The loaders and the server; tests of these scripts point them elsewhere.
+QUELLOR_WINE32_LOADER=${QUELLOR_WINE32_LOADER:-/usr/lib/wine/wine}
+QUELLOR_WINE64_LOADER=${QUELLOR_WINE64_LOADER:-/usr/lib/wine/wine64}
+if [ -z "${QUELLOR_WINESERVER:-}" ]; then
+    if [ -x /usr/lib/wine/wineserver64 ]; then QUELLOR_WINESERVER=/usr/lib/wine/wineserver64
+    else QUELLOR_WINESERVER=wineserver; fi
+fi
+export WINESERVER=$QUELLOR_WINESERVER
+
+# Exit status of a Wine test that could not run on this machine; ctest
+# reports it as skipped, never as passed.
+wine_skip_status=77
+
+# wine_use_arch win32|win64: the kind of prefix and loader used from here on.
+wine_use_arch() {
+    case "$1" in
+        win32) export WINELOADER=$QUELLOR_WINE32_LOADER ;;
+        win64) export WINELOADER=$QUELLOR_WINE64_LOADER ;;
+        *) echo "unknown Wine architecture '$1' (win32 or win64)" >&2; return 1 ;;
+    esac
+    export QUELLOR_WINE_ARCH=$1 WINEARCH=$1
+}
+wine_use_arch "${QUELLOR_WINE_ARCH:-win64}"
+
+# The name a pass goes by in messages.
+wine_pass_name() {
+    case "${1:-$QUELLOR_WINE_ARCH}" in win32) echo "PE32 (i686)" ;; *) echo "x64" ;; esac
+}
 
 # Runs a wine command for the current WINEPREFIX with a home folder of the
 # prefix's own, so nothing Wine creates points into the caller's home.
 wine_home_of() { printf '%s\n' "$1/.home"; }
 
 quellor_wine() {
-    HOME="$(wine_home_of "$WINEPREFIX")" wine "$@"
+    HOME="$(wine_home_of "$WINEPREFIX")" "$WINELOADER" "$@"
 }
 
-# wine_check_32bit [PREFIX]: fails, saying why, when Wine cannot run a
-# 32-bit program here. Asks Wine's loader for its version, which needs no
-# prefix (the 32-bit loader fails at once on a kernel without 32-bit
-# support); given a made 32-bit PREFIX it also runs a trivial command there,
-# since a Wine without its 32-bit half may answer --version with its 64-bit
-# loader.
-wine_check_32bit() {
-    local prefix=${1:-} out
-    if ! command -v wine >/dev/null; then
-        echo "Wine is not installed (scripts/setup.sh installs it)" >&2
-        return 1
-    fi
-    if ! out=$(wine --version 2>&1); then
-        echo "this machine cannot run 32-bit programs: 'wine --version' failed: $out" >&2
-        return 1
-    fi
-    [ -n "$prefix" ] || return 0
-    out=$(WINEPREFIX=$prefix HOME="$(wine_home_of "$prefix")" wine cmd /c echo wine-runs-32-bit 2>&1 | tr -d '\r') ||
-        true
-    if ! grep -qx wine-runs-32-bit <<<"$out"; then
-        echo "this machine cannot run 32-bit programs under Wine: a trivial command in the 32-bit prefix" \
-             "$prefix failed: $out" >&2
-        return 1
-    fi
+quellor_wineserver() {
+    "$QUELLOR_WINESERVER" "$@"
 }
 
-# wine_make_prefix DIR: a new prefix in DIR, made safe to scan.
+# wine_check_arch [ARCH]: whether this machine runs the loader of ARCH.
+# Status 0: it runs. Status 1, with the reason on standard output: the
+# kernel refuses 32-bit programs (the exec-format failure of the 32-bit
+# loader, and nothing else). Status 2, with the reason: anything else, a
+# missing or broken Wine included, which a caller must treat as a failure.
+wine_check_arch() {
+    local arch=${1:-$QUELLOR_WINE_ARCH} loader out status=0
+    case "$arch" in
+        win32) loader=$QUELLOR_WINE32_LOADER ;;
+        win64) loader=$QUELLOR_WINE64_LOADER ;;
+        *) echo "unknown Wine architecture '$arch'"; return 2 ;;
+    esac
+    if [ ! -e "$loader" ]; then
+        echo "Wine's $(wine_pass_name "$arch") loader $loader is not installed (scripts/setup.sh installs it)"
+        return 2
+    fi
+    out=$("$loader" --version 2>&1) || status=$?
+    [ "$status" = 0 ] && return 0
+    if [ "$arch" = win32 ] && [ "$status" = 126 ] && grep -q 'Exec format error' <<<"$out"; then
+        echo "this machine's kernel runs no 32-bit program, Wine's 32-bit loader included ($out)"
+        return 1
+    fi
+    echo "Wine's $(wine_pass_name "$arch") loader $loader failed (status $status): $out"
+    return 2
+}
+
+# wine_pass_required ARCH: the x64 pass always is; the PE32 pass when
+# QUELLOR_REQUIRE_WINE names i686 or is "all" (a machine that must show it).
+wine_pass_required() {
+    [ "$1" = win64 ] && return 0
+    case "${QUELLOR_REQUIRE_WINE:-x64}" in all|*i686*) return 0 ;; esac
+    return 1
+}
+
+# wine_require_arch [ARCH]: returns when the loader runs; otherwise ends the
+# calling script: with wine_skip_status for the 32-bit exec-format case
+# (unless that pass is required), with 1 for anything else.
+wine_require_arch() {
+    local arch=${1:-$QUELLOR_WINE_ARCH} reason status=0
+    reason=$(wine_check_arch "$arch") || status=$?
+    [ "$status" = 0 ] && return 0
+    if [ "$status" = 1 ] && ! wine_pass_required "$arch"; then
+        echo "SKIPPED: $reason" >&2
+        exit "$wine_skip_status"
+    fi
+    echo "FAILED: $reason" >&2
+    exit 1
+}
+
+# wine_make_prefix DIR: a new prefix of the current architecture in DIR,
+# made safe to scan.
 wine_make_prefix() {
     local prefix=$1
     rm -rf "$prefix"
     mkdir -p "$(wine_home_of "$prefix")"
     export WINEPREFIX=$prefix
-    HOME="$(wine_home_of "$prefix")" wineboot -i >"$prefix.boot.log" 2>&1 || true
-    wineserver -w
+    quellor_wine wineboot -i >"$prefix.boot.log" 2>&1 || true
+    quellor_wineserver -w
     [ -f "$prefix/system.reg" ] || { echo "wineboot did not make $prefix" >&2; cat "$prefix.boot.log" >&2; return 1; }
     rm -f "$prefix/dosdevices/z:"
     # Shell folders are links into the home folder; make them plain folders.
@@ -59,7 +125,11 @@ wine_make_prefix() {
         rm -f "$link" && mkdir -p "$link"
     done
     quellor_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    wineserver -w
+    # The prefix runs what it was made for: a trivial command must answer.
+    local out
+    out=$(quellor_wine cmd /c echo wine-runs 2>&1 | tr -d '\r') || true
+    quellor_wineserver -w
+    grep -qx wine-runs <<<"$out" || { echo "a trivial command fails in $prefix: $out" >&2; return 1; }
 }
 
 # wine_set_version win98|winxp|win7...: the Windows version Wine reports.
@@ -90,35 +160,9 @@ wine_run_check() {
     set -e
 }
 
-# Exit status of a Wine test that could not run on this machine; ctest
-# reports it as skipped, never as passed.
-wine_skip_status=77
-
-# wine_unavailable_reason: prints why Wine cannot run our 32-bit programs on
-# this machine and succeeds, or prints nothing and fails when it can.
-wine_unavailable_reason() {
-    local reason
-    reason=$(wine_check_32bit 2>&1) && return 1
-    printf '%s\n' "$reason"
-}
-
-# wine_skip_unless_runnable: ends the calling script with wine_skip_status
-# and a line on standard error when Wine cannot run here. With
-# QUELLOR_REQUIRE_WINE=1 that is a failure instead.
-wine_skip_unless_runnable() {
-    local reason
-    reason=$(wine_unavailable_reason) || return 0
-    if [ "${QUELLOR_REQUIRE_WINE:-0}" = 1 ]; then
-        echo "FAILED: Wine is required but cannot run: $reason" >&2
-        exit 1
-    fi
-    echo "SKIPPED: $reason" >&2
-    exit "$wine_skip_status"
-}
-
 # wine_stop: ends the wineserver of the current prefix (and so every Wine
 # process of that prefix, all of them ours).
 wine_stop() {
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    quellor_wineserver -k >/dev/null 2>&1 || true
+    quellor_wineserver -w >/dev/null 2>&1 || true
 }

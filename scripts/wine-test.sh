@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # wine-test.sh WINEDIR NAME PROGRAM HOOKDIR
-# Runs one Win32 test program in a copy of the run's Wine prefix, with d:
+# Runs one Win32 test program in a copy of the run's Wine prefix (of the
+# kind QUELLOR_WINE_ARCH names: win64 for the x64 build, win32 for the PE32
+# one), with d:
 # mapped to an empty scratch folder. HOOKDIR/NAME.setup.sh (sourced before
 # the run) and HOOKDIR/NAME.check.sh (sourced after it, with the prefix's
 # server still up) may prepare the scenario and check what only the Linux
@@ -12,7 +14,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-lib.sh"
-wine_skip_unless_runnable
+wine_require_arch
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     export QUELLOR_ON_VIRTUAL_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
@@ -39,7 +41,7 @@ if [ -f "$hookdir/$name.setup.sh" ]; then source "$hookdir/$name.setup.sh"; fi
 
 cd "$DRIVE_C"
 status=0
-HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 wine "C:\\tests\\$program_name" || status=$?
+HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 "$WINELOADER" "C:\\tests\\$program_name" || status=$?
 
 if [ "$status" = 0 ] && [ -f "$hookdir/$name.check.sh" ]; then
     wine_run_check "$hookdir/$name.check.sh"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/TempFolder.h"
+#include "contract/GoogleTestContractCheck.h"
 #include "contract/PlatformContract.h"
 #include "platform/posix/PosixPlatform.h"
 
@@ -119,10 +120,6 @@ private:
     PosixPlatform platform_;
 };
 
-class ContractCheckForGoogleTest : public ContractCheck {
-public:
-    void Fail(const char* file, int line, const std::string& what) override { ADD_FAILURE_AT(file, line) << what; }
-};
 
 class PosixContract : public ::testing::TestWithParam<ContractCase> {};
 
@@ -130,8 +127,9 @@ TEST_P(PosixContract, HoldsForPosix)
 {
     if (const char* why = WhyNotApplying(GetParam().name)) GTEST_SKIP() << why;
     PosixContractWorld world;
-    ContractCheckForGoogleTest check;
+    GoogleTestContractCheck check;
     GetParam().run(world, check);
+    if (check.skipped) GTEST_SKIP() << check.skipReason;
 }
 
 INSTANTIATE_TEST_SUITE_P(Posix, PosixContract,

@@ -68,6 +68,10 @@ struct ContractWorld {
 struct ContractCheck {
     virtual ~ContractCheck() {}
     virtual void Fail(const char* file, int line, const std::string& what) = 0;
+    // The rest of the case does not apply to this backend, or this
+    // environment cannot show it; the adapter reports the case as skipped
+    // with the reason, never as passed.
+    virtual void Skip(const std::string& reason) = 0;
 };
 
 struct ContractCase {

@@ -8,7 +8,7 @@ infected_run_lm='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 infected_ru1n='HKCU\Software\Microsoft\Windows\CurrentVersion\Ru1n'
 
 # A persistent server keeps the many reg calls quick; the runner stops it.
-wineserver -p 60 >/dev/null 2>&1 || true
+quellor_wineserver -p 60 >/dev/null 2>&1 || true
 
 infected_add() {
     quellor_wine reg add "$@" /f >/dev/null 2>&1 || { echo "setup: reg add $*" >&2; return 1; }

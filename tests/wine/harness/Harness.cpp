@@ -7,6 +7,8 @@ namespace {
 WineTestCase* firstTest = nullptr;
 WineTestCase* lastTest = nullptr;
 int failuresInTest = 0;
+int skipsInTest = 0;
+int skipsInRun = 0;
 }
 
 int RegisterWineTest(WineTestCase* test)
@@ -21,6 +23,14 @@ void ReportFailure(const char* file, int line, const std::string& what)
 {
     ++failuresInTest;
     std::printf("  %s:%d: %s\n", file, line, what.c_str());
+    std::fflush(stdout);
+}
+
+void ReportSkip(const std::string& reason)
+{
+    ++skipsInTest;
+    ++skipsInRun;
+    std::printf("  [ SKIP ] %s\n", reason.c_str());
     std::fflush(stdout);
 }
 
@@ -44,15 +54,18 @@ int main(int argc, char** argv)
     for (WineTestCase* test = firstTest; test; test = test->next) {
         if (!Selected(test, argc, argv)) continue;
         failuresInTest = 0;
+        skipsInTest = 0;
         std::printf("[ RUN  ] %s\n", test->name);
         std::fflush(stdout);
         test->run();
-        std::printf("%s %s\n", failuresInTest ? "[ FAIL ]" : "[  OK  ]", test->name);
+        if (failuresInTest) std::printf("[ FAIL ] %s\n", test->name);
+        else if (skipsInTest) std::printf("[  OK  ] %s, with %d part(s) skipped\n", test->name, skipsInTest);
+        else std::printf("[  OK  ] %s\n", test->name);
         std::fflush(stdout);
         if (failuresInTest) ++failed;
         else ++passed;
     }
-    std::printf("%d passed, %d failed\n", passed, failed);
+    std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipsInRun);
     std::fflush(stdout);
     return (failed == 0 && passed > 0) ? 0 : 1;
 }

@@ -5,7 +5,10 @@
 //   WINE_TEST(WalkOffersEveryFile) { CHECK_EQ(2, count); }
 //
 // main() runs every registered test (or those named on the command line),
-// prints one line per test and ends with "N passed, N failed".
+// prints one line per test and ends with "N passed, N failed, N skipped".
+// A test (or a part of one, such as one contract case) that cannot be shown
+// here calls ReportSkip with the reason: it is listed as skipped, never
+// counted as passed.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,7 @@ struct WineTestCase {
 
 int RegisterWineTest(WineTestCase* test);
 void ReportFailure(const char* file, int line, const std::string& what);
+void ReportSkip(const std::string& reason);
 std::string DescribeValue(long long value);
 std::string DescribeValue(unsigned long long value);
 std::string DescribeValue(const std::string& value);
