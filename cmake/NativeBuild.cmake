@@ -73,3 +73,7 @@ target_compile_options(quellor_console_tests PRIVATE ${QUELLOR_WARNINGS})
 target_compile_definitions(quellor_console_tests PRIVATE QUELLOR_SCAN_PATH="$<TARGET_FILE:quellor-scan>")
 add_dependencies(quellor_console_tests quellor-scan)
 gtest_discover_tests(quellor_console_tests DISCOVERY_TIMEOUT 60)
+
+# The rules by which the Wine passes run, skip or fail, with stand-in
+# loaders.
+add_test(NAME wine_pass_rules COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/wine_lib_rules.sh)

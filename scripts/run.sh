@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # Builds Quellor.exe and starts it under Wine in a safe prefix of its own
-# (build/run): 32-bit, no z: drive, no shell folder linked into a home
-# folder, and a demo d: drive holding harmless sample files, made anew for
-# every run: documents, and a few harmless files that Quellor detects and
-# removes.
+# (build/run): no z: drive, no shell folder linked into a home folder, and a
+# demo d: drive holding harmless sample files, made anew for every run:
+# documents, and a few harmless files that Quellor detects and removes.
 #
+# The PE32 program runs where the machine runs 32-bit programs; on a kernel
+# that runs none, the x64 program runs under Wine's 64-bit loader instead.
 # With a desktop the window opens there. Without one the demo runs end to
 # end on a virtual display: run_demo presses SCAN, prints the results list
 # and the statistics, keeps a PNG screenshot of the finished window and
 # closes the program. Any step that fails ends this script with a message
-# and a non-zero status. On a machine that cannot run 32-bit programs (Wine
-# needs that) it says so and runs the console scanner, built for Linux, over
-# the same demo drive instead.
+# and a non-zero status. Only where no Wine runs at all does it say so and
+# run the console scanner, built for Linux, over the same demo drive.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-lib.sh"
@@ -42,8 +42,14 @@ run_console_demo() {
 
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     "$root/scripts/setup.sh" || fail "could not install what this machine lacks (scripts/setup.sh)"
-    if ! wine_check_32bit; then
-        echo "Quellor.exe is a 32-bit Windows program and cannot run here."
+    if reason=$(wine_check_arch win32); then
+        export QUELLOR_WINE_ARCH=win32
+    elif reason64=$(wine_check_arch win64); then
+        echo "The PE32 Quellor.exe cannot run here: $reason"
+        echo "Running its x64 twin under Wine's 64-bit loader."
+        export QUELLOR_WINE_ARCH=win64
+    else
+        echo "No Wine runs here: $reason; $reason64"
         run_console_demo
         exit 0
     fi
@@ -58,29 +64,32 @@ if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     fi
 fi
 
-cmake -S "$root" -B "$root/build/cross" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null ||
-    fail "cmake could not configure build/cross"
-cmake --build "$root/build/cross" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
+wine_use_arch "$QUELLOR_WINE_ARCH"
+if [ "$QUELLOR_WINE_ARCH" = win64 ]; then build=cross64 arch=x86_64; else build=cross arch=i686; fi
+cmake -S "$root" -B "$root/build/$build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" >/dev/null ||
+    fail "cmake could not configure build/$build"
+cmake --build "$root/build/$build" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
     fail "the build failed"
+echo "running the $(wine_pass_name) build/$build/Quellor.exe"
 
 run="$root/build/run"
-if [ ! -f "$run/prefix/.ready" ]; then
-    wine_make_prefix "$run/prefix" || fail "could not make the Wine prefix $run/prefix"
-    touch "$run/prefix/.ready"
+prefix="$run/prefix-$QUELLOR_WINE_ARCH"
+if [ ! -f "$prefix/.ready" ]; then
+    wine_make_prefix "$prefix" || fail "could not make the Wine prefix $prefix"
+    touch "$prefix/.ready"
 fi
-export WINEPREFIX="$run/prefix"
+export WINEPREFIX="$prefix"
 # A server left from an earlier run may hold another display (or none).
 wine_stop
 trap wine_stop EXIT
-wine_check_32bit "$WINEPREFIX" || fail "Quellor.exe is a 32-bit Windows program and cannot run here"
 
 demo="$run/demo-d"
 rm -rf "$demo"
 "$root/scripts/make-demo-drive.sh" "$demo" || fail "could not make the demo drive $demo"
 wine_map_drive d "$demo" || fail "could not map the demo drive as d:"
 mkdir -p "$WINEPREFIX/drive_c/Quellor"
-cp "$root/build/cross/Quellor.exe" "$root/build/cross/make_demo_samples.exe" "$root/build/cross/run_demo.exe" \
+cp "$root/build/$build/Quellor.exe" "$root/build/$build/make_demo_samples.exe" "$root/build/$build/run_demo.exe" \
     "$WINEPREFIX/drive_c/Quellor/"
 quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\' || fail "could not write the demo samples to d:"
 
