@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# wine-test.sh WINEDIR NAME PROGRAM HOOKDIR
-# Runs one Win32 test program in a copy of the run's Wine prefix (of the
-# kind QUELLOR_WINE_ARCH names: win64 for the x64 build, win32 for the PE32
-# one), with d:
-# mapped to an empty scratch folder. HOOKDIR/NAME.setup.sh (sourced before
+# wine-test.sh WINEDIR NAME PROGRAM HOOKDIR [ARGUMENT...]
+# Runs one Win32 test program, with the ARGUMENTs given, in a copy of the
+# run's Wine prefix (of the kind QUELLOR_WINE_ARCH names: win64 for the x64
+# build, win32 for the PE32 one), with d: mapped to an empty scratch
+# folder. HOOKDIR/NAME.setup.sh (sourced before
 # the run) and HOOKDIR/NAME.check.sh (sourced after it, with the prefix's
 # server still up) may prepare the scenario and check what only the Linux
 # side can see; a check that fails makes the test fail. Check hooks run with
@@ -20,6 +20,7 @@ if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 fi
 winedir=$1 name=$2 program=$3 hookdir=$4
+shift 4
 [ -f "$winedir/base/.ready" ] || "$here/wine-prefix.sh" base "$winedir"
 
 scenario="$winedir/scenarios/$name"
@@ -41,7 +42,7 @@ if [ -f "$hookdir/$name.setup.sh" ]; then source "$hookdir/$name.setup.sh"; fi
 
 cd "$DRIVE_C"
 status=0
-HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 "$WINELOADER" "C:\\tests\\$program_name" || status=$?
+HOME="$(wine_home_of "$WINEPREFIX")" timeout 300 "$WINELOADER" "C:\\tests\\$program_name" "$@" || status=$?
 
 if [ "$status" = 0 ] && [ -f "$hookdir/$name.check.sh" ]; then
     wine_run_check "$hookdir/$name.check.sh"
