@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/DualClaim.h"
 #include "fixtures/InfectedFiles.h"
 #include "fixtures/ScriptStandIns.h"
 #include "scan/BinaryExamination.h"
@@ -492,15 +493,10 @@ TEST_F(ScriptExaminationTest, FilesOfEveryLengthAreReadWithinTheirBlocks)
 
 TEST_F(ScriptExaminationTest, AFileBothHandlersWouldClaimIsReportedOnceByTheFirst)
 {
-    // A zip that carries the archived-worm J record's patterns (its windows
-    // lie within 2,673 bytes) and, after them, the page's script block and a
-    // line feed: the script cleaner alone would take it for the page.
-    const SignatureRecord& wormJ = ArchiveWormTable[6];
-    ASSERT_STREQ("W32/Bagle.J.Worm", wormJ.name);
-    std::string both = infected::WormZip(wormJ, 2673);
+    // The script cleaner alone would take it for the page.
+    ASSERT_STREQ("W32/Bagle.J.Worm", ArchiveWormTable[infected::kDualClaimWormRow].name);
+    const std::string both = infected::DualClaimFile();
     const std::string page = standin::WebPage();
-    const std::string block = page.substr(1112, page.find("</script>") + 9 - 1112) + "\r\n";
-    both.replace(2673 - block.size(), block.size(), block);
     ASSERT_EQ(2673u, both.size());
     fake.AddFile("D:\\alone\\both.htm", both);
     EXPECT_EQ(1, ExamineScriptFile("W32/Bagle.Worm", "D:\\alone\\both.htm"));
