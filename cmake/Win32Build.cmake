@@ -158,3 +158,11 @@ foreach(source ${QUELLOR_WINE_TESTS})
   set_tests_properties(wine_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600
     SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
 endforeach()
+
+# The run command's demo end to end: run_demo drives Quellor.exe through one
+# scan of the demo drive.
+add_test(NAME wine_run_demo
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine run_demo $<TARGET_FILE:run_demo>
+          ${CMAKE_SOURCE_DIR}/tests/wine "C:\\Quellor\\finished.bmp")
+set_tests_properties(wine_run_demo PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600
+  SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
