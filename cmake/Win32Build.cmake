@@ -166,3 +166,13 @@ add_test(NAME wine_run_demo
           ${CMAKE_SOURCE_DIR}/tests/wine "C:\\Quellor\\finished.bmp")
 set_tests_properties(wine_run_demo PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600
   SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
+
+# The dialog's benchmark (bench/run_dialog.py): the bare walk with header
+# probes, and the driver that times one scan of Quellor.exe.
+add_executable(bench_walk_probe ${CMAKE_SOURCE_DIR}/bench/walk_probe_win32.c)
+target_compile_options(bench_walk_probe PRIVATE -Wall -Wextra)
+target_link_options(bench_walk_probe PRIVATE -static -static-libgcc)
+add_executable(bench_dialog_timer ${CMAKE_SOURCE_DIR}/bench/dialog_timer.cpp)
+target_link_libraries(bench_dialog_timer PRIVATE quellor_win32_test_support)
+target_compile_options(bench_dialog_timer PRIVATE ${QUELLOR_WARNINGS})
+target_link_options(bench_dialog_timer PRIVATE -static -static-libgcc -static-libstdc++)
