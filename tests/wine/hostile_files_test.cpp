@@ -7,7 +7,6 @@
 // deletion scheduled under a short name.
 #include <windows.h>
 
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -65,13 +64,6 @@ std::string Ansi(const std::wstring& text)
     return out;
 }
 
-std::wstring Wide(const std::string& text)
-{
-    wchar_t out[MAX_PATH * 2] = L"";
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out, MAX_PATH * 2);
-    return out;
-}
-
 bool AnsiSpells(const std::wstring& text)
 {
     char out[MAX_PATH * 2];
@@ -116,32 +108,6 @@ bool SameFile(const std::wstring& wide, const std::string& ansi)
     if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
     if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
     return same;
-}
-
-std::wstring Upper(std::wstring text)
-{
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-    return text;
-}
-
-// Whether PendingFileRenameOperations holds a deletion request of `path`.
-bool PendingDeletionOf(const std::string& path)
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    std::wstring data(32768, L'\0');
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    bool read = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    if (!read) return false;
-    data.resize(size / sizeof(wchar_t));
-    // Source and target alternate; a deletion has an empty target.
-    const std::wstring wanted = Upper(L"\\??\\" + Wide(path)) + L'\0' + L'\0';
-    return Upper(data).find(wanted) != std::wstring::npos;
 }
 
 // Cyrillic and CJK: no single-byte code page spells both.
