@@ -6,7 +6,7 @@ hostile_failed=0
 hostile_fail() { echo "hostile_files check: $*" >&2; hostile_failed=1; }
 
 hostile_held='Hostile/書類ф.exe'
-hostile_expected=$(printf '%s\n' "$hostile_held" 'Hostile/Папка/чисто.txt' 'Huge/huge.exe' 'Huge/huge.vbs' |
+hostile_expected=$(printf '%s\n' "$hostile_held" 'Hostile/Apple.exe' 'Hostile/Папка/чисто.txt' 'Huge/huge.exe' 'Huge/huge.vbs' |
     LC_ALL=C sort)
 hostile_found=$(cd "$DRIVE_D" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$hostile_found" = "$hostile_expected" ] ||

@@ -7,6 +7,7 @@
 // deletion scheduled under a short name.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -64,12 +65,22 @@ std::string Ansi(const std::wstring& text)
     return out;
 }
 
+std::wstring Wide(const std::string& text)
+{
+    wchar_t out[MAX_PATH * 2] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out, MAX_PATH * 2);
+    return out;
+}
+
+// Whether the code page spells the text exactly: what comes back from it is
+// the text again. The system's conversion puts '?' in place of a character
+// the code page lacks, or a look-alike where it has one ("\x0100" becomes
+// "A", a fullwidth full stop '.').
 bool AnsiSpells(const std::wstring& text)
 {
-    char out[MAX_PATH * 2];
-    BOOL usedDefault = FALSE;
-    return WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out, sizeof out, nullptr, &usedDefault) > 0 &&
-           !usedDefault;
+    wchar_t back[MAX_PATH * 2] = L"";
+    MultiByteToWideChar(CP_ACP, 0, Ansi(text).c_str(), -1, back, MAX_PATH * 2);
+    return text == back;
 }
 
 // The short form of a path, in the ANSI code page; empty when there is none.
@@ -110,23 +121,29 @@ bool SameFile(const std::wstring& wide, const std::string& ansi)
     return same;
 }
 
-// Cyrillic and CJK: no single-byte code page spells both.
 const wchar_t kFolder[] = L"D:\\Hostile";
-const wchar_t kCyrillicFolder[] = L"D:\\Hostile\\\x041F\x0430\x043F\x043A\x0430";  // "Papka"
+// Cyrillic and CJK: no single-byte code page spells both.
+const wchar_t kCyrillicFolder[] = L"D:\\Hostile\\\x041F\x0430\x043F\x043A\x0430";
+// Two fullwidth full stops, which the code page's look-alikes make "..".
+const wchar_t kDotsFolder[] = L"D:\\Hostile\\\xFF0E\xFF0E";
 
 struct HostileFile {
     std::wstring path;
     bool infected;
     bool heldOpen;  // by this program, sharing reading but not deletion
+    bool foreign;   // its name is one the code page cannot spell exactly
 };
 
-// In walk order: the files of D:\Hostile before those of its subfolder.
 std::vector<HostileFile> HostileFiles()
 {
     return {
-        {L"D:\\Hostile\\\x66F8\x985E\x0444.exe", true, true},
-        {std::wstring(kCyrillicFolder) + L"\\\x6587\x4EF6\x0444\x0430\x0439\x043B.exe", true, false},
-        {std::wstring(kCyrillicFolder) + L"\\\x0447\x0438\x0441\x0442\x043E.txt", false, false},
+        {L"D:\\Hostile\\\x66F8\x985E\x0444.exe", true, true, true},
+        // Its look-alike name is that of the clean file beside it.
+        {L"D:\\Hostile\\\x0100pple.exe", true, false, true},
+        {L"D:\\Hostile\\Apple.exe", false, false, false},
+        {std::wstring(kCyrillicFolder) + L"\\\x6587\x4EF6\x0444\x0430\x0439\x043B.exe", true, false, true},
+        {std::wstring(kCyrillicFolder) + L"\\\x0447\x0438\x0441\x0442\x043E.txt", false, false, true},
+        {std::wstring(kDotsFolder) + L"\\inside.exe", true, false, true},
     };
 }
 
@@ -173,24 +190,23 @@ struct HugeRow {
 
 WINE_TEST(NamesTheCodePageCannotSpellAreReachedAndNamedThroughTheirShortNames)
 {
-    CreateDirectoryW(kFolder, nullptr);
-    CreateDirectoryW(kCyrillicFolder, nullptr);
+    for (const wchar_t* folder : {kFolder, kCyrillicFolder, kDotsFolder}) CreateDirectoryW(folder, nullptr);
     const std::string infectedPe = infected::SignaturePe(Unpacker());
     const std::vector<HostileFile> files = HostileFiles();
 
-    // Each name is one the code page cannot spell, whose short path opens it.
-    std::vector<std::string> shortPaths;
+    // Each foreign name is one the code page cannot spell, whose short path
+    // opens it.
+    std::vector<std::string> paths;
     for (const HostileFile& file : files) {
         const std::string name = Ansi(file.path);
-        CHECK(!AnsiSpells(file.path));
+        CHECK_EQ(!file.foreign, AnsiSpells(file.path));
         if (!WriteWide(file.path, file.infected ? infectedPe : std::string("plain text\r\n"))) {
             ReportFailure(__FILE__, __LINE__, "setup: cannot write " + name);
             return;
         }
-        shortPaths.push_back(ShortPathOf(file.path));
-        if (shortPaths.back().empty() || shortPaths.back().find('?') != std::string::npos ||
-            !SameFile(file.path, shortPaths.back())) {
-            ReportFailure(__FILE__, __LINE__, "setup: no short path reaches " + name + ": " + shortPaths.back());
+        paths.push_back(file.foreign ? ShortPathOf(file.path) : name);
+        if (paths.back().empty() || !AnsiSpells(Wide(paths.back())) || !SameFile(file.path, paths.back())) {
+            ReportFailure(__FILE__, __LINE__, "setup: no short path reaches " + name + ": " + paths.back());
             return;
         }
     }
@@ -198,24 +214,28 @@ WINE_TEST(NamesTheCodePageCannotSpellAreReachedAndNamedThroughTheirShortNames)
                                 nullptr);
     CHECK(holder != INVALID_HANDLE_VALUE);
 
-    const std::vector<std::string> lines = WalkAndRecord("D:\\Hostile\\*.*");
+    std::vector<std::string> lines = WalkAndRecord("D:\\Hostile\\*.*");
     if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
 
     // Every infected file is named by its short path: removed, or, while held
-    // open, scheduled for deletion at the next start under that path.
+    // open, scheduled for deletion at the next start under that path. (The
+    // order of the lines is the enumeration's, which is the file system's.)
     std::vector<std::string> expected;
+    int infected = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
+        const bool stays = !files[i].infected || files[i].heldOpen;
+        CHECK_EQ(stays, PresentW(files[i].path));
         if (!files[i].infected) continue;
-        expected.push_back(shortPaths[i] + "     W32/Murkel.A.Trojan" +
-                           (files[i].heldOpen ? " Unable to remove" : " removed"));
-        CHECK_EQ(files[i].heldOpen, PresentW(files[i].path));
-        CHECK_EQ(files[i].heldOpen, PendingDeletionOf(shortPaths[i]));
+        ++infected;
+        expected.push_back(paths[i] + "     W32/Murkel.A.Trojan" + (files[i].heldOpen ? " Unable to remove" : " removed"));
+        CHECK_EQ(files[i].heldOpen, PendingDeletionOf(paths[i]));
     }
+    std::sort(expected.begin(), expected.end());
+    std::sort(lines.begin(), lines.end());
     CheckLines(expected, lines);
-    CHECK(PresentW(files[2].path));
-    CHECK_EQ(3, ScanStatistics.filesScanned);
-    CHECK_EQ(2, ScanStatistics.filesInfected);
-    CHECK_EQ(1, ScanStatistics.filesRemoved);
+    CHECK_EQ(static_cast<long>(files.size()), static_cast<long>(ScanStatistics.filesScanned));
+    CHECK_EQ(infected, ScanStatistics.filesInfected);
+    CHECK_EQ(infected - 1, ScanStatistics.filesRemoved);
     CHECK_EQ(1, ScanState.restartNeeded);
 }
 
