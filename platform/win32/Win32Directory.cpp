@@ -107,42 +107,45 @@ void CopyFindData(const WIN32_FIND_DATAW& data, DirEntry& entry)
     entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
 }
 
-}  // namespace
-
-SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
+// One enumeration step in either character set: the entry it found, or
+// nothing.
+template <typename FindData, typename Text, typename First>
+SearchRef StartSearch(First first, const Text* pattern, DirEntry& entry)
 {
-    if (const FindFirstWideFn first = WideFindCalls().first) {
-        WCHAR widePattern[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, pattern, -1, widePattern, MAX_PATH) == 0) return 0;
-        WIN32_FIND_DATAW wideData;
-        ZeroMemory(&wideData, sizeof wideData);
-        HANDLE search = first(widePattern, &wideData);
-        if (search == INVALID_HANDLE_VALUE) return 0;
-        CopyFindData(wideData, entry);
-        return reinterpret_cast<SearchRef>(search);
-    }
-    WIN32_FIND_DATAA data;
+    FindData data;
     ZeroMemory(&data, sizeof data);
-    HANDLE search = FindFirstFileA(pattern, &data);
+    HANDLE search = first(pattern, &data);
     if (search == INVALID_HANDLE_VALUE) return 0;
     CopyFindData(data, entry);
     return reinterpret_cast<SearchRef>(search);
 }
 
-bool Win32Platform::FindNextEntry(SearchRef search, DirEntry& entry)
+template <typename FindData, typename Next>
+bool ContinueSearch(Next next, SearchRef search, DirEntry& entry)
 {
-    if (const FindNextWideFn next = WideFindCalls().next) {
-        WIN32_FIND_DATAW wideData;
-        ZeroMemory(&wideData, sizeof wideData);
-        if (!next(reinterpret_cast<HANDLE>(search), &wideData)) return false;
-        CopyFindData(wideData, entry);
-        return true;
-    }
-    WIN32_FIND_DATAA data;
+    FindData data;
     ZeroMemory(&data, sizeof data);
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &data)) return false;
+    if (!next(reinterpret_cast<HANDLE>(search), &data)) return false;
     CopyFindData(data, entry);
     return true;
+}
+
+}  // namespace
+
+SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
+{
+    const FindFirstWideFn first = WideFindCalls().first;
+    if (first == nullptr) return StartSearch<WIN32_FIND_DATAA>(FindFirstFileA, pattern, entry);
+    WCHAR widePattern[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, pattern, -1, widePattern, MAX_PATH) == 0) return 0;
+    return StartSearch<WIN32_FIND_DATAW>(first, widePattern, entry);
+}
+
+bool Win32Platform::FindNextEntry(SearchRef search, DirEntry& entry)
+{
+    const FindNextWideFn next = WideFindCalls().next;
+    if (next == nullptr) return ContinueSearch<WIN32_FIND_DATAA>(FindNextFileA, search, entry);
+    return ContinueSearch<WIN32_FIND_DATAW>(next, search, entry);
 }
 
 void Win32Platform::FindEnd(SearchRef search)

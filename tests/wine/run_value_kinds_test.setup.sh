@@ -56,7 +56,6 @@ for hive in HKLM HKCU; do
         "$(kinds_hex "$kinds_path $(kinds_repeat x 247)")"
     kinds_add "$hive" BinaryLong REG_BINARY goes W32/MurkEl.Trojan "$(kinds_hex "$kinds_path $(kinds_repeat x 15000)")"
     kinds_add "$hive" BinaryZeroFirst REG_BINARY stays - "00$(kinds_hex "$kinds_path")"
-    kinds_add "$hive" ExpandedPath REG_EXPAND_SZ goes W32/MurkEl.Trojan '"%QUELLOR_KINDS%\evil.exe" /q'
     kinds_add "$hive" ExpandedBeforeLongArguments REG_EXPAND_SZ goes W32/MurkEl.Trojan \
         "%QUELLOR_KINDS%\\evil.exe $(kinds_repeat y 30000)"
     kinds_add "$hive" ExpansionTooLong REG_EXPAND_SZ goes W32/MurkEl.Trojan \
