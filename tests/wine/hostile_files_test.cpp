@@ -1,7 +1,9 @@
 // Files that try the walk's assumptions, on a real file system under the
-// real backend: names the ANSI code page cannot spell, which are reached,
-// acted on and named through their short (8.3) names, and files of 4 GiB
-// and more, which have no 32-bit length and so are never matched by size.
+// real backend: names the ANSI code page cannot spell (it lacks their
+// characters, or has only look-alikes that name another file or the parent
+// folder), which are reached, acted on and named through their short (8.3)
+// names, and files of 4 GiB and more, which have no 32-bit length and so are
+// never matched by size.
 // The setup hook leaves the 4 GiB holes, the check hook looks at what is
 // left from the Linux side and lets a simulated restart carry out the
 // deletion scheduled under a short name.
