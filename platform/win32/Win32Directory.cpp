@@ -74,10 +74,11 @@ void CopyExactAnsi(char* out, std::size_t size, const WCHAR* wide)
     if (size == 0) return;
     out[0] = '\0';
     int whole = 0;
-    char bytes[MAX_PATH * 2];
+    char bytes[MAX_PATH * 2 + 1];
+    const int room = MAX_PATH * 2;  // one byte is left for the terminator
     int count = 0;
     while (count < MAX_PATH && wide[count] != 0) ++count;
-    if (count < MAX_PATH && SpellsExactly(wide, count, bytes, sizeof bytes, whole)) {
+    if (SpellsExactly(wide, count, bytes, room, whole)) {
         bytes[whole] = '\0';
         CopyBounded(out, size, bytes);
         return;
@@ -86,7 +87,7 @@ void CopyExactAnsi(char* out, std::size_t size, const WCHAR* wide)
     for (int i = 0; i < count;) {
         const int units = (IsHighSurrogate(wide[i]) && IsLowSurrogate(wide[i + 1])) ? 2 : 1;
         int length = 0;
-        if (!SpellsExactly(wide + i, units, bytes, sizeof bytes, length)) {
+        if (!SpellsExactly(wide + i, units, bytes, room, length)) {
             bytes[0] = '?';
             length = 1;
         }
