@@ -176,3 +176,21 @@ add_executable(bench_dialog_timer ${CMAKE_SOURCE_DIR}/bench/dialog_timer.cpp)
 target_link_libraries(bench_dialog_timer PRIVATE quellor_win32_test_support)
 target_compile_options(bench_dialog_timer PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(bench_dialog_timer PRIVATE -static -static-libgcc -static-libstdc++)
+
+# The PE32 program also runs on 64-bit Windows, under WoW64: the platform
+# contract runs there once more, in a 64-bit prefix of its own, where the
+# cases about System32's alias and the two registry views apply. A skip of
+# the WoW64 case in that prefix is a failure.
+if(QUELLOR_WINE_ARCH STREQUAL win32)
+  add_test(NAME wine_prefix_setup_wow64
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh base ${CMAKE_BINARY_DIR}/wine/wow64)
+  set_tests_properties(wine_prefix_setup_wow64 PROPERTIES FIXTURES_SETUP wine_prefix_wow64 TIMEOUT 300
+    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=win64)
+  add_test(NAME wine_platform_contract_test_under_wow64
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine/wow64 platform_contract_test
+            $<TARGET_FILE:platform_contract_test> ${CMAKE_SOURCE_DIR}/tests/wine)
+  set_tests_properties(wine_platform_contract_test_under_wow64 PROPERTIES FIXTURES_REQUIRED wine_prefix_wow64
+    TIMEOUT 600 SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE}
+    FAIL_REGULAR_EXPRESSION "SKIP \\] UnderWow64"
+    ENVIRONMENT "QUELLOR_WINE_ARCH=win64;QUELLOR_WINE_PROGRAM_ARCH=win32")
+endif()

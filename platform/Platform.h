@@ -61,8 +61,10 @@ const std::size_t kShortNameSize = 14;
 
 // One directory entry of an enumeration (FindFirstFileA / FindNextFileA).
 struct DirEntry {
-    // The long name in the ANSI code page; characters the code page lacks
-    // come back as '?', and such a name opens nothing.
+    // The long name in the ANSI code page; every character the code page
+    // cannot spell exactly comes back as '?' (never as a look-alike, which
+    // could name another file, the parent folder or a path), and such a
+    // name opens nothing.
     char name[kPathBufferSize];
     // The short (8.3) name the platform gives the entry, which always
     // opens it; empty when the long name is itself a valid short name or

@@ -15,6 +15,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-lib.sh"
 wine_require_arch
+# A PE32 program in a 64-bit prefix (under WoW64) needs the 32-bit loader
+# too: QUELLOR_WINE_PROGRAM_ARCH=win32 says so, and skips where it cannot run.
+if [ -n "${QUELLOR_WINE_PROGRAM_ARCH:-}" ]; then wine_require_arch "$QUELLOR_WINE_PROGRAM_ARCH"; fi
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     export QUELLOR_ON_VIRTUAL_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"

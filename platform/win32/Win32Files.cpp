@@ -1,5 +1,5 @@
-// Version, drives, directory enumeration and files. Files go through the C
-// runtime's low-level functions (descriptors), the rest through kernel32.
+// Version, drives, folders and files. Files go through the C runtime's
+// low-level functions (descriptors), the rest through kernel32.
 #include "platform/win32/Win32Platform.h"
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 #include "platform/win32/Win32Internal.h"
 
-using win32detail::CopyBounded;
+using win32detail::KernelFunction;
 using win32detail::TerminateWithin;
 
 namespace {
@@ -23,25 +23,9 @@ typedef BOOL(WINAPI* VolumeNameForMountPointFn)(LPCSTR mountPoint, LPSTR volumeN
 typedef UINT(WINAPI* SystemDirectoryFn)(LPSTR buffer, UINT size);
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE process, BOOL* wow64);
 
-template <typename Function>
-Function KernelFunction(const char* name)
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
-}
-
 // The size GetVersionExA expects for the basic structure.
 const DWORD kVersionInfoSize = 148;
 static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA is 148 bytes");
-
-void CopyFindData(const WIN32_FIND_DATAA& data, DirEntry& entry)
-{
-    CopyBounded(entry.name, sizeof entry.name, data.cFileName);
-    CopyBounded(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
-    entry.attributes = data.dwFileAttributes;
-    entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
-}
 
 int Descriptor(FileRef file)
 {
@@ -66,30 +50,6 @@ bool Win32Platform::QueryVersion(VersionInfo& info)
 int Win32Platform::QueryDriveType(const char* root)
 {
     return static_cast<int>(GetDriveTypeA(root));
-}
-
-SearchRef Win32Platform::FindFirstEntry(const char* pattern, DirEntry& entry)
-{
-    WIN32_FIND_DATAA data;
-    ZeroMemory(&data, sizeof data);
-    HANDLE search = FindFirstFileA(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    CopyFindData(data, entry);
-    return reinterpret_cast<SearchRef>(search);
-}
-
-bool Win32Platform::FindNextEntry(SearchRef search, DirEntry& entry)
-{
-    WIN32_FIND_DATAA data;
-    ZeroMemory(&data, sizeof data);
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &data)) return false;
-    CopyFindData(data, entry);
-    return true;
-}
-
-void Win32Platform::FindEnd(SearchRef search)
-{
-    FindClose(reinterpret_cast<HANDLE>(search));
 }
 
 bool Win32Platform::PathExists(const char* path)

@@ -28,4 +28,14 @@ inline void TerminateWithin(char* out, std::size_t size, std::size_t written)
     out[written < size ? written : size - 1] = '\0';
 }
 
+// A kernel32 function looked up at run time (one the oldest systems lack,
+// or one the program does not import); null when it is missing.
+template <typename Function>
+Function KernelFunction(const char* name)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+}
+
 }  // namespace win32detail

@@ -5,7 +5,8 @@
 // The header stays free of <windows.h> so that code holding a Win32Platform
 // does not pull the Windows macros in; the calls live in the .cpp files of
 // this folder, one per area:
-//   Win32Files.cpp      version, drives, enumeration, files, paths
+//   Win32Files.cpp      version, drives, files, paths
+//   Win32Directory.cpp  directory enumeration
 //   Win32Registry.cpp   registry
 //   Win32Processes.cpp  processes, services, privileges, reboot, exit
 //   Win32Messages.cpp   message queue, prompts, message boxes, waits

@@ -398,6 +398,49 @@ CONTRACT_CASE(WildcardCharactersNameNoFile)
     CONTRACT_EQ(std::string("a"), ContentOf(world, Join(dir, "a1.txt")));
 }
 
+// A long name the code page cannot spell exactly is listed with '?' for
+// each character it cannot spell, never with a look-alike: the system's
+// own conversion gives "\u0100pple.exe" as "Apple.exe" (another file of
+// the folder), two fullwidth full stops as ".." (the parent) and a division
+// slash as '/'. The short name listed beside it opens it.
+CONTRACT_CASE(ForeignNamesAreListedWithQuestionMarksAndOpenByTheirShortNames)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "Apple.exe"), "plain", kAttrArchive);
+    const struct {
+        std::u16string name;
+        std::string listed;  // also the file's content
+    } rows[] = {
+        {u"\u0100pple.exe", "?pple.exe"},
+        {u"\uFF0E\uFF0E", "??"},
+        {u"x\u2215y.exe", "x?y.exe"},
+        {u"\u66F8\u985E.txt", "??.txt"},
+    };
+    for (const auto& row : rows) {
+        if (!world.MakeForeignNamedFile(dir, row.name, row.listed))
+            CONTRACT_SKIP("names here are bytes taken as they are, so every name is spelled exactly");
+    }
+    Platform& platform = world.platform();
+    const Listing listing = List(platform, Join(dir, "*.*"));
+    CONTRACT_EQ((std::vector<std::string>{".", "..", "??", "??.txt", "?pple.exe", "Apple.exe", "x?y.exe"}),
+                SortedNames(listing, true));
+    for (const auto& row : rows) {
+        for (const DirEntry& entry : listing.entries) {
+            if (row.listed != entry.name) continue;
+            CONTRACT_EQ(kNoFile, platform.OpenForRead(Join(dir, entry.name).c_str()));
+            CONTRACT_TRUE(entry.shortName[0] != '\0');
+            FileRef file = platform.OpenForRead(Join(dir, entry.shortName).c_str());
+            CONTRACT_TRUE(file != kNoFile);
+            if (file == kNoFile) continue;
+            char content[16] = "";
+            const std::int32_t got = platform.ReadBytes(file, content, sizeof content);
+            platform.CloseFile(file);
+            CONTRACT_EQ(row.listed, std::string(content, got > 0 ? static_cast<std::size_t>(got) : 0));
+        }
+    }
+    CONTRACT_EQ(std::string("plain"), ContentOf(world, Join(dir, "Apple.exe")));
+}
+
 CONTRACT_CASE(OpeningFolderGivesNoFile)
 {
     const std::string dir = CaseFolder(world, __func__);
@@ -1216,6 +1259,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(FindIgnoresCaseAndKeepsStoredName),
     CONTRACT_ENTRY(OpeningMissingFileGivesNoFile),
     CONTRACT_ENTRY(WildcardCharactersNameNoFile),
+    CONTRACT_ENTRY(ForeignNamesAreListedWithQuestionMarksAndOpenByTheirShortNames),
     CONTRACT_ENTRY(OpeningFolderGivesNoFile),
     CONTRACT_ENTRY(ReadStopsShortAtTheEnd),
     CONTRACT_ENTRY(SeekRulesOfTheRuntime),

@@ -51,6 +51,17 @@ struct ContractWorld {
     virtual void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                                     const std::string& text) = 0;
     virtual void MakeRegistryKey(KeyRef hive, const std::string& key) = 0;
+    // Creates, in `folder`, a file whose long name (UTF-16) the ANSI code
+    // page cannot spell exactly. False when names here have no code page
+    // (bytes taken as they are); the cases concerned then skip.
+    virtual bool MakeForeignNamedFile(const std::string& folder, const std::u16string& name,
+                                      const std::string& content)
+    {
+        (void)folder;
+        (void)name;
+        (void)content;
+        return false;
+    }
     // Puts a message in the calling thread's queue.
     virtual void PostToQueue(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 

@@ -41,6 +41,18 @@ public:
     {
         fake_.AddFile(path, content, attributes);
     }
+    // Listed under its name with '?' for every character beyond ASCII, and
+    // reached through a short name of its own.
+    bool MakeForeignNamedFile(const std::string& folder, const std::u16string& name,
+                              const std::string& content) override
+    {
+        std::string listed;
+        for (char16_t c : name) listed += c < 0x80 ? static_cast<char>(c) : '?';
+        const std::string path = folder + "\\FOREI~" + std::to_string(++foreignFiles_);
+        fake_.AddFile(path, content);
+        fake_.SetAnsiLongName(path, listed);
+        return true;
+    }
     void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                             const std::string& text) override
     {
@@ -66,6 +78,7 @@ public:
 
 private:
     FakePlatform fake_;
+    int foreignFiles_ = 0;
 };
 
 class PlatformContract : public ::testing::TestWithParam<ContractCase> {};

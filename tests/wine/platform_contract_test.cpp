@@ -94,6 +94,23 @@ public:
         if (!SetFileAttributesA(path.c_str(), attributes)) Failed("SetFileAttributesA", path);
     }
 
+    bool MakeForeignNamedFile(const std::string& folder, const std::u16string& name,
+                              const std::string& content) override
+    {
+        wchar_t path[MAX_PATH] = L"";
+        MultiByteToWideChar(CP_ACP, 0, (folder + "\\").c_str(), -1, path, MAX_PATH);
+        const std::wstring wide = path + std::wstring(name.begin(), name.end());
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        DWORD written = 0;
+        if (file == INVALID_HANDLE_VALUE ||
+            !WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
+            Failed("CreateFileW", folder + "\\" + content);
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return true;
+    }
+
     void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                             const std::string& text) override
     {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The rules by which the Wine passes run, skip or fail, checked with
 # stand-in loaders (no Wine needed): only the kernel's exec-format refusal
-# of the 32-bit loader skips, and only the PE32 pass; a missing or broken
-# loader fails; the x64 pass never skips.
+# of the 32-bit loader skips, and only the PE32 pass (also a PE32 program
+# in a 64-bit prefix); a missing or broken loader fails; the x64 pass never
+# skips.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d)
@@ -56,5 +57,15 @@ expect "the PE32 pass fails there when it is required" 1 "$(require win32 "$refu
 expect "the PE32 pass fails on a broken loader" 1 "$(require win32 "$broken")"
 expect "the x64 pass never skips" 1 "$(require win64 "$refused")"
 expect "a working loader lets the pass run" 0 "$(require win64 "$working")"
+
+wow64() {  # wow64 LOADER32 [QUELLOR_REQUIRE_WINE]: wine-test.sh's status for a PE32 program in a 64-bit prefix
+    QUELLOR_WINE_ARCH=win64 QUELLOR_WINE_PROGRAM_ARCH=win32 QUELLOR_ON_VIRTUAL_DISPLAY=1 \
+        QUELLOR_WINE64_LOADER=$working QUELLOR_WINE32_LOADER=$1 QUELLOR_REQUIRE_WINE=${2:-x64} \
+        "$root/scripts/wine-test.sh" "$scratch/wine" probe "$scratch/probe.exe" "$scratch" >/dev/null 2>&1
+    echo $?
+}
+expect "a PE32 program under WoW64 skips on the exec-format refusal" 77 "$(wow64 "$refused")"
+expect "a PE32 program under WoW64 fails there when the PE32 pass is required" 1 "$(wow64 "$refused" all)"
+expect "a PE32 program under WoW64 fails on a broken 32-bit loader" 1 "$(wow64 "$broken")"
 
 [ "$failures" = 0 ]

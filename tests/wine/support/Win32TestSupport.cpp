@@ -59,6 +59,31 @@ void FilesInWalkOrder(const std::string& folder, std::vector<std::string>& files
     for (const std::string& subfolder : subfolders) FilesInWalkOrder(subfolder, files);
 }
 
+bool PendingDeletionOf(const std::string& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::wstring data(32768, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    bool read = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    std::wstring wanted(path.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wanted[0], static_cast<int>(wanted.size()));
+    if (!read || length <= 0) return false;
+    data.resize(size / sizeof(wchar_t));
+    wanted.resize(static_cast<std::size_t>(length - 1));
+    // Sources and targets alternate, each ending in a zero; a deletion has
+    // an empty target.
+    wanted = L"\\??\\" + wanted + L'\0' + L'\0';
+    CharUpperBuffW(&data[0], static_cast<DWORD>(data.size()));
+    CharUpperBuffW(&wanted[0], static_cast<DWORD>(wanted.size()));
+    return data.find(wanted) != std::wstring::npos;
+}
+
 namespace {
 
 const char kResultSinkClass[] = "QuellorTestResultSink";

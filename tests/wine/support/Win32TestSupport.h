@@ -32,6 +32,11 @@ bool PathPresent(const std::string& path);
 // more are passed over, and so are folders too long to search.
 void FilesInWalkOrder(const std::string& folder, std::vector<std::string>& files);
 
+// Whether the system holds a request to delete the file at `path` (named in
+// the program's code page) at the next start (PendingFileRenameOperations),
+// compared without regard to case.
+bool PendingDeletionOf(const std::string& path);
+
 // What the scan sent the result window, in order of arrival.
 struct RecordedResults {
     std::vector<std::string> statuses;  // ScanState.statusText at each ShowStatusMessage
