@@ -9,6 +9,9 @@
 # side can see; a check that fails makes the test fail. Check hooks run with
 # `set -e` in force, and each also ends on its own verdict.
 #
+# A scenario that passed is removed afterwards; a failed one is kept in
+# WINEDIR/scenarios/NAME.
+#
 # The whole scenario runs on a virtual display of its own, so the prefix's
 # server and every window it opens live there and never on a real desktop.
 set -euo pipefail
@@ -51,4 +54,10 @@ if [ "$status" = 0 ] && [ -f "$hookdir/$name.check.sh" ]; then
     wine_run_check "$hookdir/$name.check.sh"
     status=$hook_status
 fi
+# A prefix copy is large (over a gigabyte): a passed scenario's goes at
+# once, a failed one stays for a look (QUELLOR_KEEP_SCENARIOS=1 keeps all).
+wine_stop
+trap - EXIT
+cd "$winedir"
+if [ "$status" = 0 ] && [ "${QUELLOR_KEEP_SCENARIOS:-0}" != 1 ]; then rm -rf "$scenario"; fi
 exit "$status"
