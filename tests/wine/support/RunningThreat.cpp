@@ -1,6 +1,7 @@
 #include "wine/support/RunningThreat.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/Platform.h"
 #include "resources/resource.h"
@@ -120,6 +121,11 @@ bool StartThreatAndBystander(ThreatRun& run)
     if (threat.empty() || !WriteWholeFile(kThreatImage, threat) || !WriteWholeFile(kBystanderImage, program)) {
         return Failed("cannot write the waiters on d:");
     }
+    const SignatureRecord& record = SignatureTable[run.record];
+    std::printf("  the threat matches row %d, %s: %d bytes, patterns at %u and %u after a program of %u bytes\n",
+                run.record + 1, record.name, record.fileSize, positions.first, positions.second,
+                static_cast<unsigned>(program.size()));
+    std::fflush(stdout);
     // What the program will see: this record first, and nothing in the
     // bystander.
     CHECK_EQ(run.record, FirstSignatureHit(kThreatImage));
@@ -151,14 +157,17 @@ void ScanAndCheck(ThreatRun& run, ThreatFinder finder)
     }
     HWND dialog = quellor.dialog;
     Press(dialog, IDC_SCAN);
-    // A question would hold the scan: stop waiting as soon as one shows.
+    // A question would hold the scan, and the memory pass may end the
+    // program: stop waiting as soon as either happens.
     HWND prompt = nullptr;
+    DWORD exitStatus = 0;
     WaitFor([&] {
         prompt = FindProcessWindow(quellor.process.dwProcessId, IDC_PROMPT_MESSAGE);
-        return prompt != nullptr || (ItemText(dialog, IDC_STATUS_TEXT) == "Scanning completed" &&
-                                     Shown(dialog, IDC_OK_BUTTON));
+        return prompt != nullptr || HasEnded(quellor, exitStatus) ||
+               (ItemText(dialog, IDC_STATUS_TEXT) == "Scanning completed" && Shown(dialog, IDC_OK_BUTTON));
     }, kScanTimeout);
     if (prompt) ReportFailure(__FILE__, __LINE__, "the program asked: " + ItemText(prompt, IDC_PROMPT_MESSAGE));
+    if (HasEnded(quellor, exitStatus)) ReportFailure(__FILE__, __LINE__, "the program ended during the scan");
     CHECK_STREQ("Scanning completed", ItemText(dialog, IDC_STATUS_TEXT));
 
     // The threat was ended (status 0: terminated, not ended by itself) and
