@@ -5,7 +5,6 @@
 
 #include "platform/Platform.h"
 #include "resources/resource.h"
-#include "scan/PeLayout.h"
 #include "scan/SignatureMatch.h"
 #include "scan/SignatureRecord.h"
 #include "wine/harness/Harness.h"
@@ -25,16 +24,6 @@ const DWORD kEndTimeout = 10000;
 
 const char kSystemMemoryLine[] = "System Memory    W32/MurkEl.Trojan removed";
 
-bool ResizeFile(const char* path, LONG length)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool done = SetFilePointer(file, length, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
-    CloseHandle(file);
-    return done;
-}
-
 bool Failed(const std::string& what)
 {
     ReportFailure(__FILE__, __LINE__, "setup: " + what);
@@ -45,42 +34,6 @@ bool Failed(const std::string& what)
 const DWORD kWaiterEndedByItself = 3;
 
 }  // namespace
-
-int ChooseOverlayRecord(const std::string& program, infected::PatternPositions& positions)
-{
-    if (!WriteWholeFile(kProbe, program)) return kNoRecord;
-    int chosen = kNoRecord;
-    for (std::size_t i = 0; i < kSignatureTableEntries && SignatureTable[i].name[0] != '\0'; ++i) {
-        const SignatureRecord& record = SignatureTable[i];
-        if (record.fileSize <= static_cast<std::int32_t>(program.size()) ||
-            !SizeRuleAccepts(record, record.fileSize) || !ResizeFile(kProbe, record.fileSize)) {
-            continue;
-        }
-        FileRef file = Sys().OpenForRead(kProbe);
-        if (file == kNoFile) continue;
-        bool measured = infected::MatcherPositions(file, record, positions);
-        Sys().CloseFile(file);
-        if (measured && infected::FitsOverlay(record, program.size(), positions)) {
-            chosen = static_cast<int>(i);
-            break;
-        }
-    }
-    DeleteFileA(kProbe);
-    return chosen;
-}
-
-int FirstSignatureHit(const char* path)
-{
-    FileRef file = Sys().OpenForRead(path);
-    if (file == kNoFile) return kNoRecord;
-    PeLayout layout;
-    int hit = kNoRecord;
-    if (ReadPeHeader(file, layout) && ReadPeSections(file, layout)) {
-        hit = MatchSignatureTable(file, Sys().FileLength(file), layout);
-    }
-    Sys().CloseFile(file);
-    return hit;
-}
 
 bool StartProgram(const char* path, PROCESS_INFORMATION& process)
 {
@@ -115,7 +68,7 @@ bool StartThreatAndBystander(ThreatRun& run)
     std::string program;
     if (!ReadWholeFile(kWaiterProgram, program)) return Failed(std::string("cannot read ") + kWaiterProgram);
     infected::PatternPositions positions = {0, 0};
-    run.record = ChooseOverlayRecord(program, positions);
+    run.record = infected::ChooseOverlayRecord(kProbe, program, positions);
     if (run.record == kNoRecord) return Failed("no signature record fits the waiter's overlay");
     const std::string threat = infected::ProgramWithPatterns(program, SignatureTable[run.record], positions);
     if (threat.empty() || !WriteWholeFile(kThreatImage, threat) || !WriteWholeFile(kBystanderImage, program)) {
@@ -128,8 +81,8 @@ bool StartThreatAndBystander(ThreatRun& run)
     std::fflush(stdout);
     // What the program will see: this record first, and nothing in the
     // bystander.
-    CHECK_EQ(run.record, FirstSignatureHit(kThreatImage));
-    CHECK_EQ(kNoRecord, FirstSignatureHit(kBystanderImage));
+    CHECK_EQ(run.record, infected::FirstSignatureHit(kThreatImage));
+    CHECK_EQ(kNoRecord, infected::FirstSignatureHit(kBystanderImage));
     if (!StartProgram(kBystanderImage, run.bystander) || !StartProgram(kThreatImage, run.threat)) {
         return Failed("cannot start the waiters: error " + std::to_string(GetLastError()));
     }

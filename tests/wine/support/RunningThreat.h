@@ -16,16 +16,6 @@
 extern const char kThreatImage[];     // D:\waiter.exe, the infected copy
 extern const char kBystanderImage[];  // D:\waiterkeep.exe, the untouched one
 
-// The first record of the signature table, in table order, whose two
-// patterns the matcher would read in the overlay of `program` padded to the
-// record's length; -1 when there is none. The positions are measured with
-// the engine's own readers on a scratch file of each candidate length.
-int ChooseOverlayRecord(const std::string& program, infected::PatternPositions& positions);
-
-// The index of the record the engine's matcher finds first in the file at
-// `path` through the current platform; -1 for none.
-int FirstSignatureHit(const char* path);
-
 // The two waiters of one scan.
 struct ThreatRun {
     int record;  // the signature record the threat matches
