@@ -6,6 +6,10 @@
 // process is ended by the name of its image (TerminateByImage9x, which must
 // spare the bystander whose name merely begins the same) before the
 // deletion is tried again.
+//
+// Only the PE32 program ever meets a Windows 98 system; Wine reports the
+// same version to the x64 program, which takes the same engine path, so the
+// path is shown on machines that run no 32-bit program too.
 #include <windows.h>
 
 #include <cstring>
