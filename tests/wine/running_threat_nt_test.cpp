@@ -4,20 +4,16 @@
 // image removed at once.
 #include <windows.h>
 
-#include <cstring>
 
 #include "platform/Platform.h"
+#include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/RunningThreat.h"
-#include "wine/support/Win32TestSupport.h"
 
 WINE_TEST(NtMemoryPassEndsTheThreatByItsIdAndRemovesItsImageFirst)
 {
-    UseRealPlatform();
-    VersionInfo version;
-    CHECK(Sys().QueryVersion(version) && version.platformId == 2);
     ThreatRun run;
-    if (!StartThreatAndBystander(run)) return;
+    if (!StartThreatAndBystander(run, kPlatformNT)) return;
 
     // What the pass works from: psapi names the threat's image by its path.
     ProcessRef process = Sys().OpenProcessById(kProcessQueryRead, run.threat.dwProcessId);

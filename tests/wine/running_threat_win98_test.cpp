@@ -16,9 +16,9 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/RunningThreat.h"
-#include "wine/support/Win32TestSupport.h"
 
 namespace {
 
@@ -41,11 +41,8 @@ std::string ToolHelpName(DWORD processId)
 
 WINE_TEST(Win98ToolHelpGivesBareNamesSoTheDriveWalkEndsTheThreatByName)
 {
-    UseRealPlatform();
-    VersionInfo version;
-    CHECK(Sys().QueryVersion(version) && version.platformId == 1);
     ThreatRun run;
-    if (!StartThreatAndBystander(run)) return;
+    if (!StartThreatAndBystander(run, kPlatformWin9x)) return;
 
     // A bare name, where Windows 98 itself gives the full path.
     CHECK_STREQ("waiter.exe", ToolHelpName(run.threat.dwProcessId));

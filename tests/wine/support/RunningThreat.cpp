@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "scan/SignatureMatch.h"
 #include "scan/SignatureRecord.h"
+#include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/Win32TestSupport.h"
 
@@ -61,8 +62,10 @@ void EndProgram(PROCESS_INFORMATION& process)
     ZeroMemory(&process, sizeof process);
 }
 
-bool StartThreatAndBystander(ThreatRun& run)
+bool StartThreatAndBystander(ThreatRun& run, int platformClass)
 {
+    UseRealPlatform();
+    CHECK_EQ(platformClass, GetPlatformClass());
     ZeroMemory(&run, sizeof run);
     run.record = kNoRecord;
     std::string program;

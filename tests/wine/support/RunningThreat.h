@@ -23,11 +23,14 @@ struct ThreatRun {
     PROCESS_INFORMATION bystander;
 };
 
-// Makes both copies on d: (checking that the matcher's first hit in the
-// threat is the record placed) and starts the bystander, then the threat,
-// so that the bystander comes first in any process list. False, with the
-// failure reported, when the scenario could not be set up.
-bool StartThreatAndBystander(ThreatRun& run);
+// Makes the real backend the engine's platform and checks that the program
+// will take the system for the family `platformClass` names (kPlatformWin9x
+// or kPlatformNT, scan/SystemVersion.h). Makes
+// both copies on d: (checking that the matcher's first hit in the threat is
+// the record placed) and starts the bystander, then the threat, so that the
+// bystander comes first in any process list. False, with the failure
+// reported, when the scenario could not be set up.
+bool StartThreatAndBystander(ThreatRun& run, int platformClass);
 
 // Which pass of the program meets the running threat.
 enum ThreatFinder {
