@@ -4,7 +4,6 @@
 // image removed at once.
 #include <windows.h>
 
-
 #include "platform/Platform.h"
 #include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
