@@ -102,6 +102,15 @@ target_link_libraries(run_demo PRIVATE quellor_win32_test_support)
 target_compile_options(run_demo PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(run_demo PRIVATE -static -static-libgcc -static-libstdc++)
 
+# Harmless programs the Wine tests run: one that only waits until it is
+# ended, and a Win32 service that stops when asked. They carry no pattern;
+# a test that needs a running threat places one in a copy at run time.
+foreach(program test_waiter test_service)
+  add_executable(${program} WIN32 ${CMAKE_SOURCE_DIR}/tests/wine/programs/${program}.cpp)
+  target_compile_options(${program} PRIVATE ${QUELLOR_WARNINGS})
+  target_link_options(${program} PRIVATE -static -static-libgcc -static-libstdc++)
+endforeach()
+
 # The programs may import only functions that the oldest systems of their
 # architecture export (checked on the programs as shipped, not on the
 # hardened test build).

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,18 @@ private:
     bool readOnlyStopsWriters_;
 };
 
+// Cases that the real system under Wine shows in full: a skip there would
+// hide the very behaviour the case pins, so it fails.
+const char* const kCasesThatMustRun[] = {"OpeningUnknownServiceFails"};
+
+bool MustRun(const char* caseName)
+{
+    for (const char* name : kCasesThatMustRun) {
+        if (std::strcmp(name, caseName) == 0) return true;
+    }
+    return false;
+}
+
 class HarnessCheck : public ContractCheck {
 public:
     explicit HarnessCheck(const char* caseName) : caseName_(caseName) {}
@@ -175,7 +188,14 @@ public:
     {
         ReportFailure(file, line, std::string(caseName_) + ": " + what);
     }
-    void Skip(const std::string& reason) override { ReportSkip(std::string(caseName_) + ": " + reason); }
+    void Skip(const std::string& reason) override
+    {
+        if (MustRun(caseName_)) {
+            ReportFailure(__FILE__, __LINE__, std::string(caseName_) + ": must run against Win32, skipped: " + reason);
+        } else {
+            ReportSkip(std::string(caseName_) + ": " + reason);
+        }
+    }
 
 private:
     const char* caseName_;
