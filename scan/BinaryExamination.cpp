@@ -85,7 +85,10 @@ void DeleteDetectedFile(const char* path)
         return;
     }
     AppendLine(LineUnableToRemove, path, lastThreatName);
-    ScanState.restartNeeded = ScheduleDeleteOnRestart(path) ? 1 : 0;
+    // Once one file waits for the next start, the session must end with the
+    // restart question: a later file that cannot be scheduled does not take
+    // that back.
+    if (ScheduleDeleteOnRestart(path)) ScanState.restartNeeded = 1;
 }
 
 void RenameDetectedFile(const char* path)

@@ -437,7 +437,7 @@ TEST_F(BinaryExaminationTest, ActionTableWithTheEscalationOfADeletion)
     }
 }
 
-TEST_F(BinaryExaminationTest, EachSchedulingResultOverwritesRestartNeeded)
+TEST_F(BinaryExaminationTest, OnceARestartIsNeededALaterRefusedRequestKeepsItNeeded)
 {
     const char* const paths[] = {"D:\\a\\one.exe", "D:\\a\\two.exe", "D:\\a\\three.exe"};
     for (const char* path : paths) {
@@ -445,18 +445,20 @@ TEST_F(BinaryExaminationTest, EachSchedulingResultOverwritesRestartNeeded)
         fake.LockAgainstDelete(path);
     }
 
-    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[0]));
-    EXPECT_EQ(1, ScanState.restartNeeded);  // NT: the delayed deletion is requested
-
     fake.versionQueryFails = true;  // no platform family: nothing can be scheduled
-    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[1]));
+    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[0]));
     EXPECT_EQ(0, ScanState.restartNeeded);
 
     fake.versionQueryFails = false;
+    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[1]));
+    EXPECT_EQ(1, ScanState.restartNeeded);  // NT: the delayed deletion is requested
+
+    // The first file still waits for the next start.
+    fake.versionQueryFails = true;
     EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[2]));
     EXPECT_EQ(1, ScanState.restartNeeded);
 
-    EXPECT_EQ((std::vector<std::string>{paths[0], paths[2]}), fake.rebootRemovals);
+    EXPECT_EQ(std::vector<std::string>{paths[1]}, fake.rebootRemovals);
     EXPECT_EQ((std::vector<std::string>{Line(paths[0], kUnpackerName, "Unable to remove"),
                                         Line(paths[1], kUnpackerName, "Unable to remove"),
                                         Line(paths[2], kUnpackerName, "Unable to remove")}),
