@@ -259,6 +259,9 @@ public:
     // --- Privileges, restart and the end of the program. ---
     virtual PrivilegeResult EnablePrivilege(const char* privilegeName) = 0;
     virtual bool RequestReboot(std::uint32_t flags) = 0;  // ExitWindowsEx(flags, 0)
+    // Ends the program with `exitCode`. A front end that must still report
+    // and choose its own exit status (the console scanner) may return
+    // instead; the engine then goes on only as far as its own report.
     virtual void EndProgram(int exitCode) = 0;
 
     // --- Window messages and the user. ---

@@ -1,11 +1,12 @@
 // The console session in process over the in-memory platform, for what the
 // POSIX backend never gives: every fixed drive walked when nothing is named,
-// and a file that can only be removed at the next start (exit status 3,
-// with the restart question answered No).
+// a file that can only be removed at the next start (exit status 3, with the
+// restart question answered No), and a running threat that will not end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
@@ -98,6 +99,45 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConsoleSession,
                                            Row{"RemovedAtNextStart", true, true, "Unable to remove", kExitRestart},
                                            Row{"NotRemovable", true, false, "Unable to remove", kExitFound}),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// What the POSIX backend never gives either: the memory scan on NT, where a
+// running threat that can be neither ended nor stopped as a service makes the
+// scan end the program. The console reports and chooses its own status
+// instead of ending with 0 and nothing said.
+TEST(ConsoleSessionMemory, ARunningThreatThatWillNotEndGivesTheStatisticsAndExitStatus3)
+{
+    ResetScanGlobals();
+    FakePlatform fake;
+    SetPlatform(&fake);
+    fake.onNotify = [](WindowRef, std::uint32_t message) { ConsoleReceive(message); };
+    fake.AddDrive('C', DriveFixed);
+    fake.AddFile("C:\\mem\\evil.exe", infected::SignaturePe(SignatureTable[2]));
+    fake.AddFile("C:\\tools\\setup.exe", infected::SignaturePe(SignatureTable[2]));
+    fake.AddProcess("C:\\mem\\evil.exe", true, false);
+
+    ConsoleOptions options = DefaultConsoleOptions();
+    options.action = kActionDelete;
+    WindowsLikeHost host;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    const int status = RunConsoleScan(options, host, ConsoleStreams{out, err, false});
+    std::string text(4096, '\0');
+    std::rewind(out);
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    std::fclose(err);
+
+    EXPECT_EQ(std::vector<int>{0}, fake.endProgramCalls);
+    EXPECT_EQ(kExitRestart, status);
+    // The drives wait for the restart: the file on C: is not reached.
+    EXPECT_EQ(" \nScanning statistics\n------------------------------\n"
+              "Total files scanned\t\t:  0\nTotal files infected\t\t:  1\nTotal files removed\t\t:  0\n"
+              "Scanning terminated\n",
+              text);
+    EXPECT_TRUE(fake.Exists("C:\\tools\\setup.exe"));
+    ResetScanGlobals();
+}
 
 }  // namespace
 

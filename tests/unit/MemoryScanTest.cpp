@@ -4,6 +4,7 @@
 // and the values through which the scan drives the walk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -374,7 +375,7 @@ TEST_F(MemoryScanTest, EachFamilyRunsItsPassInMemoryScanModeAndOthersNone)
     SetPlatform(&fake);
 }
 
-TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThenTheProgramEnds)
+TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThenTheSessionEnds)
 {
     const std::string notice =
         "W32/MurkEl.Trojan found in memory! registry entries created by the Trojan are removed. You must restart "
@@ -397,21 +398,29 @@ TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThen
         SetPlatform(&platform);
         ResetScanGlobals();
         cleanAction = kActionDelete;
+        platform.AddDrive('C', DriveFixed);
+        platform.AddFile("C:\\clean.txt", "clean");
         platform.AddFile(kEvil, infected::SignaturePe(SignatureTable[2]));
         platform.AddProcess(kEvil, true, row.canTerminate);
         platform.promptAnswers.push_back(row.answer);
 
-        ScanMemory();
+        RunScanSession();
 
+        const bool walked = std::find(platform.findPatterns.begin(), platform.findPatterns.end(), "C:\\*.*") !=
+                            platform.findPatterns.end();
         if (row.notice) {
             ASSERT_EQ(1u, platform.prompts.size());
             EXPECT_EQ(notice, platform.prompts[0].text);
             EXPECT_EQ("Quellor Ver 7.0", platform.prompts[0].caption);
             EXPECT_EQ(0x41u, platform.prompts[0].flags);
             EXPECT_EQ(std::vector<int>{0}, platform.endProgramCalls);
+            // Where ending the program returns, the session stops there too:
+            // the drives wait for the restart.
+            EXPECT_FALSE(walked);
         } else {
             EXPECT_TRUE(platform.prompts.empty());
             EXPECT_TRUE(platform.endProgramCalls.empty());
+            EXPECT_TRUE(walked);
         }
         EXPECT_EQ(row.reboot ? std::vector<std::uint32_t>{kRebootForce} : std::vector<std::uint32_t>{},
                   platform.rebootRequests);
