@@ -56,7 +56,7 @@ target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)
 target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
 
 # The demo drive's harmless detectable files, for the console scanner.
-add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
+add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/demo/DemoSamples.cpp)
 target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(make_demo_samples PRIVATE quellor_engine)
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})

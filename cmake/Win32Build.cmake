@@ -89,7 +89,7 @@ target_link_libraries(quellor_win32_test_support PUBLIC quellor_win32)
 target_compile_options(quellor_win32_test_support PRIVATE ${QUELLOR_WARNINGS})
 
 # Harmless files the program detects, for the demo drive and the tests.
-add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
+add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/demo/DemoSamples.cpp)
 target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(make_demo_samples PRIVATE quellor_engine quellor_win32_test_support)
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
@@ -97,7 +97,7 @@ target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-lib
 
 # The demo of the run script on a machine without a desktop: drives
 # Quellor.exe through one scan and keeps a screenshot.
-add_executable(run_demo ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoDriver.cpp)
+add_executable(run_demo ${CMAKE_SOURCE_DIR}/demo/DemoDriver.cpp)
 target_link_libraries(run_demo PRIVATE quellor_win32_test_support)
 target_compile_options(run_demo PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(run_demo PRIVATE -static -static-libgcc -static-libstdc++)
