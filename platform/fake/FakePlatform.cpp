@@ -146,6 +146,7 @@ FakePlatform::FakePlatform()
       currentUser_(new Key),
       localMachine_(new Key),
       nextKey_(1),
+      performanceDataOpen_(false),
       nextProcessId_(100),
       nextSnapshot_(1),
       nextProcessRef_(1),
@@ -801,14 +802,16 @@ std::vector<std::string> FakePlatform::RegistryValueNames(KeyRef hive, const std
 
 int FakePlatform::OpenKeyCount() const
 {
-    return static_cast<int>(openKeys_.size());
+    return static_cast<int>(openKeys_.size()) + (performanceDataOpen_ ? 1 : 0);
 }
 
 long FakePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key)
 {
     key = 0;
+    keyOpens.push_back(KeyOpen{parent, subkey ? subkey : "", access});
     if (parent == kKeyPerformanceData) {
         key = kKeyPerformanceData;
+        performanceDataOpen_ = true;
         return kRegistryOk;
     }
     if (!KeyOf(parent)) return 6;  // ERROR_INVALID_HANDLE
@@ -826,6 +829,9 @@ long FakePlatform::RegistryQueryValue(KeyRef key, const char* name, std::uint32_
     const std::string* stored = nullptr;
     std::uint32_t storedType = kRegBinary;
     if (key == kKeyPerformanceData) {
+        // As on the platform, querying the predefined key opens it; it stays
+        // open until it is closed.
+        performanceDataOpen_ = true;
         auto found = performanceData.find(name ? name : "");
         if (found == performanceData.end()) return kRegistryNotFound;
         stored = &found->second;
@@ -919,6 +925,7 @@ long FakePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
 
 void FakePlatform::RegistryClose(KeyRef key)
 {
+    if (key == kKeyPerformanceData) performanceDataOpen_ = false;
     openKeys_.erase(key);
     openKeyAccess_.erase(key);
 }
