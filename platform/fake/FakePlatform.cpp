@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/AnsiText.h"
+#include "platform/ListingRules.h"
+
 struct FakePlatform::Node {
     std::string name;
     std::uint32_t attributes = 0;
@@ -46,9 +49,7 @@ namespace {
 
 std::string Upper(std::string text)
 {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : text) c = UpperAscii(c);
     return text;
 }
 
@@ -71,31 +72,6 @@ std::vector<std::string> SplitComponents(const std::string& text)
     }
     if (!current.empty()) parts.push_back(current);
     return parts;
-}
-
-// Wildcard match with '*' and '?', without regard to case. A pattern ending
-// in ".*" also matches a name without an extension, as the platform does.
-bool WildcardMatch(const char* pattern, const char* name)
-{
-    if (*pattern == '\0') return *name == '\0';
-    if (*pattern == '*') {
-        for (const char* rest = name;; ++rest) {
-            if (WildcardMatch(pattern + 1, rest)) return true;
-            if (*rest == '\0') return false;
-        }
-    }
-    if (*name == '\0') return std::strcmp(pattern, ".*") == 0;
-    char p = *pattern, n = *name;
-    if (p >= 'a' && p <= 'z') p = static_cast<char>(p - 'a' + 'A');
-    if (n >= 'a' && n <= 'z') n = static_cast<char>(n - 'a' + 'A');
-    if (p != '?' && p != n) return false;
-    return WildcardMatch(pattern + 1, name + 1);
-}
-
-bool NameMatches(const std::string& pattern, const std::string& name)
-{
-    if (pattern == "*.*" || pattern == "*") return true;
-    return WildcardMatch(pattern.c_str(), name.c_str());
 }
 
 // True when `path` is `folder` or lies inside it (without regard to case);
@@ -192,7 +168,7 @@ std::string FakePlatform::RegistryView(KeyRef hive, const char* subkey, std::uin
 
 FakePlatform::Node* FakePlatform::Root(char letter) const
 {
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     auto found = roots_.find(letter);
     return found == roots_.end() ? nullptr : found->second.get();
 }
@@ -260,7 +236,7 @@ FakePlatform::Node* FakePlatform::MakeFolders(const std::string& path)
 
 void FakePlatform::AddDrive(char letter, int type)
 {
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     driveTypes_[letter] = type;
     if (!roots_.count(letter)) {
         std::unique_ptr<Node> root(new Node);
@@ -393,7 +369,7 @@ int FakePlatform::QueryDriveType(const char* root)
 {
     if (!root || !root[0]) return DriveNoRootDir;
     char letter = root[0];
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     auto found = driveTypes_.find(letter);
     return found == driveTypes_.end() ? DriveNoRootDir : found->second;
 }
@@ -421,13 +397,11 @@ SearchRef FakePlatform::FindFirstEntry(const char* pattern, DirEntry& entry)
         found.reparseTag = tag;
         search.entries.push_back(found);
     };
-    // Folders other than a drive root list "." and ".." first.
-    if (folder->parent) {
-        if (NameMatches(namePattern, ".")) add(".", "", kAttrDirectory, 0);
-        if (NameMatches(namePattern, "..")) add("..", "", kAttrDirectory, 0);
+    for (const char* dot : kDotEntryNames) {
+        if (ListsDotEntry(namePattern.c_str(), dot, folder->parent == nullptr)) add(dot, "", kAttrDirectory, 0);
     }
     for (auto& child : folder->children) {
-        if (NameMatches(namePattern, child->name)) {
+        if (MaskMatchesName(namePattern.c_str(), child->name.c_str())) {
             add(child->name, child->shortName, child->attributes,
                 (child->attributes & kAttrReparsePoint) ? child->reparseTag : 0);
         }

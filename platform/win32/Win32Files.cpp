@@ -8,9 +8,10 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "platform/AnsiText.h"
 #include "platform/win32/Win32Internal.h"
 
-using win32detail::CopyBounded;
+using win32detail::LookUpFunction;
 using win32detail::TerminateWithin;
 
 namespace {
@@ -26,9 +27,7 @@ typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE process, BOOL* wow64);
 template <typename Function>
 Function KernelFunction(const char* name)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+    return LookUpFunction<Function>(GetModuleHandleA("kernel32.dll"), name);
 }
 
 // The size GetVersionExA expects for the basic structure.
@@ -37,8 +36,8 @@ static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA is 148
 
 void CopyFindData(const WIN32_FIND_DATAA& data, DirEntry& entry)
 {
-    CopyBounded(entry.name, sizeof entry.name, data.cFileName);
-    CopyBounded(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
+    CopyText(entry.name, sizeof entry.name, data.cFileName);
+    CopyText(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
     entry.attributes = data.dwFileAttributes;
     entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
 }
@@ -104,10 +103,8 @@ bool Win32Platform::PathReadable(const char* path)
 
 bool Win32Platform::IsVolumeMountPoint(const char* path)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return false;
-    VolumeNameForMountPointFn volumeName = reinterpret_cast<VolumeNameForMountPointFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA")));
+    VolumeNameForMountPointFn volumeName =
+        KernelFunction<VolumeNameForMountPointFn>("GetVolumeNameForVolumeMountPointA");
     if (volumeName == nullptr) return false;
 
     // The call wants the folder with a trailing backslash.
