@@ -1,8 +1,10 @@
 // The seam between the portable engine (scan/, cleanup/) and the operating
 // system. The engine includes only this header; it never sees a Windows
-// header. Two backends implement it: Win32Platform (thin wrappers over the
-// Win32 calls, no decisions of its own) and FakePlatform (in memory, for the
-// native tests).
+// header. Three backends implement it: Win32Platform (thin wrappers over the
+// Win32 calls, no decisions of its own), PosixPlatform (files and folders on
+// Linux, for the console scanner) and FakePlatform (in memory, for the
+// native tests). The platform contract (tests/contract) runs against all
+// three.
 //
 // Conventions of the contract:
 // - Text is single-byte (ANSI). Every output buffer comes with its size in

@@ -325,6 +325,9 @@ bool CScannerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
 {
     result = TRUE;
     switch (message) {
+    // The engine's two messages are WM_ENABLE and WM_SETREDRAW. The platform
+    // sends WM_ENABLE too whenever a modal prompt disables or enables the
+    // dialog; the status line is then just set again from statusText.
     case ShowStatusMessage:
         OnShowStatus();
         return true;
