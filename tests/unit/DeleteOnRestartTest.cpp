@@ -137,7 +137,9 @@ TEST_F(DeleteOnRestartTest, WininitRewrites)
         fake.RemoveFile(kWininit);
         if (row.exists) fake.AddFile(kWininit, row.before);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLongPath));
-        if (row.secondFile) EXPECT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
+        if (row.secondFile) {
+            EXPECT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
+        }
         EXPECT_EQ(row.after, fake.Content(kWininit));
         ExpectNoLeftovers(true);
         EXPECT_TRUE(fake.rebootRemovals.empty());
