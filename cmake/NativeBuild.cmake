@@ -2,7 +2,7 @@
 
 if(QUELLOR_SANITIZE)
   set(QUELLOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  foreach(target quellor_engine quellor_fake quellor_ui_logic)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic quellor_console)
     target_compile_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
     target_link_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
   endforeach()
@@ -30,6 +30,8 @@ target_compile_definitions(quellor_unit_tests PRIVATE QUELLOR_SOURCE_DIR="${CMAK
 gtest_discover_tests(quellor_unit_tests DISCOVERY_TIMEOUT 60)
 
 # The resources keep the templates, ids, sizes and depths the program expects.
+# Python is required: the checks written in it (here and in cmake/native.d)
+# must fail the configure when it is missing, never drop out of the run.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_test(NAME quellor_resources COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check-resources.py)
 
@@ -44,12 +46,6 @@ file(GLOB QUELLOR_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/p
 add_library(quellor_posix STATIC ${QUELLOR_POSIX_SOURCES})
 target_link_libraries(quellor_posix PUBLIC quellor_engine)
 target_compile_options(quellor_posix PRIVATE ${QUELLOR_WARNINGS})
-
-add_library(quellor_console STATIC
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
-target_link_libraries(quellor_console PUBLIC quellor_engine)
-target_compile_options(quellor_console PRIVATE ${QUELLOR_WARNINGS})
 
 add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/PosixMain.cpp)
 target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)

@@ -41,7 +41,7 @@ if(QUELLOR_HARDEN)
   set(QUELLOR_WIN32_HARDENING -fstack-protector-strong -D_FORTIFY_SOURCE=2)
   add_compile_options(${QUELLOR_WIN32_HARDENING})
   add_link_options(-fstack-protector-strong)
-  foreach(target quellor_engine quellor_fake quellor_ui_logic)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic quellor_console)
     target_compile_options(${target} PRIVATE ${QUELLOR_WIN32_HARDENING})
   endforeach()
 endif()
@@ -71,11 +71,8 @@ target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
 # quellor-scan.exe: the console scanner over the same engine and backend.
-add_executable(quellor-scan
-  ${CMAKE_SOURCE_DIR}/app/console/Win32Main.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
-target_link_libraries(quellor-scan PRIVATE quellor_win32)
+add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/Win32Main.cpp)
+target_link_libraries(quellor-scan PRIVATE quellor_console quellor_win32)
 target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(quellor-scan PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
