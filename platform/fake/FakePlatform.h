@@ -4,6 +4,12 @@
 // instead of sleeping. Everything the engine asks of it is recorded so tests
 // can assert on it.
 //
+// Its source files follow the Win32 backend's split: FakeFiles.cpp (version,
+// drives, folders, files), FakeRegistry.cpp, FakeProcesses.cpp (processes,
+// services, privileges, restart, the end of the program), FakeMessages.cpp
+// (queue, notifications, prompts, waits) and FakePlatform.cpp (construction
+// and the WoW64 views).
+//
 // Paths are compared without regard to case, as on the real platform. A
 // folder lists its entries in the order they were added unless a test
 // reorders them.
