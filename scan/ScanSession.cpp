@@ -194,6 +194,25 @@ std::int32_t WalkSubfolders(const char* pattern)
     return 1;
 }
 
+}  // namespace
+
+std::int32_t WalkFolder(const char* pattern)
+{
+    foundInMemory = false;
+    char ownPattern[kPathBufferSize];
+    if (!CopyText(ownPattern, sizeof ownPattern, pattern)) return ScanStatistics.filesScanned;
+
+    NoteProgramFilesFolder(ownPattern);
+
+    std::int32_t result = WalkFiles(ownPattern);
+    if (result <= 0) return result;
+    result = WalkSubfolders(ownPattern);
+    if (result <= 0) return result;
+    return ScanStatistics.filesScanned;
+}
+
+namespace {
+
 // Walks a folder pattern; at a drive root ("D:\\*.*") also its "Program
 // Files" folder when the root's own walk did not reach it.
 void WalkDriveRoot(const char* rootPattern)
@@ -219,6 +238,16 @@ void WalkFixedDrives()
     }
 }
 
+}  // namespace
+
+void ScanSingleFile(const char* fullPath)
+{
+    ShowPathInStatus(fullPath);
+    ExamineFileEntry(fullPath);
+}
+
+namespace {
+
 void FinishScanSession()
 {
     ScanState.statisticsPhase = true;
@@ -236,21 +265,6 @@ void FinishScanSession()
 }
 
 }  // namespace
-
-std::int32_t WalkFolder(const char* pattern)
-{
-    foundInMemory = false;
-    char ownPattern[kPathBufferSize];
-    if (!CopyText(ownPattern, sizeof ownPattern, pattern)) return ScanStatistics.filesScanned;
-
-    NoteProgramFilesFolder(ownPattern);
-
-    std::int32_t result = WalkFiles(ownPattern);
-    if (result <= 0) return result;
-    result = WalkSubfolders(ownPattern);
-    if (result <= 0) return result;
-    return ScanStatistics.filesScanned;
-}
 
 std::size_t FormatStatisticsBlock(const ScanStatisticsType& statistics, char (*lines)[kLineTextSize])
 {
@@ -272,12 +286,6 @@ std::size_t FormatStatisticsBlock(const ScanStatisticsType& statistics, char (*l
         std::snprintf(lines[count++], kLineTextSize, line.format, static_cast<int>(line.value));
     }
     return count;
-}
-
-void ScanSingleFile(const char* fullPath)
-{
-    ShowPathInStatus(fullPath);
-    ExamineFileEntry(fullPath);
 }
 
 void RunSessionPlan(const SessionPlan& plan)
