@@ -150,10 +150,11 @@ void CleanProcessNT(const ProcessRecord& record)
     // fallback runs then too; but only a process that ended at neither try
     // and whose service would not stop leaves the program needing a restart.
     if (!TerminateById(record.processId)) {
-        int ntClass = GetNtVersionClass();
+        const int ntClass = GetNtVersionClass();
+        const bool serviceFallback = ntClass == kNtClass4 || ntClass == kNtClass5;
         char service[kPathBufferSize];
         bool stopped = false;
-        if ((ntClass == 5 || ntClass == 6) && ServiceNameOf(record.imagePath, service, sizeof service)) {
+        if (serviceFallback && ServiceNameOf(record.imagePath, service, sizeof service)) {
             stopped = StopService(service) != 0;
             DeleteServiceKeys(service);
             if (!stopped && !firstEnded) memoryRestartNeeded = true;

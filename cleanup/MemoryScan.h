@@ -8,7 +8,9 @@
 
 // Runs the pass of the platform's family. On the NT family, when an infected
 // process could be neither terminated nor stopped as a service, tells the
-// user, offers the restart and ends the program.
+// user, offers the restart and ends the program with status 0. Where the
+// platform's EndProgram returns (the console scanner, which reports first),
+// memoryRestartNeeded is left set and the session does not walk the drives.
 void ScanMemory();
 
 // The Windows 95/98/ME pass over the Tool Help snapshot. The number of

@@ -26,14 +26,7 @@ bool TrailingIndex(const char* text, std::size_t length, char* out, std::uint32_
 // Case-insensitive comparison of a counted string with a terminated one.
 bool CountedEqualsNoCase(const char* text, std::size_t length, const char* name)
 {
-    if (std::strlen(name) != length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        char a = text[i], b = name[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
+    return std::strlen(name) == length && EqualsNoCaseCounted(text, name, length);
 }
 
 }  // namespace

@@ -170,12 +170,7 @@ bool InstanceNameMatches(const PerfProcessEntry& entry, const char* target)
     const std::size_t nameLength = BoundedLength(entry.name, sizeof entry.name);
     const std::size_t targetLength = std::strlen(target);
     if (targetLength == 0 || nameLength < targetLength) return false;
-    for (std::size_t i = 0; i < targetLength; ++i) {
-        char a = entry.name[i], b = target[i];
-        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-        if (a != b) return false;
-    }
+    if (!EqualsNoCaseCounted(entry.name, target, targetLength)) return false;
     if (nameLength == targetLength) return true;
     if (entry.name[targetLength] != '#' || nameLength == targetLength + 1) return false;
     for (std::size_t i = targetLength + 1; i < nameLength; ++i) {

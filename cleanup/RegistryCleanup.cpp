@@ -85,7 +85,7 @@ namespace {
 // One result line per successful deletion, and only while someone listens.
 void ReportRemoval(const char* label)
 {
-    if (ScanState.resultSink) AppendLine(LineSystemRegistry, label);
+    if (ScanState.resultSink) ReportResult(LineSystemRegistry, nullptr, label);
 }
 
 void RunFollowUp(const RegistryFollowUp& followUp)

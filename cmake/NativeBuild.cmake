@@ -2,7 +2,7 @@
 
 if(QUELLOR_SANITIZE)
   set(QUELLOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  foreach(target quellor_engine quellor_fake quellor_ui_logic)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic quellor_console)
     target_compile_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
     target_link_options(${target} PUBLIC ${QUELLOR_SANITIZER_FLAGS})
   endforeach()
@@ -30,6 +30,8 @@ target_compile_definitions(quellor_unit_tests PRIVATE QUELLOR_SOURCE_DIR="${CMAK
 gtest_discover_tests(quellor_unit_tests DISCOVERY_TIMEOUT 60)
 
 # The resources keep the templates, ids, sizes and depths the program expects.
+# Python is required: the checks written in it (here and in cmake/native.d)
+# must fail the configure when it is missing, never drop out of the run.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_test(NAME quellor_resources COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check-resources.py)
 
@@ -45,18 +47,12 @@ add_library(quellor_posix STATIC ${QUELLOR_POSIX_SOURCES})
 target_link_libraries(quellor_posix PUBLIC quellor_engine)
 target_compile_options(quellor_posix PRIVATE ${QUELLOR_WARNINGS})
 
-add_library(quellor_console STATIC
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
-target_link_libraries(quellor_console PUBLIC quellor_engine)
-target_compile_options(quellor_console PRIVATE ${QUELLOR_WARNINGS})
-
 add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/PosixMain.cpp)
 target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)
 target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
 
 # The demo drive's harmless detectable files, for the console scanner.
-add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
+add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/demo/DemoSamples.cpp)
 target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(make_demo_samples PRIVATE quellor_engine)
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})

@@ -41,7 +41,7 @@ if(QUELLOR_HARDEN)
   set(QUELLOR_WIN32_HARDENING -fstack-protector-strong -D_FORTIFY_SOURCE=2)
   add_compile_options(${QUELLOR_WIN32_HARDENING})
   add_link_options(-fstack-protector-strong)
-  foreach(target quellor_engine quellor_fake quellor_ui_logic)
+  foreach(target quellor_engine quellor_fake quellor_ui_logic quellor_console)
     target_compile_options(${target} PRIVATE ${QUELLOR_WIN32_HARDENING})
   endforeach()
 endif()
@@ -71,11 +71,8 @@ target_compile_options(Quellor PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(Quellor PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
 # quellor-scan.exe: the console scanner over the same engine and backend.
-add_executable(quellor-scan
-  ${CMAKE_SOURCE_DIR}/app/console/Win32Main.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleOptions.cpp
-  ${CMAKE_SOURCE_DIR}/app/console/ConsoleScan.cpp)
-target_link_libraries(quellor-scan PRIVATE quellor_win32)
+add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/Win32Main.cpp)
+target_link_libraries(quellor-scan PRIVATE quellor_console quellor_win32)
 target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(quellor-scan PRIVATE ${QUELLOR_WIN32_LINK_OPTIONS})
 
@@ -89,7 +86,7 @@ target_link_libraries(quellor_win32_test_support PUBLIC quellor_win32)
 target_compile_options(quellor_win32_test_support PRIVATE ${QUELLOR_WARNINGS})
 
 # Harmless files the program detects, for the demo drive and the tests.
-add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoSamples.cpp)
+add_executable(make_demo_samples ${CMAKE_SOURCE_DIR}/demo/DemoSamples.cpp)
 target_include_directories(make_demo_samples PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(make_demo_samples PRIVATE quellor_engine quellor_win32_test_support)
 target_compile_options(make_demo_samples PRIVATE ${QUELLOR_WARNINGS})
@@ -97,7 +94,7 @@ target_link_options(make_demo_samples PRIVATE -static -static-libgcc -static-lib
 
 # The demo of the run script on a machine without a desktop: drives
 # Quellor.exe through one scan and keeps a screenshot.
-add_executable(run_demo ${CMAKE_SOURCE_DIR}/tests/fixtures/DemoDriver.cpp)
+add_executable(run_demo ${CMAKE_SOURCE_DIR}/demo/DemoDriver.cpp)
 target_link_libraries(run_demo PRIVATE quellor_win32_test_support)
 target_compile_options(run_demo PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(run_demo PRIVATE -static -static-libgcc -static-libstdc++)

@@ -1,8 +1,10 @@
 // The seam between the portable engine (scan/, cleanup/) and the operating
 // system. The engine includes only this header; it never sees a Windows
-// header. Two backends implement it: Win32Platform (thin wrappers over the
-// Win32 calls, no decisions of its own) and FakePlatform (in memory, for the
-// native tests).
+// header. Three backends implement it: Win32Platform (thin wrappers over the
+// Win32 calls, no decisions of its own), PosixPlatform (files and folders on
+// Linux, for the console scanner) and FakePlatform (in memory, for the
+// native tests). The platform contract (tests/contract) runs against all
+// three.
 //
 // Conventions of the contract:
 // - Text is single-byte (ANSI). Every output buffer comes with its size in
@@ -261,6 +263,9 @@ public:
     // --- Privileges, restart and the end of the program. ---
     virtual PrivilegeResult EnablePrivilege(const char* privilegeName) = 0;
     virtual bool RequestReboot(std::uint32_t flags) = 0;  // ExitWindowsEx(flags, 0)
+    // Ends the program with `exitCode`. A front end that must still report
+    // and choose its own exit status (the console scanner) may return
+    // instead; the engine then goes on only as far as its own report.
     virtual void EndProgram(int exitCode) = 0;
 
     // --- Window messages and the user. ---

@@ -73,7 +73,7 @@ void DeleteDetectedFile(const char* path)
     // Archive only: read-only, hidden and system would each stop or hide
     // the deletion.
     if (!SetReachableAttributes(path, kAttrArchive)) {
-        AppendLine(LineUnableToRemove, path, lastThreatName);
+        ReportResult(LineUnableToRemove, path, lastThreatName);
         return;
     }
     bool removed = RemoveReachableFile(path);
@@ -81,16 +81,19 @@ void DeleteDetectedFile(const char* path)
     if (!removed && imageTerminator(path) != 0) removed = RemoveReachableFile(path);
     if (removed) {
         ++ScanStatistics.filesRemoved;
-        AppendLine(LineRemoved, path, lastThreatName);
+        ReportResult(LineRemoved, path, lastThreatName);
         return;
     }
-    AppendLine(LineUnableToRemove, path, lastThreatName);
-    ScanState.restartNeeded = ScheduleDeleteOnRestart(path) ? 1 : 0;
+    ReportResult(LineUnableToRemove, path, lastThreatName);
+    // Once one file waits for the next start, the session must end with the
+    // restart question: a later file that cannot be scheduled does not take
+    // that back.
+    if (ScheduleDeleteOnRestart(path)) ScanState.restartNeeded = 1;
 }
 
 void RenameDetectedFile(const char* path)
 {
-    AppendLine(RenameToMarkedName(path) ? LineRenamed : LineRenameFailed, path, lastThreatName);
+    ReportResult(RenameToMarkedName(path) ? LineRenamed : LineRenameFailed, path, lastThreatName);
 }
 
 }  // namespace
@@ -138,7 +141,7 @@ void ApplyCleanAction(const char* path)
         RenameDetectedFile(path);
         break;
     case kActionReportOnly:
-        AppendLine(LineNotDisinfected, path, lastThreatName);
+        ReportResult(LineNotDisinfected, path, lastThreatName);
         break;
     default:
         break;
@@ -157,7 +160,7 @@ std::int32_t ExamineBinaryFile(const char*, const char* path)
     // file was found in memory.
     if (forcedAction != 0 && ScanState.resultSink != 0) {
         cleanAction = forcedAction;
-        AppendLine(LineSystemMemory);
+        ReportResult(LineSystemMemory, nullptr, kMemoryThreatName);
         Sys().Wait(kForcedActionWaitMs);
         ApplyCleanAction(path);
         return 0;

@@ -21,7 +21,8 @@ const std::uint32_t kForcedActionWaitMs = 1000;
 // - delete: attributes to archive only (clearing read-only, hidden and
 //   system), delete; when that fails, end the processes running the file
 //   and delete again; when it still fails, report it and schedule the
-//   deletion for the next start (its result goes to ScanState.restartNeeded);
+//   deletion for the next start (a scheduled file sets
+//   ScanState.restartNeeded, which nothing in the session clears);
 // - rename: the character after the path's last '.' becomes 'V';
 // - report only: one line, the file is not touched;
 // - any other value: nothing.

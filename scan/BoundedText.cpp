@@ -2,19 +2,6 @@
 
 #include <cstring>
 
-bool CopyText(char* destination, std::size_t size, const char* source)
-{
-    if (size == 0) return false;
-    std::size_t length = std::strlen(source);
-    if (length >= size) {
-        std::memcpy(destination, source, size - 1);
-        destination[size - 1] = '\0';
-        return false;
-    }
-    std::memcpy(destination, source, length + 1);
-    return true;
-}
-
 bool AppendText(char* destination, std::size_t size, const char* source)
 {
     std::size_t used = BoundedLength(destination, size);
@@ -52,25 +39,27 @@ long LastIndexOf(const char* text, char c)
 
 void ToUpperAscii(char* text)
 {
-    for (; *text; ++text) {
-        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
-    }
+    for (; *text; ++text) *text = UpperAscii(*text);
 }
 
 void ToLowerAscii(char* text)
 {
-    for (; *text; ++text) {
-        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
-    }
+    for (; *text; ++text) *text = LowerAscii(*text);
 }
 
 bool EqualsNoCase(const char* a, const char* b)
 {
     for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-        if (x == '\0') return true;
+        if (UpperAscii(*a) != UpperAscii(*b)) return false;
+        if (*a == '\0') return true;
     }
+}
+
+bool EqualsNoCaseCounted(const char* a, const char* b, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+        if (a[i] == '\0') return true;
+    }
+    return true;
 }

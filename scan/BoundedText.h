@@ -5,9 +5,8 @@
 
 #include <cstddef>
 
-// Copies `source` into `destination` (of `size` bytes). Returns false and
-// leaves a truncated, terminated copy when the text does not fit.
-bool CopyText(char* destination, std::size_t size, const char* source);
+// CopyText, UpperAscii and LowerAscii, which the platform backends share.
+#include "platform/AnsiText.h"
 
 // Appends `source` to the text already in `destination`. Returns false and
 // leaves the destination unchanged when the result would not fit.
@@ -30,3 +29,8 @@ void ToLowerAscii(char* text);
 
 // Case-insensitive (ASCII) comparison of two texts; true when equal.
 bool EqualsNoCase(const char* a, const char* b);
+
+// True when the first `count` characters of `a` and `b` are equal without
+// regard to ASCII case; a text that ends within them equals only one that
+// ends at the same place. Reads no further than `count` characters.
+bool EqualsNoCaseCounted(const char* a, const char* b, std::size_t count);

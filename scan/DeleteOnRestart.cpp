@@ -73,13 +73,7 @@ struct ContentWriter {
 
 bool StartsWithSectionHeader(const char* line, std::uint32_t length)
 {
-    if (length < kSectionHeaderLength) return false;
-    for (std::size_t i = 0; i < kSectionHeaderLength; ++i) {
-        char c = line[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kSectionHeader[i]) return false;
-    }
-    return true;
+    return length >= kSectionHeaderLength && EqualsNoCaseCounted(line, kSectionHeader, kSectionHeaderLength);
 }
 
 // The new wininit.ini: the old lines in order with the entry at the end of

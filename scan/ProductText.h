@@ -1,6 +1,10 @@
-// Texts that name the program to the user.
+// Texts the program shows the user from more than one place.
 #pragma once
 
 // The main window's title: also the caption of the program's questions and
 // the key by which a second copy recognises a running one.
 const char kProductTitle[] = "Quellor Ver 7.0";
+
+// Asked before a running scan is stopped: by the walk when Escape reaches
+// it, and by the dialog's CANCEL, X and close controls.
+const char kTerminateQuestion[] = "Terminate the Scan now?";

@@ -17,16 +17,8 @@ namespace {
 const std::int16_t kStatusWidth = 60;
 const std::uint32_t kEscapeKey = 27;
 
-const char kTerminateQuestion[] = "Terminate the Scan now?";
 const char kRestartQuestion[] =
     "The system has to be restarted to remove the virus completely from your system. \n\n Restart now?";
-
-// Lines of the statistics block, in the order they are appended.
-const char kStatisticsHeading[] = "Scanning statistics";
-const char kStatisticsRule[] = "------------------------------";
-const char kScannedFormat[] = "Total files scanned\t\t:  %d";
-const char kInfectedFormat[] = "Total files infected\t\t:  %d";
-const char kRemovedFormat[] = "Total files removed\t\t:  %d";
 
 // The folder part of a pattern: the pattern cut just before the character in
 // front of its last '.', which for "D:\\dir\\*.*" leaves "D:\\dir\\".
@@ -112,21 +104,11 @@ void NoteProgramFilesFolder(const char* pattern)
     }
 }
 
-void AppendCountLine(const char* format, std::int32_t value)
-{
-    char line[kLineTextSize];
-    std::snprintf(line, sizeof line, format, static_cast<int>(value));
-    AppendResultLine(line);
-}
-
 void AppendStatistics()
 {
-    if (ScanStatistics.filesInfected > 0) AppendResultLine(" ");
-    AppendResultLine(kStatisticsHeading);
-    AppendResultLine(kStatisticsRule);
-    AppendCountLine(kScannedFormat, ScanStatistics.filesScanned);
-    AppendCountLine(kInfectedFormat, ScanStatistics.filesInfected);
-    AppendCountLine(kRemovedFormat, ScanStatistics.filesRemoved);
+    char lines[kStatisticsLineCount][kLineTextSize];
+    const std::size_t count = FormatStatisticsBlock(ScanStatistics, lines);
+    for (std::size_t i = 0; i < count; ++i) AppendResultLine(lines[i]);
 }
 
 // The file pass of one walk level: every entry of the pattern is shown, and
@@ -229,6 +211,10 @@ std::int32_t WalkFolder(const char* pattern)
     return ScanStatistics.filesScanned;
 }
 
+namespace {
+
+// Walks a folder pattern; at a drive root ("D:\\*.*") also its "Program
+// Files" folder when the root's own walk did not reach it.
 void WalkDriveRoot(const char* rootPattern)
 {
     WalkFolder(rootPattern);
@@ -252,11 +238,15 @@ void WalkFixedDrives()
     }
 }
 
+}  // namespace
+
 void ScanSingleFile(const char* fullPath)
 {
     ShowPathInStatus(fullPath);
     ExamineFileEntry(fullPath);
 }
+
+namespace {
 
 void FinishScanSession()
 {
@@ -274,12 +264,55 @@ void FinishScanSession()
     }
 }
 
-std::int32_t RunScanSession()
+}  // namespace
+
+std::size_t FormatStatisticsBlock(const ScanStatisticsType& statistics, char (*lines)[kLineTextSize])
+{
+    // The tabs are part of the lines: the results list expands them.
+    struct Count {
+        const char* format;
+        std::int32_t value;
+    };
+    const Count counts[] = {
+        {"Total files scanned\t\t:  %d", statistics.filesScanned},
+        {"Total files infected\t\t:  %d", statistics.filesInfected},
+        {"Total files removed\t\t:  %d", statistics.filesRemoved},
+    };
+    std::size_t count = 0;
+    if (statistics.filesInfected > 0) CopyText(lines[count++], kLineTextSize, " ");
+    CopyText(lines[count++], kLineTextSize, "Scanning statistics");
+    CopyText(lines[count++], kLineTextSize, "------------------------------");
+    for (const Count& line : counts) {
+        std::snprintf(lines[count++], kLineTextSize, line.format, static_cast<int>(line.value));
+    }
+    return count;
+}
+
+void RunSessionPlan(const SessionPlan& plan)
 {
     DetectWow64View();
-    ScanMemory();
-    WalkFixedDrives();
+    if (plan.scanMemory) ScanMemory();
+    // The memory scan ends the program when a process it could not end
+    // needs a restart before the scan can go on; a front end that returns
+    // from that (the console scanner) gets the statistics without a walk.
+    if (!memoryRestartNeeded) {
+        if (plan.targetCount == 0) WalkFixedDrives();
+        for (std::size_t i = 0; i < plan.targetCount && !ScanState.cancelRequested; ++i) {
+            if (plan.enterTarget) plan.enterTarget(i, plan.context);
+            if (plan.targets[i].folder) {
+                WalkDriveRoot(plan.targets[i].path);
+            } else {
+                ScanSingleFile(plan.targets[i].path);
+            }
+        }
+    }
     FinishScanSession();
+}
+
+std::int32_t RunScanSession()
+{
+    SessionPlan plan = {true, nullptr, 0, nullptr, nullptr};
+    RunSessionPlan(plan);
     return 1;
 }
 

@@ -5,22 +5,48 @@
 #include <cstddef>
 #include <cstdint>
 
-// Runs the whole scan: the memory scan, every fixed drive, then
-// FinishScanSession. Always 1.
+#include "scan/ScanState.h"
+
+// What one session walks after the memory scan, and whether it scans the
+// memory at all. The dialog's session scans the memory and walks every
+// fixed drive; the console scanner may leave the memory out and name folders
+// and files instead. What else differs between them (no questions, no
+// restart) is the platform's to answer.
+struct SessionTarget {
+    const char* path;  // a folder's walk pattern ("D:\\dir\\*.*") or a file's full path
+    bool folder;
+};
+
+struct SessionPlan {
+    bool scanMemory;
+    const SessionTarget* targets;  // none (count 0): every fixed drive from C: to Z:
+    std::size_t targetCount;
+    // Called before each target is walked, with its index; may be null. A
+    // front end that maps each named folder to a drive of its own does it
+    // here.
+    void (*enterTarget)(std::size_t index, void* context);
+    void* context;
+};
+
+// The steps of every session, in their order: the WoW64 view, the memory
+// scan, the drives or the named targets (a cancel skips the targets not yet
+// begun), then the statistics, the final word and the restart question. The
+// memory scan may end the program; where ending it returns (the console
+// scanner), the session leaves the walk out and still finishes.
+void RunSessionPlan(const SessionPlan& plan);
+
+// The dialog's session: the memory scan and every fixed drive. Always 1.
 std::int32_t RunScanSession();
 
-// The pieces of a session, for front ends that choose what to walk.
-// Walks a folder pattern ("D:\\dir\\*.*"); at a drive root ("D:\\*.*") also
-// its "Program Files" folder when the root's own walk did not reach it.
-void WalkDriveRoot(const char* rootPattern);
-// Walks every fixed drive from C: to Z: in turn.
-void WalkFixedDrives();
+// The statistics block as the session appends it, one line in each of
+// `lines`: a line holding one blank when something was found, the heading,
+// a rule of 30 hyphens and the three counts. The number of lines written.
+const std::size_t kStatisticsLineCount = 6;
+std::size_t FormatStatisticsBlock(const ScanStatisticsType& statistics, char (*lines)[kLineTextSize]);
+
 // One named file, as the walk treats a file entry: shown, counted and
 // offered to the handler table.
 void ScanSingleFile(const char* fullPath);
-// Appends the statistics block, writes the final word into the status line
-// and asks about a restart when some file is only removed at the next start.
-void FinishScanSession();
 
 // Walks one folder pattern ("D:\\dir\\*.*", a drive root "D:\\*.*"), or in
 // memory-scan mode the full path of one file. Returns -1 when a pattern

@@ -50,14 +50,20 @@ extern std::int32_t cleanAction;
 extern char lastThreatName[kPathBufferSize];
 extern char examinedFilePath[kPathBufferSize + 1];
 
-// The result-sink protocol: private window messages sent synchronously to
-// ScanState.resultSink with both parameters 0.
-const std::uint32_t ShowStatusMessage = 10;
-const std::uint32_t AppendLineMessage = 11;
+// The result-sink protocol: two window messages sent synchronously to
+// ScanState.resultSink with both parameters 0. The numbers are not private
+// ones: they are WM_ENABLE and WM_SETREDRAW. The dialog binds its handlers to
+// them on purpose, so when the platform enables or disables the dialog (a
+// modal prompt opening or closing) the status line is simply set again from
+// statusText.
+const std::uint32_t ShowStatusMessage = 10;  // WM_ENABLE
+const std::uint32_t AppendLineMessage = 11;  // WM_SETREDRAW
 
 // Sends ShowStatusMessage for the text already in ScanState.statusText.
 void SendStatus();
-// Copies `text` into ScanState.lineText (bounded) and sends AppendLineMessage.
+// The protocol's side of a line: copies `text` into ScanState.lineText
+// (bounded) and sends AppendLineMessage. An outcome of a handler goes through
+// ReportResult (scan/ResultLines.h), which also records it as data.
 void AppendResultLine(const char* text);
 
 // Puts every shared value back to its program-start state.

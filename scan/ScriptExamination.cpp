@@ -36,16 +36,16 @@ void ApplyScriptAction(const char* path)
     case kActionDeleteAlso:
         if (RemoveReachableFile(path)) {
             ++ScanStatistics.filesRemoved;
-            AppendLine(LineScriptRemoved, path, lastThreatName);
+            ReportResult(LineScriptRemoved, path, lastThreatName);
         } else {
-            AppendLine(LineUnableToRemove, path, lastThreatName);
+            ReportResult(LineUnableToRemove, path, lastThreatName);
         }
         break;
     case kActionRename:
-        AppendLine(RenameToMarkedName(path) ? LineScriptRenamed : LineRenameFailed, path, lastThreatName);
+        ReportResult(RenameToMarkedName(path) ? LineScriptRenamed : LineRenameFailed, path, lastThreatName);
         break;
     case kActionReportOnly:
-        AppendLine(LineScriptNotDisinfected, path, lastThreatName);
+        ReportResult(LineScriptNotDisinfected, path, lastThreatName);
         break;
     default:
         break;

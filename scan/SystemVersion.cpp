@@ -14,8 +14,8 @@ int GetPlatformClass()
 int GetNtVersionClass()
 {
     VersionInfo info = {};
-    if (!Sys().QueryVersion(info) || info.platformId != 2) return 0;
-    if (info.majorVersion <= 4) return 5;
-    if (info.majorVersion == 5) return 6;
-    return 0;
+    if (!Sys().QueryVersion(info) || info.platformId != 2) return kNtClassOther;
+    if (info.majorVersion <= 4) return kNtClass4;
+    if (info.majorVersion == 5) return kNtClass5;
+    return kNtClassOther;
 }

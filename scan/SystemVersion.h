@@ -11,6 +11,10 @@ const int kPlatformNT = 5;      // Windows NT, 2000, XP and later
 // platform, 0 when the version cannot be queried.
 int GetPlatformClass();
 
-// 5 for NT 4.0 and older, 6 for NT 5.x (2000, XP, 2003); 0 for anything else:
-// a failed query, a platform that is not NT, or NT 6 and later.
+// NT version classes: the Windows each one stands for.
+const int kNtClassOther = 0;  // not NT, the query failed, or NT 6 and later (Vista and later)
+const int kNtClass4 = 5;      // NT 3.x and NT 4.0
+const int kNtClass5 = 6;      // NT 5.x: Windows 2000, XP, Server 2003 (and XP x64)
+
+// kNtClass4, kNtClass5 or kNtClassOther for the system's version.
 int GetNtVersionClass();

@@ -10,19 +10,11 @@ namespace {
 
 const char kNativeAliasName[] = "\\Sysnative";
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // True when `path` is `folder` or lies inside it, without regard to case.
 bool IsInFolder(const char* path, const char* folder)
 {
     std::size_t length = std::strlen(folder);
-    if (length == 0) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (LowerAscii(path[i]) != LowerAscii(folder[i])) return false;  // also stops at path's end
-    }
+    if (length == 0 || !EqualsNoCaseCounted(path, folder, length)) return false;  // also stops at path's end
     return path[length] == '\0' || path[length] == '\\';
 }
 

@@ -28,7 +28,7 @@ if [ -z "$targets" ]; then
 fi
 
 # Configured every time, so a target added since the last run is known.
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLOR_FUZZ=ON >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build" --target $targets -j2 >/dev/null
 mkdir -p "$build/findings"

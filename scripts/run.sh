@@ -9,7 +9,8 @@
 # With a desktop the window opens there. Without one the demo runs end to
 # end on a virtual display: run_demo presses SCAN, prints the results list
 # and the statistics, keeps a PNG screenshot of the finished window and
-# closes the program. Any step that fails ends this script with a message
+# closes the program. Both demo programs (make_demo_samples, which writes
+# the samples, and run_demo) are built from demo/. Any step that fails ends this script with a message
 # and a non-zero status. Only where no Wine runs at all does it say so and
 # run the console scanner, built for Linux, over the same demo drive.
 set -euo pipefail

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "resources/resource.h"
+#include "scan/BinaryExamination.h"
 #include "scan/ProductText.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
@@ -32,7 +33,6 @@ const char kMakerNotice[] = "Ferovan Software offers this tool free of charge to
 const char kProductNotice[] = "This program is a part of Halvex antivirus software.";
 const char kDownloadPage[] = "http://www.example.com/halvex";
 const char kUtilitiesPage[] = "http://www.example.com/ferovan/tools";
-const char kTerminateQuestion[] = "Terminate the Scan now?";
 const char kCloseButtonCaption[] = "DialogBoxTitle";
 
 // The skin's design size: the children are scaled to 600 x 337, then the
@@ -201,7 +201,7 @@ void CScannerDlg::OnScan()
     m_heading.SetFont(m_headingFont.Get());
 
     ScanState.resultSink = reinterpret_cast<WindowRef>(m_hWnd);
-    cleanAction = 100;
+    cleanAction = kActionDelete;
     ::SetTimer(m_hWnd, ScanTimerId, kScanTimerInterval, nullptr);
 }
 
@@ -325,6 +325,9 @@ bool CScannerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
 {
     result = TRUE;
     switch (message) {
+    // The engine's two messages are WM_ENABLE and WM_SETREDRAW. The platform
+    // sends WM_ENABLE too whenever a modal prompt disables or enables the
+    // dialog; the status line is then just set again from statusText.
     case ShowStatusMessage:
         OnShowStatus();
         return true;

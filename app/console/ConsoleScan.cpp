@@ -1,32 +1,43 @@
 #include "app/console/ConsoleScan.h"
 
 #include <cstring>
+#include <vector>
 
-#include "cleanup/MemoryScan.h"
 #include "scan/ResultLines.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
-#include "scan/Wow64View.h"
 
 namespace {
 
 const WindowRef kConsoleSink = 1;
 const std::uint64_t kProgressIntervalMs = 250;
 
-// The outcome of each per-file line, as JSON names it.
-const char* OutcomeName(int lineKind)
+// The outcome of a detection, as JSON names it.
+const char* OutcomeName(const ResultRecord& record)
 {
-    switch (lineKind) {
-    case LineRemoved:
-    case LineScriptRemoved: return "removed";
-    case LineRenamed:
-    case LineScriptRenamed: return "renamed";
-    case LineRenameFailed: return "rename failed";
-    case LineUnableToRemove: return "unable to remove";
-    case LineNotDisinfected:
-    case LineScriptNotDisinfected: return "reported";
-    default: return "other";
-    }
+    if (record.action == ResultReport) return "reported";
+    if (record.action == ResultRename) return record.outcome == ResultDone ? "renamed" : "rename failed";
+    return record.outcome == ResultDone ? "removed" : "unable to remove";
+}
+
+// The record's result line, with `path` in place of the engine's path.
+std::string LineOf(const ResultRecord& record, const std::string& path)
+{
+    std::vector<char> text(path.size() + kLineTextSize);
+    FormatResultLine(record.line, path.c_str(), record.threat, text.data(), text.size());
+    return text.data();
+}
+
+// The scan could not go on with the drives when a process in memory must
+// wait for a restart; a cancel stops it too.
+bool Completed()
+{
+    return !ScanState.cancelRequested && !memoryRestartNeeded;
+}
+
+bool RestartDue()
+{
+    return ScanState.restartNeeded != 0 || memoryRestartNeeded;
 }
 
 class Report {
@@ -45,13 +56,30 @@ public:
         Print(text);
     }
 
+    // The lines themselves come as records (Record); only the progress
+    // follows the protocol's messages.
     void Receive(std::uint32_t message)
     {
-        if (message == ShowStatusMessage) {
-            ShowProgress();
-        } else if (message == AppendLineMessage) {
-            Line(ScanState.lineText);
+        if (message == ShowStatusMessage) ShowProgress();
+    }
+
+    void Record(const ResultRecord& record)
+    {
+        if (record.path[0] == '\0') {
+            // Registry and memory lines name no file.
+            const std::string line = LineOf(record, std::string());
+            Print(options_.json ? std::string("{\"type\":\"system\",\"line\":") + JsonString(line) + "}" : line);
+            return;
         }
+        const std::string path = host_.Display(target_, record.path);
+        const std::string line = LineOf(record, path);
+        if (!options_.json) {
+            Print(line);
+            return;
+        }
+        Print(std::string("{\"type\":\"detection\",\"path\":") + JsonString(path) + ",\"threat\":" +
+              JsonString(record.threat) + ",\"outcome\":" + JsonString(OutcomeName(record)) +
+              ",\"line\":" + JsonString(line) + "}");
     }
 
     void Problem(const std::string& path, const std::string& reason)
@@ -65,7 +93,12 @@ public:
     {
         ClearProgress();
         if (!options_.json) {
-            Note(ScanState.cancelRequested ? "Scanning terminated" : "Scanning completed");
+            // The statistics block in text, as the session appends it; in
+            // JSON the summary carries the counts.
+            char lines[kStatisticsLineCount][kLineTextSize];
+            const std::size_t count = FormatStatisticsBlock(ScanStatistics, lines);
+            for (std::size_t i = 0; i < count; ++i) Print(lines[i]);
+            Note(Completed() ? "Scanning completed" : "Scanning terminated");
             return;
         }
         std::string json = "{\"type\":\"summary\"";
@@ -73,8 +106,8 @@ public:
         json += ",\"infected\":" + std::to_string(ScanStatistics.filesInfected);
         json += ",\"removed\":" + std::to_string(ScanStatistics.filesRemoved);
         json += ",\"problems\":" + std::to_string(problems_);
-        json += std::string(",\"completed\":") + (ScanState.cancelRequested ? "false" : "true");
-        json += std::string(",\"restartNeeded\":") + (ScanState.restartNeeded ? "true" : "false");
+        json += std::string(",\"completed\":") + (Completed() ? "true" : "false");
+        json += std::string(",\"restartNeeded\":") + (RestartDue() ? "true" : "false");
         json += std::string(",\"memoryScanned\":") + (memoryScanned ? "true" : "false");
         json += ",\"notAvailable\":[";
         std::vector<std::string> missing = host_.NotAvailable();
@@ -89,31 +122,6 @@ private:
         ClearProgress();
         std::fputs(text.c_str(), streams_.out);
         std::fputc('\n', streams_.out);
-    }
-
-    void Line(const std::string& line)
-    {
-        std::string enginePath;
-        int kind = 0;
-        if (SplitResultLine(line, lastThreatName, enginePath, kind)) {
-            const std::string path = host_.Display(target_, enginePath);
-            if (!options_.json) {
-                Print(path + line.substr(enginePath.size()));
-                return;
-            }
-            Print(std::string("{\"type\":\"detection\",\"path\":") + JsonString(path) +
-                  ",\"threat\":" + JsonString(lastThreatName) + ",\"outcome\":" + JsonString(OutcomeName(kind)) +
-                  ",\"line\":" + JsonString(path + line.substr(enginePath.size())) + "}");
-            return;
-        }
-        if (!options_.json) {
-            Print(line);
-            return;
-        }
-        // The statistics block is the summary's in JSON; registry and memory
-        // lines are detections of their own.
-        if (ScanState.statisticsPhase) return;
-        Print(std::string("{\"type\":\"system\",\"line\":") + JsonString(line) + "}");
     }
 
     void ShowProgress()
@@ -151,10 +159,30 @@ Report* activeReport = nullptr;
 
 int ExitStatus(int problems)
 {
-    if (ScanStatistics.filesInfected > 0) return ScanState.restartNeeded ? kExitRestart : kExitFound;
+    if (ScanStatistics.filesInfected > 0) return RestartDue() ? kExitRestart : kExitFound;
     // Nothing found, but not everything was looked at.
-    if (problems > 0 || ScanState.cancelRequested) return kExitTrouble;
+    if (problems > 0 || !Completed()) return kExitTrouble;
     return kExitClean;
+}
+
+void OnRecord(const ResultRecord& record, void* context)
+{
+    static_cast<Report*>(context)->Record(record);
+}
+
+// What the session needs to enter a named target: the host maps it, and
+// the report shows the paths under it as the user named them.
+struct TargetEntry {
+    ConsoleHost& host;
+    Report& report;
+    const std::vector<ConsoleTarget>& targets;
+};
+
+void EnterTarget(std::size_t index, void* context)
+{
+    TargetEntry& entry = *static_cast<TargetEntry*>(context);
+    entry.host.Enter(entry.targets[index]);
+    entry.report.SetTarget(&entry.targets[index]);
 }
 
 bool Contains(const std::vector<std::string>& list, const char* item)
@@ -166,24 +194,6 @@ bool Contains(const std::vector<std::string>& list, const char* item)
 }
 
 }  // namespace
-
-bool SplitResultLine(const std::string& line, const std::string& threat, std::string& path, int& lineKind)
-{
-    for (const ResultLineFormat& format : ResultLineFormats) {
-        if (format.arguments != 2) continue;
-        // "%s<middle>%s<suffix>": the path comes first.
-        const char* text = format.format;
-        if (std::strncmp(text, "%s", 2) != 0) continue;
-        const char* second = std::strstr(text + 2, "%s");
-        if (!second) continue;
-        const std::string tail = std::string(text + 2, second) + threat + (second + 2);
-        if (line.size() <= tail.size() || line.compare(line.size() - tail.size(), tail.size(), tail) != 0) continue;
-        path = line.substr(0, line.size() - tail.size());
-        lineKind = format.line;
-        return true;
-    }
-    return false;
-}
 
 std::string JsonString(const std::string& text)
 {
@@ -273,27 +283,16 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
         for (std::size_t i = 0; i < missing.size(); ++i) note += (i ? ", " : "") + missing[i];
         report.Note("Not available on this system: " + note + " (files only)");
     }
-    // Under WoW64 the real System32 is reached through its alias, as in the
-    // dialog's session.
-    DetectWow64View();
     const bool memoryScanned = options.memory && !Contains(missing, "memory");
-    if (memoryScanned) ScanMemory();
-
-    if (targets.empty()) {
-        WalkFixedDrives();
-    } else {
-        for (const ConsoleTarget& target : targets) {
-            if (ScanState.cancelRequested) break;
-            host.Enter(target);
-            report.SetTarget(&target);
-            if (target.folder) {
-                WalkDriveRoot(target.engine.c_str());
-            } else {
-                ScanSingleFile(target.engine.c_str());
-            }
-        }
+    std::vector<SessionTarget> walked(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        walked[i] = SessionTarget{targets[i].engine.c_str(), targets[i].folder};
     }
-    FinishScanSession();
+    TargetEntry entry = {host, report, targets};
+    SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
+    SetResultRecordSink(OnRecord, &report);
+    RunSessionPlan(plan);
+    SetResultRecordSink(nullptr, nullptr);
     ScanState.scanRunning = false;
 
     const int status = ExitStatus(report.Problems());

@@ -1,6 +1,8 @@
-// The console scanner's session: the engine's walk over the named folders
-// and files (or every fixed drive), with the engine's result lines and
-// statistics on standard output in the host's path form, or as JSON.
+// The console scanner's session: the engine's session over the named
+// folders and files (or every fixed drive), with the engine's result lines
+// and statistics on standard output in the host's path form, or as JSON.
+// Both are made from the engine's result records and counters; no line of
+// the engine's is read back.
 //
 // Portable: what differs between hosts (how a named folder becomes an
 // engine path, how an engine path is shown, the clock) comes from a
@@ -67,7 +69,3 @@ void ConsoleProblem(const std::string& displayPath, const std::string& reason);
 // escaped, and each byte of an invalid sequence written as the character
 // of the same number (U+0080 to U+00FF).
 std::string JsonString(const std::string& text);
-
-// Splits a per-file result line into its path and outcome; false for the
-// other lines (statistics, registry, memory). `threat` is the detected name.
-bool SplitResultLine(const std::string& line, const std::string& threat, std::string& path, int& lineKind);

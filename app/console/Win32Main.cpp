@@ -25,11 +25,15 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 
 // The Win32 backend with the result sink and the questions turned to the
 // console, and an interrupt given to the walk as a quit message, so the scan
-// stops at its next check and still prints its statistics.
+// stops at its next check and still prints its statistics. The memory scan's
+// end of the program (a running threat that needs a restart first) returns
+// here: the session then finishes without the walk, and the console prints
+// its statistics and exits with its own status instead of 0.
 class ConsolePlatform : public Win32Platform {
 public:
     void NotifyWindow(WindowRef, std::uint32_t message) override { ConsoleReceive(message); }
     int Prompt(const char*, const char*, std::uint32_t) override { return kAnswerNo; }
+    void EndProgram(int) override {}
     bool TakePendingMessage(PendingMessage& message) override
     {
         if (InterlockedExchange(&interruptRequested, 0) == 0) return Win32Platform::TakePendingMessage(message);

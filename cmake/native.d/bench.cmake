@@ -10,10 +10,8 @@ target_compile_options(quellor_bench_tree PRIVATE ${QUELLOR_WARNINGS})
 add_executable(quellor_bench_probe ${CMAKE_SOURCE_DIR}/bench/probe.c)
 target_compile_options(quellor_bench_probe PRIVATE -Wall -Wextra)
 
-find_program(QUELLOR_PYTHON3_BENCH python3)
-if(QUELLOR_PYTHON3_BENCH)
-  add_test(NAME bench_tree_check
-    COMMAND ${QUELLOR_PYTHON3_BENCH} ${CMAKE_SOURCE_DIR}/bench/check.py
-            $<TARGET_FILE:quellor_bench_tree> $<TARGET_FILE:quellor_bench_probe> $<TARGET_FILE:quellor-scan>)
-  set_tests_properties(bench_tree_check PROPERTIES TIMEOUT 300)
-endif()
+# Python3_EXECUTABLE is required by cmake/NativeBuild.cmake.
+add_test(NAME bench_tree_check
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bench/check.py
+          $<TARGET_FILE:quellor_bench_tree> $<TARGET_FILE:quellor_bench_probe> $<TARGET_FILE:quellor-scan>)
+set_tests_properties(bench_tree_check PROPERTIES TIMEOUT 300)

@@ -4,6 +4,12 @@
 // instead of sleeping. Everything the engine asks of it is recorded so tests
 // can assert on it.
 //
+// Its source files follow the Win32 backend's split: FakeFiles.cpp (version,
+// drives, folders, files), FakeRegistry.cpp, FakeProcesses.cpp (processes,
+// services, privileges, restart, the end of the program), FakeMessages.cpp
+// (queue, notifications, prompts, waits) and FakePlatform.cpp (construction
+// and the WoW64 views).
+//
 // Paths are compared without regard to case, as on the real platform. A
 // folder lists its entries in the order they were added unless a test
 // reorders them.
@@ -93,8 +99,16 @@ public:
     std::vector<std::string> keyDeletionRequests;
     // Data returned for queries of HKEY_PERFORMANCE_DATA, by value name.
     std::map<std::string, std::string> performanceData;
-    // Number of registry keys currently open (leak check).
+    // Number of registry keys currently open (leak check), HKEY_PERFORMANCE_DATA
+    // included once a query has opened it.
     int OpenKeyCount() const;
+    // Every RegistryOpen call, in order.
+    struct KeyOpen {
+        KeyRef parent;
+        std::string subkey;
+        std::uint32_t access;
+    };
+    std::vector<KeyOpen> keyOpens;
 
     // ----- Processes and services. -----
     struct FakeProcess {
@@ -289,6 +303,7 @@ private:
     std::map<KeyRef, std::uint32_t> openKeyAccess_;  // the access each open key was opened with
     static const std::uint32_t kKeySetValue = 0x0002;
     KeyRef nextKey_;
+    bool performanceDataOpen_;
 
     std::vector<FakeProcess> processes_;
     std::uint32_t nextProcessId_;

@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/AnsiText.h"
+#include "platform/ListingRules.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ struct Search {
     std::string hostFolder;
     std::string engineFolder;  // ends with '\\'
     std::string mask;
-    int dotsLeft = 0;  // "." and ".." still to give, before the folder's own
+    bool dotPending[2] = {false, false};  // "." and ".." still to give, before the folder's own
     bool singlePending = false;
     DirEntry single;
 };
@@ -32,36 +34,16 @@ bool HasWildcard(const std::string& mask)
     return mask.find_first_of("*?") != std::string::npos;
 }
 
-// The platform's matching of the masks the engine uses: "*" and "*.*" match
-// every name; "name.*" also matches "name" without an extension.
-bool Matches(const std::string& mask, const char* name)
-{
-    if (mask == "*" || mask == "*.*") return true;
-    if (fnmatch(mask.c_str(), name, FNM_NOESCAPE) == 0) return true;
-    if (mask.size() > 2 && mask.compare(mask.size() - 2, 2, ".*") == 0) {
-        return fnmatch(mask.substr(0, mask.size() - 2).c_str(), name, FNM_NOESCAPE) == 0;
-    }
-    return false;
-}
-
 std::string JoinHost(const std::string& folder, const char* name)
 {
     if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
 }
 
-void SetName(DirEntry& entry, const char* name)
-{
-    std::size_t length = std::strlen(name);
-    if (length >= sizeof entry.name) length = sizeof entry.name - 1;
-    std::memcpy(entry.name, name, length);
-    entry.name[length] = '\0';
-}
-
 void DotEntry(DirEntry& entry, const char* name)
 {
     std::memset(&entry, 0, sizeof entry);
-    SetName(entry, name);
+    CopyText(entry.name, sizeof entry.name, name);
     entry.attributes = kAttrDirectory;
 }
 
@@ -103,7 +85,7 @@ bool DescribeEntry(PosixPlatform& platform, int folderFd, const Search& search, 
         platform.Notice(PosixPlatform::NoticeTooLong, JoinHost(search.hostFolder, name), 0);
         return false;
     }
-    SetName(entry, name);
+    CopyText(entry.name, sizeof entry.name, name);
     if (folder) {
         entry.attributes |= kAttrDirectory;
     } else {
@@ -121,9 +103,10 @@ bool NextEntry(PosixPlatform& platform, Search& search, DirEntry& entry)
         return true;
     }
     if (!search.dir) return false;
-    if (search.dotsLeft > 0) {
-        DotEntry(entry, search.dotsLeft == 2 ? "." : "..");
-        --search.dotsLeft;
+    for (int i = 0; i < 2; ++i) {
+        if (!search.dotPending[i]) continue;
+        search.dotPending[i] = false;
+        DotEntry(entry, kDotEntryNames[i]);
         return true;
     }
     for (;;) {
@@ -132,7 +115,7 @@ bool NextEntry(PosixPlatform& platform, Search& search, DirEntry& entry)
         if (!found) return false;
         const char* name = found->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        if (!Matches(search.mask, name)) continue;
+        if (!MaskMatchesName(search.mask.c_str(), name)) continue;
         if (DescribeEntry(platform, dirfd(search.dir), search, name, found->d_type, entry)) return true;
     }
 }
@@ -217,7 +200,7 @@ std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t size)
 
 void PosixPlatform::MapDrive(char letter, const std::string& hostFolder)
 {
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     if (letter < 'A' || letter > 'Z') return;
     drives_[letter - 'A'] = hostFolder;
 }
@@ -226,7 +209,7 @@ bool PosixPlatform::HostPath(const char* enginePath, std::string& hostPath) cons
 {
     if (!enginePath || enginePath[0] == '\0' || enginePath[1] != ':') return false;
     char letter = enginePath[0];
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     if (letter < 'A' || letter > 'Z' || drives_[letter - 'A'].empty()) return false;
     const char* rest = enginePath + 2;
     if (*rest == '\\') ++rest;
@@ -285,9 +268,10 @@ SearchRef PosixPlatform::FindFirstEntry(const char* pattern, DirEntry& entry)
         search->single = found;
         search->singlePending = true;
     } else {
-        // Windows lists "." and ".." first in every folder but a drive root.
         const bool driveRoot = search->engineFolder.size() == 3;
-        if (!driveRoot && Matches(search->mask, ".") && Matches(search->mask, "..")) search->dotsLeft = 2;
+        for (int i = 0; i < 2; ++i) {
+            search->dotPending[i] = ListsDotEntry(search->mask.c_str(), kDotEntryNames[i], driveRoot);
+        }
     }
     if (!NextEntry(*this, *search, entry)) {
         EndSearch(search);

@@ -8,8 +8,9 @@
 // every engine path on that drive names the host path under that folder, each
 // '\\' standing for '/'. A path on an unmapped drive names nothing.
 //
-// Names are the host's bytes, compared exactly (the host's file systems tell
-// case apart). Two kinds of entry cannot be handed to the engine and are left
+// Names are the host's bytes, looked up exactly (the host's file systems tell
+// case apart); a wildcard mask matches them by Windows's listing rules
+// (platform/ListingRules.h), case included. Two kinds of entry cannot be handed to the engine and are left
 // out of every enumeration, each reported once to the notice handler: a name
 // holding '\\' (the engine would read it as two names), and an entry whose
 // engine path would not fit the engine's path buffers (kPathBufferSize,

@@ -4,17 +4,17 @@
 
 #include <windows.h>
 
+#include "platform/AnsiText.h"
 #include "platform/win32/Win32Internal.h"
 
-using win32detail::CopyBounded;
 using win32detail::KernelFunction;
 
 namespace {
 
 void CopyFindData(const WIN32_FIND_DATAA& data, DirEntry& entry)
 {
-    CopyBounded(entry.name, sizeof entry.name, data.cFileName);
-    CopyBounded(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
+    CopyText(entry.name, sizeof entry.name, data.cFileName);
+    CopyText(entry.shortName, sizeof entry.shortName, data.cAlternateFileName);
     entry.attributes = data.dwFileAttributes;
     entry.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
 }
@@ -80,7 +80,7 @@ void CopyExactAnsi(char* out, std::size_t size, const WCHAR* wide)
     while (count < MAX_PATH && wide[count] != 0) ++count;
     if (SpellsExactly(wide, count, bytes, room, whole)) {
         bytes[whole] = '\0';
-        CopyBounded(out, size, bytes);
+        CopyText(out, size, bytes);
         return;
     }
     std::size_t used = 0;

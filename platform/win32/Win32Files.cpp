@@ -8,6 +8,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "platform/AnsiText.h"
 #include "platform/win32/Win32Internal.h"
 
 using win32detail::KernelFunction;
@@ -64,10 +65,8 @@ bool Win32Platform::PathReadable(const char* path)
 
 bool Win32Platform::IsVolumeMountPoint(const char* path)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return false;
-    VolumeNameForMountPointFn volumeName = reinterpret_cast<VolumeNameForMountPointFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA")));
+    VolumeNameForMountPointFn volumeName =
+        KernelFunction<VolumeNameForMountPointFn>("GetVolumeNameForVolumeMountPointA");
     if (volumeName == nullptr) return false;
 
     // The call wants the folder with a trailing backslash.

@@ -7,15 +7,14 @@
 
 namespace win32detail {
 
-// Copies `text` into `out` (capacity `size` bytes), cutting it to fit and
-// always terminating when the capacity is nonzero.
-inline void CopyBounded(char* out, std::size_t size, const char* text)
+// A function of a loaded module, looked up by name at run time: the calls
+// that not every supported Windows has are never imported. Null when the
+// module or the function is missing.
+template <typename Function>
+Function LookUpFunction(HMODULE module, const char* name)
 {
-    if (out == nullptr || size == 0) return;
-    std::size_t length = 0;
-    while (length + 1 < size && text[length] != '\0') ++length;
-    std::memcpy(out, text, length);
-    out[length] = '\0';
+    if (module == nullptr) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 // Makes sure a caller's buffer that a Win32 call may have filled without a
@@ -33,9 +32,7 @@ inline void TerminateWithin(char* out, std::size_t size, std::size_t written)
 template <typename Function>
 Function KernelFunction(const char* name)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+    return LookUpFunction<Function>(GetModuleHandleA("kernel32.dll"), name);
 }
 
 }  // namespace win32detail

@@ -7,7 +7,10 @@
 
 #include <new>
 
+#include "platform/AnsiText.h"
 #include "platform/win32/Win32Internal.h"
+
+using win32detail::LookUpFunction;
 
 namespace {
 
@@ -49,12 +52,6 @@ struct ToolHelpSnapshot {
     HANDLE snapshot;
 };
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 ToolHelpSnapshot* SnapshotOf(SnapshotRef snapshot)
 {
     return reinterpret_cast<ToolHelpSnapshot*>(snapshot);
@@ -64,7 +61,7 @@ bool Walk(SnapshotRef snapshot, const char* function, ProcessEntry& entry)
 {
     ToolHelpSnapshot* state = SnapshotOf(snapshot);
     if (state == nullptr) return false;
-    ProcessWalkFn walk = Lookup<ProcessWalkFn>(state->kernel, function);
+    ProcessWalkFn walk = LookUpFunction<ProcessWalkFn>(state->kernel, function);
     if (walk == nullptr) return false;
     ToolHelpProcessEntry process;
     ZeroMemory(&process, sizeof process);
@@ -72,7 +69,7 @@ bool Walk(SnapshotRef snapshot, const char* function, ProcessEntry& entry)
     if (!walk(state->snapshot, &process)) return false;
     entry.processId = process.th32ProcessID;
     process.szExeFile[MAX_PATH - 1] = '\0';
-    win32detail::CopyBounded(entry.exeFile, sizeof entry.exeFile, process.szExeFile);
+    CopyText(entry.exeFile, sizeof entry.exeFile, process.szExeFile);
     return true;
 }
 
@@ -92,8 +89,8 @@ SnapshotRef Win32Platform::ProcessSnapshot()
 {
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) return 0;
-    CreateSnapshotFn create = Lookup<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
-    if (create == nullptr || Lookup<ProcessWalkFn>(kernel, "Process32First") == nullptr) {
+    CreateSnapshotFn create = LookUpFunction<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+    if (create == nullptr || LookUpFunction<ProcessWalkFn>(kernel, "Process32First") == nullptr) {
         FreeLibrary(kernel);
         return 0;
     }
@@ -138,7 +135,7 @@ bool Win32Platform::ListProcessIds(std::uint32_t* ids, std::uint32_t capacityByt
     bytesReturned = 0;
     HMODULE psapi = static_cast<HMODULE>(Psapi());
     if (psapi == nullptr) return false;
-    EnumProcessesFn enumProcesses = Lookup<EnumProcessesFn>(psapi, "EnumProcesses");
+    EnumProcessesFn enumProcesses = LookUpFunction<EnumProcessesFn>(psapi, "EnumProcesses");
     if (enumProcesses == nullptr) return false;
     DWORD returned = 0;
     if (!enumProcesses(reinterpret_cast<DWORD*>(ids), capacityBytes, &returned)) return false;
@@ -151,7 +148,7 @@ std::uint32_t Win32Platform::ProcessImagePath(ProcessRef process, char* out, std
     win32detail::TerminateWithin(out, size, 0);
     HMODULE psapi = static_cast<HMODULE>(Psapi());
     if (psapi == nullptr) return 0;
-    ModuleFileNameExFn moduleFileName = Lookup<ModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
+    ModuleFileNameExFn moduleFileName = LookUpFunction<ModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
     if (moduleFileName == nullptr) return 0;
     DWORD length = moduleFileName(ProcessHandle(process), nullptr, out, size);
     // A name cut to the buffer may come back without its terminator.
@@ -164,7 +161,7 @@ std::uint32_t Win32Platform::ProcessImageName(ProcessRef process, char* out, std
     win32detail::TerminateWithin(out, size, 0);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr || size == 0) return 0;
-    FullImageNameFn fullImageName = Lookup<FullImageNameFn>(kernel, "QueryFullProcessImageNameA");
+    FullImageNameFn fullImageName = LookUpFunction<FullImageNameFn>(kernel, "QueryFullProcessImageNameA");
     if (fullImageName == nullptr) return 0;
     DWORD length = size;  // in: the capacity; out: the length without terminator
     if (!fullImageName(ProcessHandle(process), 0, out, &length)) return 0;

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/AnsiText.h"
+
 const char* const kContractRegistryKey = "Software\\QuellorContract";
 
 namespace {
@@ -126,9 +128,7 @@ std::string CaseKey(const char* caseName)
 
 std::string Upper(std::string text)
 {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : text) c = UpperAscii(c);
     return text;
 }
 
@@ -322,6 +322,22 @@ CONTRACT_CASE(NameDotStarListsOnlyThatName)
     Listing listing = List(world.platform(), Join(dir, "name.*"));
     CONTRACT_REQUIRE(listing.found);
     CONTRACT_EQ((std::vector<std::string>{"name", "name.dat", "name.txt"}), SortedNames(listing, true));
+}
+
+CONTRACT_CASE(MasksAreWindowsWildcardsNotShellPatterns)
+{
+    // Only '*' and '?' are wildcards: "[ab]" is three characters of a name,
+    // not a set. The dot entries are names like any other for the mask:
+    // "?" lists "." (one character) but not "..", and a mask that begins
+    // with a letter lists neither.
+    const std::string dir = CaseFolder(world, __func__);
+    for (const char* name : {"[ab].txt", "a.txt", "b.txt", "x"}) world.MakeFile(Join(dir, name), name, kAttrArchive);
+
+    auto listed = [&](const char* mask) { return SortedNames(List(world.platform(), Join(dir, mask)), true); };
+    CONTRACT_EQ((std::vector<std::string>{"[ab].txt"}), listed("[ab].txt"));
+    CONTRACT_EQ((std::vector<std::string>{"[ab].txt"}), listed("[ab].*"));
+    CONTRACT_EQ((std::vector<std::string>{".", "x"}), listed("?"));
+    CONTRACT_EQ((std::vector<std::string>{"a.txt"}), listed("a*"));
 }
 
 CONTRACT_CASE(ExactFilePathFindsThatFile)
@@ -1028,11 +1044,7 @@ CONTRACT_CASE(SystemFolderLiesInTheWindowsFolder)
     std::uint32_t length = platform.SystemFolder(system.data(), system.size);
     CONTRACT_TRUE(length > windowsLength + 1);
     CONTRACT_EQ(length, system.Text().size());
-    std::string upperWindows = windows.Text();
-    std::string upperSystem = system.Text();
-    for (char& c : upperWindows) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    for (char& c : upperSystem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    CONTRACT_EQ(upperWindows + "\\SYSTEM32", upperSystem);
+    CONTRACT_EQ(Upper(windows.Text()) + "\\SYSTEM32", Upper(system.Text()));
 
     GuardedBuffer small(3);
     CONTRACT_EQ(length + 1, platform.SystemFolder(small.data(), small.size));
@@ -1253,6 +1265,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(MissingFolderFindsNothing),
     CONTRACT_ENTRY(PatternMatchingNothingFindsNothing),
     CONTRACT_ENTRY(NameDotStarListsOnlyThatName),
+    CONTRACT_ENTRY(MasksAreWindowsWildcardsNotShellPatterns),
     CONTRACT_ENTRY(ExactFilePathFindsThatFile),
     CONTRACT_ENTRY(ExactFolderPathFindsTheFolderItself),
     CONTRACT_ENTRY(PatternWithTrailingBackslashFindsNothing),

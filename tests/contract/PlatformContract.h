@@ -1,8 +1,9 @@
 // Cases that hold for every backend of the Platform interface. The same
-// cases run natively against FakePlatform (tests/unit/PlatformContractTest.cpp,
-// GoogleTest) and under Wine against Win32Platform
-// (tests/wine/platform_contract_test.cpp, the lean harness), so the fake the
-// engine's tests rely on keeps behaving like the real system.
+// cases run natively against FakePlatform (tests/unit/PlatformContractTest.cpp)
+// and PosixPlatform (tests/console/PosixContractTest.cpp), both GoogleTest,
+// and under Wine against Win32Platform (tests/wine/platform_contract_test.cpp,
+// the lean harness), so the fake the engine's tests rely on and the console
+// scanner's backend keep behaving like the real system.
 //
 // This file and PlatformContract.cpp are portable: no Windows header, no test
 // framework. Each adapter supplies a ContractWorld (how to prepare and inspect

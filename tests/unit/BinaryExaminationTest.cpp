@@ -136,27 +136,67 @@ TEST(ResultLineFormatsTest, EveryFormatIsAtItsIndexAndFormatsExactly)
     struct Row {
         ResultLine line;
         const char* expected;
+        ResultAction action;
+        ResultOutcome outcome;
     };
     const Row rows[] = {
-        {LineRemoved, "C:\\x\\a.exe     W32/T.Trojan removed"},
-        {LineRenamed, "C:\\x\\a.exe     W32/T.Trojan renamed"},
-        {LineRenameFailed, "C:\\x\\a.exe     W32/T.Trojan Rename failed"},
-        {LineUnableToRemove, "C:\\x\\a.exe     W32/T.Trojan Unable to remove"},
-        {LineNotDisinfected, "C:\\x\\a.exe     W32/T.Trojan not disinfected as per user's selection"},
-        {LineScriptRemoved, "C:\\x\\a.exe     W32/T.Trojan Virus removed"},
-        {LineScriptRenamed, "C:\\x\\a.exe     W32/T.Trojan Virus renamed"},
-        {LineScriptNotDisinfected, "C:\\x\\a.exe     W32/T.Trojan Not Disinfected As Per User's Selection"},
-        {LineSystemMemory, "System Memory    W32/MurkEl.Trojan removed"},
-        {LineSystemRegistry, "System Registry     C:\\x\\a.exe removed"},
+        {LineRemoved, "C:\\x\\a.exe     W32/T.Trojan removed", ResultDelete, ResultDone},
+        {LineRenamed, "C:\\x\\a.exe     W32/T.Trojan renamed", ResultRename, ResultDone},
+        {LineRenameFailed, "C:\\x\\a.exe     W32/T.Trojan Rename failed", ResultRename, ResultFailed},
+        {LineUnableToRemove, "C:\\x\\a.exe     W32/T.Trojan Unable to remove", ResultDelete, ResultFailed},
+        {LineNotDisinfected, "C:\\x\\a.exe     W32/T.Trojan not disinfected as per user's selection", ResultReport,
+         ResultDone},
+        {LineScriptRemoved, "C:\\x\\a.exe     W32/T.Trojan Virus removed", ResultDelete, ResultDone},
+        {LineScriptRenamed, "C:\\x\\a.exe     W32/T.Trojan Virus renamed", ResultRename, ResultDone},
+        {LineScriptNotDisinfected, "C:\\x\\a.exe     W32/T.Trojan Not Disinfected As Per User's Selection",
+         ResultReport, ResultDone},
+        // The System lines name the threat alone.
+        {LineSystemMemory, "System Memory    W32/T.Trojan removed", ResultDelete, ResultDone},
+        {LineSystemRegistry, "System Registry     W32/T.Trojan removed", ResultDelete, ResultDone},
     };
     ASSERT_EQ(static_cast<std::size_t>(kResultLineCount), sizeof rows / sizeof rows[0]);
     for (std::size_t i = 0; i < kResultLineCount; ++i) {
         SCOPED_TRACE(rows[i].expected);
         EXPECT_EQ(rows[i].line, ResultLineFormats[i].line);
+        EXPECT_EQ(rows[i].action, ResultLineFormats[i].action);
+        EXPECT_EQ(rows[i].outcome, ResultLineFormats[i].outcome);
         char out[kLineTextSize];
         FormatResultLine(rows[i].line, "C:\\x\\a.exe", "W32/T.Trojan", out, sizeof out);
         EXPECT_STREQ(rows[i].expected, out);
     }
+}
+
+std::vector<ResultRecord> records;
+
+void KeepRecord(const ResultRecord& record, void* context)
+{
+    EXPECT_EQ(&records, context);
+    records.push_back(record);
+}
+
+TEST_F(BinaryExaminationTest, EveryReportedOutcomeIsAlsoARecordOfItsFields)
+{
+    records.clear();
+    SetResultRecordSink(KeepRecord, &records);
+    ReportResult(LineRenameFailed, "D:\\x\\a.exe", "W32/T.Trojan");
+    ReportResult(LineSystemRegistry, "D:\\ignored.exe", "W32/Bagle.A.Worm");
+    SetResultRecordSink(nullptr, nullptr);
+    ReportResult(LineRemoved, "D:\\x\\b.exe", "W32/T.Trojan");
+
+    // The lines go out as always, the last one also without a record sink.
+    EXPECT_EQ((std::vector<std::string>{"D:\\x\\a.exe     W32/T.Trojan Rename failed",
+                                        "System Registry     W32/Bagle.A.Worm removed",
+                                        "D:\\x\\b.exe     W32/T.Trojan removed"}),
+              lines);
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(LineRenameFailed, records[0].line);
+    EXPECT_EQ(ResultRename, records[0].action);
+    EXPECT_EQ(ResultFailed, records[0].outcome);
+    EXPECT_STREQ("D:\\x\\a.exe", records[0].path);
+    EXPECT_STREQ("W32/T.Trojan", records[0].threat);
+    EXPECT_EQ(LineSystemRegistry, records[1].line);
+    EXPECT_STREQ("", records[1].path);
+    EXPECT_STREQ("W32/Bagle.A.Worm", records[1].threat);
 }
 
 TEST(ResultLineFormatsTest, ArgumentsAreTakenLiterallyAndLongLinesAreCutWithinTheBuffer)
@@ -437,7 +477,7 @@ TEST_F(BinaryExaminationTest, ActionTableWithTheEscalationOfADeletion)
     }
 }
 
-TEST_F(BinaryExaminationTest, EachSchedulingResultOverwritesRestartNeeded)
+TEST_F(BinaryExaminationTest, OnceARestartIsNeededALaterRefusedRequestKeepsItNeeded)
 {
     const char* const paths[] = {"D:\\a\\one.exe", "D:\\a\\two.exe", "D:\\a\\three.exe"};
     for (const char* path : paths) {
@@ -445,18 +485,20 @@ TEST_F(BinaryExaminationTest, EachSchedulingResultOverwritesRestartNeeded)
         fake.LockAgainstDelete(path);
     }
 
-    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[0]));
-    EXPECT_EQ(1, ScanState.restartNeeded);  // NT: the delayed deletion is requested
-
     fake.versionQueryFails = true;  // no platform family: nothing can be scheduled
-    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[1]));
+    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[0]));
     EXPECT_EQ(0, ScanState.restartNeeded);
 
     fake.versionQueryFails = false;
+    EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[1]));
+    EXPECT_EQ(1, ScanState.restartNeeded);  // NT: the delayed deletion is requested
+
+    // The first file still waits for the next start.
+    fake.versionQueryFails = true;
     EXPECT_EQ(1, ExamineBinaryFile("W32/Bagle.Worm", paths[2]));
     EXPECT_EQ(1, ScanState.restartNeeded);
 
-    EXPECT_EQ((std::vector<std::string>{paths[0], paths[2]}), fake.rebootRemovals);
+    EXPECT_EQ(std::vector<std::string>{paths[1]}, fake.rebootRemovals);
     EXPECT_EQ((std::vector<std::string>{Line(paths[0], kUnpackerName, "Unable to remove"),
                                         Line(paths[1], kUnpackerName, "Unable to remove"),
                                         Line(paths[2], kUnpackerName, "Unable to remove")}),

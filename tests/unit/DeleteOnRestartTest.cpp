@@ -82,11 +82,13 @@ struct WininitRow {
     bool exists;
     std::string before;
     std::string after;
+    bool secondFile = false;  // a second file of the same scan is scheduled after the first
 };
 
 std::vector<WininitRow> WininitRows()
 {
     const std::string entry = kEntry;
+    const std::string second = std::string("NUL=") + kSecondShortPath + "\r\n";
     return {
         {"no wininit.ini: header and entry", false, "", "[rename]\r\n" + entry},
         {"empty wininit.ini: header and entry", true, "", "[rename]\r\n" + entry},
@@ -121,6 +123,10 @@ std::vector<WininitRow> WininitRows()
          "[one]\r\n1=1\r\n[rename]\r\nNUL=C:\\A\r\n[two]\r\n2=2\r\n[three]\r\n3=3\r\n",
          "[one]\r\n1=1\r\n[rename]\r\nNUL=C:\\A\r\n" + entry + "[two]\r\n2=2\r\n[three]\r\n3=3\r\n"},
         {"a file ending in blank lines", true, "[boot]\r\n\r\n\r\n", "[boot]\r\n\r\n\r\n[rename]\r\n" + entry},
+        {"two files of one scan share the section", true, "[boot]\r\na=1\r\n",
+         "[boot]\r\na=1\r\n[rename]\r\n" + entry + second, true},
+        {"two files of one scan before another section", true, "[rename]\r\n[boot]\r\n",
+         "[rename]\r\n" + entry + second + "[boot]\r\n", true},
     };
 }
 
@@ -131,6 +137,9 @@ TEST_F(DeleteOnRestartTest, WininitRewrites)
         fake.RemoveFile(kWininit);
         if (row.exists) fake.AddFile(kWininit, row.before);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLongPath));
+        if (row.secondFile) {
+            EXPECT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
+        }
         EXPECT_EQ(row.after, fake.Content(kWininit));
         ExpectNoLeftovers(true);
         EXPECT_TRUE(fake.rebootRemovals.empty());
@@ -149,25 +158,6 @@ TEST_F(DeleteOnRestartTest, LongerOldContentLeavesNothingPastTheNewEnd)
     expected += kEntry;
     ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
     EXPECT_EQ(expected, fake.Content(kWininit));
-}
-
-TEST_F(DeleteOnRestartTest, TwoFilesInOneScanShareTheSection)
-{
-    fake.AddFile(kWininit, "[boot]\r\na=1\r\n");
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
-    EXPECT_EQ(std::string("[boot]\r\na=1\r\n[rename]\r\n") + kEntry + "NUL=" + kSecondShortPath + "\r\n",
-              fake.Content(kWininit));
-    ExpectNoLeftovers(true);
-}
-
-TEST_F(DeleteOnRestartTest, TwoFilesInOneScanBeforeAnotherSection)
-{
-    fake.AddFile(kWininit, "[rename]\r\n[boot]\r\n");
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kLongPath));
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kSecondLongPath));
-    EXPECT_EQ(std::string("[rename]\r\n") + kEntry + "NUL=" + kSecondShortPath + "\r\n[boot]\r\n",
-              fake.Content(kWininit));
 }
 
 TEST_F(DeleteOnRestartTest, AnyTargetAndSource)

@@ -4,6 +4,7 @@
 // and the values through which the scan drives the walk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ const char kEvil[] = "D:\\mem\\evil.exe";
 const char kClean[] = "C:\\WINDOWS\\explorer.exe";
 const char kThreat[] = "W32/Murkel.A.Trojan";  // row 3 of the signature table
 const char kMemoryLine[] = "System Memory    W32/MurkEl.Trojan removed";
+// The process rights and the wait as the memory scan's rules give them.
+const std::uint32_t kTerminateAndQuery = 0x401;
+const std::uint32_t kQueryAndRead = 0x410;
+const std::uint32_t kForcedWaitMs = 1000;
 
 std::string Line(const std::string& path, const std::string& outcome)
 {
@@ -71,10 +76,10 @@ protected:
         return id;
     }
 
-    std::vector<std::uint32_t> OpenAccesses(std::uint32_t processId) const
+    std::vector<std::uint32_t> OpenAccesses(std::uint32_t processId, const FakePlatform* platform = nullptr) const
     {
         std::vector<std::uint32_t> accesses;
-        for (const auto& open : fake.processOpens) {
+        for (const auto& open : (platform ? platform : &fake)->processOpens) {
             if (open.processId == processId) accesses.push_back(open.access);
         }
         return accesses;
@@ -94,11 +99,11 @@ TEST_F(MemoryScanTest, NtEndsAnInfectedProcessAndRemovesItsImageAtOnce)
     EXPECT_TRUE(fake.FindProcess(clean)->running);
     EXPECT_FALSE(fake.Exists(kEvil));
     EXPECT_EQ((std::vector<std::string>{kMemoryLine, Line(kEvil, "removed")}), lines);
-    EXPECT_EQ(std::vector<std::uint32_t>{kProcessQueryRead}, OpenAccesses(clean));
-    EXPECT_EQ((std::vector<std::uint32_t>{kProcessQueryRead, kProcessTerminateQuery, kProcessTerminateQuery}),
+    EXPECT_EQ(std::vector<std::uint32_t>{kQueryAndRead}, OpenAccesses(clean));
+    EXPECT_EQ((std::vector<std::uint32_t>{kQueryAndRead, kTerminateAndQuery, kTerminateAndQuery}),
               OpenAccesses(evil));
     // The forced action's own wait, and nothing else.
-    EXPECT_EQ(std::vector<std::uint32_t>{kForcedActionWaitMs}, fake.waits);
+    EXPECT_EQ(std::vector<std::uint32_t>{kForcedWaitMs}, fake.waits);
     EXPECT_EQ(1, ScanStatistics.filesInfected);
     EXPECT_EQ(1, ScanStatistics.filesRemoved);
     EXPECT_EQ(0, ScanStatistics.filesScanned);
@@ -198,7 +203,8 @@ TEST_F(MemoryScanTest, ReportOnlyEndsNothingInEitherFamily)
         SetPlatform(&platform);
         platform.version.platformId = platformId;
         platform.AddFile(kEvil, infected::SignaturePe(SignatureTable[2]));
-        const std::uint32_t evil = platform.AddProcess(kEvil, true, false);
+        // It could be ended: only the action keeps it running.
+        const std::uint32_t evil = platform.AddProcess(kEvil);
         cleanAction = kActionReportOnly;
         ScanStatistics = ScanStatisticsType{};
         lines.clear();
@@ -208,7 +214,7 @@ TEST_F(MemoryScanTest, ReportOnlyEndsNothingInEitherFamily)
 
         EXPECT_TRUE(platform.FindProcess(evil)->running);
         EXPECT_TRUE(platform.Exists(kEvil));
-        for (const auto& open : platform.processOpens) EXPECT_NE(kProcessTerminateQuery, open.access);
+        for (const auto& open : platform.processOpens) EXPECT_NE(kTerminateAndQuery, open.access);
         EXPECT_TRUE(lines.empty());
         EXPECT_EQ(1, ScanStatistics.filesInfected);  // found all the same
         EXPECT_TRUE(platform.keyDeletionRequests.empty());
@@ -227,14 +233,14 @@ TEST_F(MemoryScanTest, AnUnreadableImageIsNeitherExaminedNorEnded)
         platform.version.platformId = platformId;
         platform.AddFile(kEvil, infected::SignaturePe(SignatureTable[2]));
         platform.LockAgainstOpen(kEvil);
-        const std::uint32_t evil = platform.AddProcess(kEvil, true, false);
+        const std::uint32_t evil = platform.AddProcess(kEvil);
 
         if (platformId == 2) EXPECT_EQ(0, ScanProcessesNT());
         else EXPECT_EQ(0, ScanProcesses9x());
 
         EXPECT_TRUE(platform.FindProcess(evil)->running);
         EXPECT_TRUE(statuses.empty());  // the walk never showed it
-        for (const auto& open : platform.processOpens) EXPECT_NE(kProcessTerminateQuery, open.access);
+        for (const auto& open : platform.processOpens) EXPECT_NE(kTerminateAndQuery, open.access);
         EXPECT_TRUE(platform.keyDeletionRequests.empty());
         EXPECT_FALSE(memoryRestartNeeded);
     }
@@ -251,8 +257,8 @@ TEST_F(MemoryScanTest, NtOpensAProtectedProcessWithTheDebugPrivilegeAndSaysNothi
     EXPECT_EQ(0, ScanProcessesNT());
     EXPECT_TRUE(fake.plainMessages.empty());
     EXPECT_TRUE(fake.FindProcess(evil)->running);
-    EXPECT_EQ((std::vector<std::uint32_t>{kProcessQueryRead, kProcessQueryRead}), OpenAccesses(evil));
-    EXPECT_EQ(std::vector<std::uint32_t>{kProcessQueryRead}, OpenAccesses(clean));  // the pass went on
+    EXPECT_EQ((std::vector<std::uint32_t>{kQueryAndRead, kQueryAndRead}), OpenAccesses(evil));
+    EXPECT_EQ(std::vector<std::uint32_t>{kQueryAndRead}, OpenAccesses(clean));  // the pass went on
     EXPECT_EQ(std::vector<std::string>{"SeDebugPrivilege"}, fake.privilegeRequests);
     EXPECT_TRUE(lines.empty());
 
@@ -273,6 +279,46 @@ TEST_F(MemoryScanTest, NtWithoutPsapiDoesNothing)
     EXPECT_TRUE(fake.Exists(kEvil));
 }
 
+// A process list taken a moment before the pass opens its processes: one of
+// them has ended since, and opening it fails as for any identifier no
+// process has (ERROR_INVALID_PARAMETER).
+class EndedSinceListedPlatform : public FakePlatform {
+public:
+    static const std::uint32_t kEndedId = 0x7FF0;
+    bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacityBytes, std::uint32_t& bytesReturned) override
+    {
+        if (!FakePlatform::ListProcessIds(ids, capacityBytes, bytesReturned)) return false;
+        if (bytesReturned + 4 > capacityBytes) return true;
+        ids[bytesReturned / 4] = kEndedId;
+        bytesReturned += 4;
+        return true;
+    }
+};
+
+TEST_F(MemoryScanTest, NtTriesTheDebugPrivilegeOnlyWhenAccessWasDenied)
+{
+    EndedSinceListedPlatform platform;
+    SetPlatform(&platform);
+    platform.AddProcess(kClean);
+
+    EXPECT_EQ(0, ScanProcessesNT());
+
+    EXPECT_EQ(std::vector<std::uint32_t>{kQueryAndRead}, OpenAccesses(EndedSinceListedPlatform::kEndedId, &platform));
+    EXPECT_TRUE(platform.privilegeRequests.empty());
+    SetPlatform(&fake);
+}
+
+TEST_F(MemoryScanTest, NtLooksAtTheFirst1024ProcessesOnly)
+{
+    std::vector<std::uint32_t> ids;
+    for (int i = 0; i < 1030; ++i) ids.push_back(fake.AddProcess("C:\\X\\p" + std::to_string(i) + ".exe"));
+
+    EXPECT_EQ(0, ScanProcessesNT());
+
+    ASSERT_EQ(1024u, fake.processOpens.size());
+    for (std::size_t i = 0; i < fake.processOpens.size(); ++i) EXPECT_EQ(ids[i], fake.processOpens[i].processId);
+}
+
 // ------------------------------------------------------------------ 9x pass
 
 TEST_F(MemoryScanTest, Win9xEndsAnInfectedProcessAndRemovesItsImage)
@@ -287,9 +333,9 @@ TEST_F(MemoryScanTest, Win9xEndsAnInfectedProcessAndRemovesItsImage)
     EXPECT_TRUE(fake.FindProcess(clean)->running);
     EXPECT_FALSE(fake.Exists(kEvil));
     EXPECT_EQ((std::vector<std::string>{kMemoryLine, Line(kEvil, "removed")}), lines);
-    EXPECT_EQ(std::vector<std::uint32_t>{kProcessTerminateQuery}, OpenAccesses(evil));
+    EXPECT_EQ(std::vector<std::uint32_t>{kTerminateAndQuery}, OpenAccesses(evil));
     EXPECT_TRUE(OpenAccesses(clean).empty());
-    EXPECT_EQ(std::vector<std::uint32_t>{kForcedActionWaitMs}, fake.waits);
+    EXPECT_EQ(std::vector<std::uint32_t>{kForcedWaitMs}, fake.waits);
     EXPECT_EQ(0, forcedAction);
 }
 
@@ -374,7 +420,7 @@ TEST_F(MemoryScanTest, EachFamilyRunsItsPassInMemoryScanModeAndOthersNone)
     SetPlatform(&fake);
 }
 
-TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThenTheProgramEnds)
+TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThenTheSessionEnds)
 {
     const std::string notice =
         "W32/MurkEl.Trojan found in memory! registry entries created by the Trojan are removed. You must restart "
@@ -397,21 +443,29 @@ TEST_F(MemoryScanTest, TheNoticeAppearsOnlyWhenAProcessOutlivedItsServiceAndThen
         SetPlatform(&platform);
         ResetScanGlobals();
         cleanAction = kActionDelete;
+        platform.AddDrive('C', DriveFixed);
+        platform.AddFile("C:\\clean.txt", "clean");
         platform.AddFile(kEvil, infected::SignaturePe(SignatureTable[2]));
         platform.AddProcess(kEvil, true, row.canTerminate);
         platform.promptAnswers.push_back(row.answer);
 
-        ScanMemory();
+        RunScanSession();
 
+        const bool walked = std::find(platform.findPatterns.begin(), platform.findPatterns.end(), "C:\\*.*") !=
+                            platform.findPatterns.end();
         if (row.notice) {
             ASSERT_EQ(1u, platform.prompts.size());
             EXPECT_EQ(notice, platform.prompts[0].text);
             EXPECT_EQ("Quellor Ver 7.0", platform.prompts[0].caption);
             EXPECT_EQ(0x41u, platform.prompts[0].flags);
             EXPECT_EQ(std::vector<int>{0}, platform.endProgramCalls);
+            // Where ending the program returns, the session stops there too:
+            // the drives wait for the restart.
+            EXPECT_FALSE(walked);
         } else {
             EXPECT_TRUE(platform.prompts.empty());
             EXPECT_TRUE(platform.endProgramCalls.empty());
+            EXPECT_TRUE(walked);
         }
         EXPECT_EQ(row.reboot ? std::vector<std::uint32_t>{kRebootForce} : std::vector<std::uint32_t>{},
                   platform.rebootRequests);
@@ -443,7 +497,7 @@ TEST_F(MemoryScanTest, ASessionRemovesARunningThreatBeforeItWalksTheDrives)
         platform.AddFile("D:\\mem\\evilution.exe", "MZ harmless");
         const std::uint32_t alike = platform.AddProcess("D:\\mem\\evilution.exe");
 
-        EXPECT_EQ(1, RunScanSession());
+        RunScanSession();
 
         EXPECT_FALSE(platform.FindProcess(evil)->running);
         EXPECT_TRUE(platform.FindProcess(alike)->running);

@@ -17,6 +17,10 @@ using perfdata::Instance;
 using perfdata::Wide;
 
 const char kPerflibKey[] = "software\\microsoft\\windows nt\\currentversion\\perflib\\009";
+// The rights as the termination's rules give them.
+const std::uint32_t kTerminateAndQuery = 0x401;
+const std::uint32_t kTerminateOnly = 0x001;
+const std::uint32_t kKeyReadRights = 0x20019;  // KEY_READ
 
 class ProcessTerminationTest : public ::testing::Test {
 protected:
@@ -99,7 +103,7 @@ TEST_F(ProcessTerminationTest, ToolHelpEndsOnlyTheFirstProcessWithTheSameBaseNam
     EXPECT_TRUE(fake.FindProcess(bare)->running);
     EXPECT_TRUE(fake.FindProcess(second)->running);
     ASSERT_EQ(1u, fake.processOpens.size());
-    EXPECT_EQ(kProcessTerminateQuery, fake.processOpens[0].access);
+    EXPECT_EQ(kTerminateAndQuery, fake.processOpens[0].access);
     // Load and snapshot, two steps of the walk, then around the termination.
     EXPECT_EQ((std::vector<std::uint32_t>{100, 100, 100, 100, 100, 100, 50, 500}), fake.waits);
     EXPECT_EQ(0, fake.OpenProcessCount());
@@ -178,7 +182,12 @@ TEST_F(ProcessTerminationTest, PerformanceDataEndsEveryInstanceOfExactlyThatName
     // Each match waits, also the one that could not be opened.
     EXPECT_EQ((std::vector<std::uint32_t>{500, 500, 500}), fake.waits);
     ASSERT_EQ(3u, fake.processOpens.size());
-    for (const auto& open : fake.processOpens) EXPECT_EQ(kProcessTerminate, open.access);
+    for (const auto& open : fake.processOpens) EXPECT_EQ(kTerminateOnly, open.access);
+    // The counter names are only read.
+    ASSERT_EQ(1u, fake.keyOpens.size());
+    EXPECT_EQ(kKeyLocalMachine, fake.keyOpens[0].parent);
+    EXPECT_EQ(kPerflibKey, fake.keyOpens[0].subkey);
+    EXPECT_EQ(kKeyReadRights, fake.keyOpens[0].access);
     EXPECT_EQ(0, fake.OpenProcessCount());
     EXPECT_EQ(0, fake.OpenKeyCount());
 }

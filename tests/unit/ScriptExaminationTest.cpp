@@ -186,6 +186,13 @@ TEST_F(ScriptExaminationTest, RecordRulesQualificationSizeTestsAndBothModes)
     const std::string body99 = std::string(92, 'q') + "</body>";  // 99 bytes, no line feed
     const std::string text99 = std::string(98, 'q') + "\n";
     const std::string tag100 = std::string(93, 'q') + "</body>";
+    // Texts whose only line feed the first block misses, or finds only after
+    // a zero byte: the block is 1024 bytes above 1024, else 512.
+    const std::string feedInLastBlock = std::string(2900, 'q') + "\n" + std::string(99, 'q');
+    const std::string feedAt700Of1500 = std::string(700, 'q') + "\n" + std::string(799, 'q');
+    std::string zeroThenFeedIn1024(1024, 'q');
+    zeroThenFeedIn1024[100] = '\0';
+    zeroThenFeedIn1024[600] = '\n';
     struct Row {
         const char* name;
         std::string content;
@@ -196,6 +203,10 @@ TEST_F(ScriptExaminationTest, RecordRulesQualificationSizeTestsAndBothModes)
         {"99 bytes qualify as text", text99, TestRecord("qqq", 1, 0, 0), true},
         {"99 bytes never by a closing tag", body99, TestRecord("qqq", 1, 0, 0), false},
         {"100 bytes qualify by a closing tag", tag100, TestRecord("qqq", 1, 0, 0), true},
+        {"a line feed in the last block only", feedInLastBlock, TestRecord("qqq", 1, 0, 0), true},
+        {"over 1024 bytes: a 1024-byte first block", feedAt700Of1500, TestRecord("qqq", 1, 0, 0), true},
+        {"1024 bytes: 512-byte blocks, the last past the zero", zeroThenFeedIn1024, TestRecord("qqq", 1, 0, 0),
+         true},
         {"empty slot, empty file", "", TestRecord("", 1, 0, 0), false},
         {"empty slot, text file", small, TestRecord("", 1, 0, 0), false},
         {"pattern longer than the file", small, TestRecord(std::string(21, 'H'), 1, 0, 0), false},

@@ -14,6 +14,10 @@ namespace {
 const std::uint32_t kStopped = 1;
 const std::uint32_t kStopPending = 3;
 const std::uint32_t kRunning = 4;
+// The stop wait as written in the service cleanup's rules: a poll a second,
+// at most thirty of them.
+const std::uint32_t kPollMs = 1000;
+const std::uint32_t kPolls = 30;
 
 class ServiceCleanupTest : public ::testing::Test {
 protected:
@@ -42,8 +46,7 @@ TEST_F(ServiceCleanupTest, StopServiceAnswersByTheStateTheStopEndsIn)
         {"still running", false, true, true, {kRunning}, 0, 1, 1, 0},
         {"status cannot be read", false, true, true, {}, 0, 1, 0, 0},
         {"pending, then the status cannot be read", false, true, true, {kStopPending}, 0, 1, 1, 1, 1},
-        {"pending beyond the bound", false, true, true, {kStopPending}, 0, 1, kServiceStopPolls + 1,
-         kServiceStopPolls},
+        {"pending beyond the bound", false, true, true, {kStopPending}, 0, 1, kPolls + 1, kPolls},
         {"missing service", false, false, true, {kStopped}, 0, 0, 0, 0},
         {"no service manager", true, true, true, {kStopped}, 0, 0, 0, 0},
     };
@@ -61,20 +64,20 @@ TEST_F(ServiceCleanupTest, StopServiceAnswersByTheStateTheStopEndsIn)
         if (row.serviceExists) {
             EXPECT_EQ(row.queries, platform.services["FOO"].queries);
         }
-        EXPECT_EQ(std::vector<std::uint32_t>(row.waits, kServicePollMs), platform.waits);
+        EXPECT_EQ(std::vector<std::uint32_t>(row.waits, kPollMs), platform.waits);
         EXPECT_EQ(0, platform.OpenServiceCount());
-        for (std::uint32_t access : platform.serviceAccess) EXPECT_EQ(kServiceAllAccess, access);
+        for (std::uint32_t access : platform.serviceAccess) EXPECT_EQ(0xF003Fu, access);
     }
     SetPlatform(&fake);
 }
 
 TEST_F(ServiceCleanupTest, StopServiceSucceedsWhenTheLastPollFindsItStopped)
 {
-    std::vector<std::uint32_t> states(kServiceStopPolls, kStopPending);
+    std::vector<std::uint32_t> states(kPolls, kStopPending);
     states.push_back(kStopped);
     fake.services["FOO"] = FakePlatform::FakeService{true, states, 0};
     EXPECT_EQ(1, StopService("Foo"));
-    EXPECT_EQ(kServiceStopPolls, fake.waits.size());
+    EXPECT_EQ(kPolls, fake.waits.size());
 }
 
 const char* const kFooKeys[] = {

@@ -64,8 +64,9 @@ void RecordBatch(const unsigned char* block, std::size_t blockSize, void* contex
 }
 
 // A 32-bit bottom-up image, given top row first: '.' is the key colour,
-// '#' blue, 'r' a red that differs from the key in green only, 'k' the key
-// with its fourth byte set. Rows carry `padding` spare bytes.
+// '#' blue, 'r', 'R' and 'b' colours that differ from the key in green,
+// red and blue only, 'k' the key with its fourth byte set. Rows carry
+// `padding` spare bytes.
 struct Image {
     std::vector<unsigned char> bits;
     PixelRows rows;
@@ -85,6 +86,8 @@ void MakeImage(const std::vector<std::string>& picture, Image& image, std::size_
             case '.': pixel[0] = 255; pixel[1] = 0; pixel[2] = 255; pixel[3] = 0; break;
             case 'k': pixel[0] = 255; pixel[1] = 0; pixel[2] = 255; pixel[3] = 0xFF; break;
             case 'r': pixel[0] = 255; pixel[1] = 1; pixel[2] = 255; pixel[3] = 0; break;
+            case 'R': pixel[0] = 255; pixel[1] = 0; pixel[2] = 254; pixel[3] = 0; break;
+            case 'b': pixel[0] = 254; pixel[1] = 0; pixel[2] = 255; pixel[3] = 0; break;
             default: pixel[0] = 246; pixel[1] = 77; pixel[2] = 2; pixel[3] = 0; break;
             }
         }
@@ -138,6 +141,7 @@ TEST(WindowRegionTest, EachRunOfARowBecomesOneRectangle)
                   "#.#.#.#.",  // alternating: one rectangle per run
                   ".##..###",
                   "kk#rkk.k",  // the fourth byte is not looked at; one channel off is not the key
+                  "R.b.....",  // red or blue off is not the key either
               },
               image, 12);
     std::vector<Batch> batches = Collect(image.rows, 1);
@@ -152,10 +156,11 @@ TEST(WindowRegionTest, EachRunOfARowBecomesOneRectangle)
         {0, 2, 1, 3}, {2, 2, 3, 3}, {4, 2, 5, 3}, {6, 2, 7, 3},    // alternating
         {1, 3, 3, 4}, {5, 3, 8, 4},
         {2, 4, 4, 5},
+        {0, 5, 1, 6}, {2, 5, 3, 6},
     };
     EXPECT_EQ(expected, batch.rects);
     EXPECT_EQ(expected.size(), batch.count);
-    EXPECT_EQ((Rect{0, 1, 8, 5}), batch.bounds);
+    EXPECT_EQ((Rect{0, 1, 8, 6}), batch.bounds);
 }
 
 TEST(WindowRegionTest, ModeZeroGivesTheComplement)

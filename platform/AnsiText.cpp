@@ -1,0 +1,19 @@
+#include "platform/AnsiText.h"
+
+#include <cstring>
+
+bool CopyText(char* destination, std::size_t size, const char* source)
+{
+    if (size == 0) return false;
+    // Counted only as far as the destination could take it, so a source the
+    // system left without a terminator is not read past that either.
+    std::size_t length = 0;
+    while (length < size && source[length] != '\0') ++length;
+    if (length == size) {
+        std::memcpy(destination, source, size - 1);
+        destination[size - 1] = '\0';
+        return false;
+    }
+    std::memcpy(destination, source, length + 1);
+    return true;
+}
