@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
+#include "scan/Quarantine.h"
 #include "scan/Wow64View.h"
 
 ScanStatisticsType ScanStatistics;
@@ -42,4 +43,6 @@ void ResetScanGlobals()
     std::memset(lastThreatName, 0, sizeof lastThreatName);
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);
     ResetWow64View();
+    StopQuarantine();
+    SetQuarantinePathNamer(nullptr, nullptr);
 }
