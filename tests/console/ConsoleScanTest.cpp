@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ struct Outcome {
 struct RunOptions {
     bool unprivileged = false;  // run as "nobody" when the tests run as the superuser
     std::string folder;         // working folder; empty: the current one
+    // Set in the scanner's environment after the defaults below.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 Outcome RunScanner(const std::vector<std::string>& arguments, const RunOptions& how = RunOptions())
@@ -46,8 +49,15 @@ Outcome RunScanner(const std::vector<std::string>& arguments, const RunOptions& 
     TempFolder io;
     const std::string outPath = io / "out";
     const std::string errPath = io / "err";
+    // The quarantine's default place is a scratch folder (writable for
+    // "nobody" too), never the home folder of whoever runs the tests.
+    const std::string home = io.Folder("home");
+    chmod(home.c_str(), 0777);
     pid_t child = fork();
     if (child == 0) {
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+        for (const auto& variable : how.environment) setenv(variable.first.c_str(), variable.second.c_str(), 1);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0) _exit(120);
@@ -357,17 +367,29 @@ TEST(ConsoleJson, OneObjectPerDetectionAndOneSummary)
     tree.Write("setup.exe", InfectedPe());
     tree.Write("odd\xFFname.exe", InfectedPe());
     tree.Write("clean.txt", "clean");
-    Outcome outcome = RunScanner({"--json", "--remove", tree.Path()});
+    TempFolder store;
+    Outcome outcome = RunScanner({"--json", "--remove", "--quarantine", store.Path(), tree.Path()});
     EXPECT_EQ(kExitFound, outcome.status);
     std::vector<std::string> lines = Lines(outcome.out);
     ASSERT_EQ(3u, lines.size());
     auto detection = [&](const std::string& shown) {
         const std::string line = shown + "     " + kPeThreat + " removed";
         return "{\"type\":\"detection\",\"path\":\"" + shown + "\",\"threat\":\"" + kPeThreat +
-               "\",\"outcome\":\"removed\",\"line\":\"" + line + "\"}";
+               "\",\"outcome\":\"removed\",\"quarantine\":\"kept\",\"quarantineId\":\"ID\",\"line\":\"" +
+               line + "\"}";
     };
+    // Each object names the entry its file was kept as.
+    const std::regex id("\"quarantineId\":\"([0-9A-F]{8})\"");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 2; ++i) {
+        std::smatch found;
+        if (std::regex_search(lines[i], found, id)) ids.push_back(found[1]);
+    }
+    ASSERT_EQ(2u, ids.size());
+    for (const std::string& kept : ids) EXPECT_TRUE(Exists(store / (kept + ".QMF"))) << kept;
     EXPECT_EQ(Sorted({detection(tree / "odd\\u00ffname.exe"), detection(tree / "setup.exe")}),
-              Sorted({lines[0], lines[1]}));
+              Sorted({std::regex_replace(lines[0], id, "\"quarantineId\":\"ID\""),
+                      std::regex_replace(lines[1], id, "\"quarantineId\":\"ID\"")}));
     EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,"
               "\"completed\":true,\"restartNeeded\":false,\"memoryScanned\":false,"
               "\"notAvailable\":[\"memory\",\"registry\",\"services\"],\"exitStatus\":1}",
