@@ -105,7 +105,8 @@ public:
     // The superuser opens read-only files for writing.
     unsigned Quirks() override
     {
-        return kQuirkCaseSensitiveNames | (geteuid() == 0 ? kQuirkReadOnlyDoesNotStopWriters : 0u);
+        return kQuirkCaseSensitiveNames | kQuirkNoCommonDataFolder |
+               (geteuid() == 0 ? kQuirkReadOnlyDoesNotStopWriters : 0u);
     }
 
     std::string Host(const std::string& path)
