@@ -209,7 +209,8 @@ std::size_t FormatManifest(const QuarantineEntry& entry, char* out, std::size_t 
     std::snprintf(time, sizeof time, "%lld", static_cast<long long>(entry.time));
     std::snprintf(length, sizeof length, "%lu", static_cast<unsigned long>(entry.length));
     Sha256Hex(entry.sha256, digest);
-    const char* values[kFieldCount] = {entry.id, entry.dataName, entry.originalPath, entry.threat, time, length, digest};
+    const char* values[kFieldCount] = {entry.id,     entry.dataName, entry.originalPath, entry.threat,
+                                       time,         length,         digest};
 
     ManifestWriter writer = {out, size, 0, true};
     writer.Put(kHeading);

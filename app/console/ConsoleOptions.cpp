@@ -1,7 +1,6 @@
 #include "app/console/ConsoleOptions.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/console/ConsoleScan.h"
@@ -78,8 +77,12 @@ bool ReadEntryId(const char* text, std::string& id)
 bool ReadDays(const char* text, std::uint32_t& days)
 {
     const std::size_t length = std::strlen(text);
-    if (length == 0 || length > 6 || std::strspn(text, "0123456789") != length) return false;
-    days = static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
+    if (length == 0 || length > 6) return false;
+    days = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        days = days * 10 + static_cast<std::uint32_t>(text[i] - '0');
+    }
     return days <= kMaxDays;
 }
 
@@ -126,7 +129,8 @@ bool CheckCombination(const ConsoleOptions& options, const bool* given, std::str
     else if (given[FlagRemove] || given[FlagRename]) error = what + " cannot be used with --remove or --rename";
     else if (given[FlagNoQuarantine]) error = what + " cannot be used with --no-quarantine";
     else if (given[FlagTo] && options.command != CommandRestore) error = "--to is used only with --restore";
-    else if (options.json && options.command != CommandListQuarantine) error = "--json is for scans and --quarantine-list";
+    else if (options.json && options.command != CommandListQuarantine)
+        error = "--json is for scans and --quarantine-list";
     return error.empty();
 }
 

@@ -224,19 +224,12 @@ bool StartQuarantine(const ConsoleOptions& options, ConsoleHost& host, const Con
                      TargetEntry& entry)
 {
     if (!options.quarantine || (options.action != kActionDelete && options.action != kActionRename)) return true;
-    std::string folder;
     std::string error;
-    QuarantineSettings settings;
-    settings.totalCap = kDefaultQuarantineTotalCap;
-    settings.fileCap = kDefaultQuarantineFileCap;
-    if (!host.StoreFolder(options.quarantineFolder, folder, error) ||
-        !CopyText(settings.folder, sizeof settings.folder, folder.c_str())) {
-        if (error.empty()) error = "the quarantine's folder is too long";
+    if (!UseConsoleQuarantine(host, options.quarantineFolder, error)) {
         std::fputs(("quellor-scan: " + error + " (--no-quarantine removes without keeping a copy)\n").c_str(),
                    streams.err);
         return false;
     }
-    UseQuarantine(settings);
     SetQuarantinePathNamer(NameForRecord, &entry);
     return true;
 }

@@ -192,19 +192,26 @@ std::string UtcText(std::int64_t seconds)
     return text;
 }
 
-int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
+bool UseConsoleQuarantine(ConsoleHost& host, const std::string& named, std::string& error)
 {
-    Command command(options, streams);
     std::string folder;
-    std::string error;
     QuarantineSettings settings;
     settings.totalCap = kDefaultQuarantineTotalCap;
     settings.fileCap = kDefaultQuarantineFileCap;
-    if (!host.StoreFolder(options.quarantineFolder, folder, error)) return command.Fail(error);
+    if (!host.StoreFolder(named, folder, error)) return false;
     if (!CopyText(settings.folder, sizeof settings.folder, folder.c_str())) {
-        return command.Fail("the quarantine's folder is too long");
+        error = "the quarantine's folder is too long";
+        return false;
     }
     UseQuarantine(settings);
+    return true;
+}
+
+int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
+{
+    Command command(options, streams);
+    std::string error;
+    if (!UseConsoleQuarantine(host, options.quarantineFolder, error)) return command.Fail(error);
     // A file goes back under the name the user knows, System32 included.
     DetectWow64View();
     int status = kExitTrouble;

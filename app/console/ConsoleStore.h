@@ -14,6 +14,11 @@
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
 
+// Puts the quarantine in the folder the host names for `named` (the
+// --quarantine folder, or the system's own place when empty) in use, with
+// the default caps. False with a one-line reason when there is none.
+bool UseConsoleQuarantine(ConsoleHost& host, const std::string& named, std::string& error);
+
 // Runs the quarantine command the options name; the exit status.
 int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams);
 

@@ -155,7 +155,8 @@ public:
     {
         std::string folder = named.empty() ? DefaultStoreFolder() : AbsolutePath(named);
         if (folder.empty()) {
-            error = "no folder for the quarantine: $HOME is not set (name one with --quarantine DIR)";
+            error = "no folder for the quarantine: $HOME names no absolute folder "
+                    "(name one with --quarantine DIR)";
             return false;
         }
         return MapUnder(platform_, kStoreDrive, folder, engineFolder, error);

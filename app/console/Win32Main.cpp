@@ -45,6 +45,28 @@ public:
     }
 };
 
+// `path` as a full path (GetFullPathNameA); empty when it has none that
+// fits the engine's buffers.
+std::string FullPath(const std::string& path)
+{
+    char full[kPathBufferSize];
+    char* name = nullptr;
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, &name);
+    return length == 0 || length >= sizeof full ? std::string() : std::string(full, length);
+}
+
+bool IsFolderPath(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A path of a drive ("X:\..."), the only kind the engine names.
+bool OnADrive(const std::string& path)
+{
+    return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+}
+
 class Win32Host : public ConsoleHost {
 public:
     bool AllDrivesByDefault() override { return true; }
@@ -131,28 +153,6 @@ public:
 
     std::uint64_t Milliseconds() override { return GetTickCount(); }
 };
-
-// `path` as a full path (GetFullPathNameA); empty when it has none that
-// fits the engine's buffers.
-std::string FullPath(const std::string& path)
-{
-    char full[kPathBufferSize];
-    char* name = nullptr;
-    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, &name);
-    return length == 0 || length >= sizeof full ? std::string() : std::string(full, length);
-}
-
-bool IsFolderPath(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A path of a drive ("X:\..."), the only kind the engine names.
-bool OnADrive(const std::string& path)
-{
-    return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
-}
 
 // Standard error is a console (not a file or a pipe).
 bool ErrorsGoToConsole()

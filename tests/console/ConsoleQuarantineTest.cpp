@@ -108,11 +108,10 @@ TEST(ConsoleQuarantine, ListingInJsonGivesOneObjectPerEntry)
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string id = i == 0 ? first : second;
         const std::string path = tree / (i == 0 ? "one.exe" : "two.exe");
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex("\\{\"type\":\"quarantined\",\"id\":\"" + id + "\",\"path\":\"" +
-                                                              path + "\",\"threat\":\"" + kThreat +
-                                                              "\",\"time\":\\d+,\"date\":\"[-0-9: ]{19}\",\"length\":" +
-                                                              length + "," + digest + "\\}")))
-            << lines[i];
+        const std::string pattern = "\\{\"type\":\"quarantined\",\"id\":\"" + id + "\",\"path\":\"" + path +
+                                    "\",\"threat\":\"" + kThreat + "\",\"time\":\\d+,\"date\":\"[-0-9: ]{19}\",\"length\":" +
+                                    length + "," + digest + "\\}";
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(pattern))) << lines[i];
     }
 }
 
@@ -163,6 +162,17 @@ TEST(ConsoleQuarantine, NoQuarantineKeepsNothingAndAFileThatCannotBeKeptIsStillR
     EXPECT_EQ(kExitFound, off.status);
     EXPECT_FALSE(Exists(tree / "setup.exe"));
     EXPECT_FALSE(Exists(home / ".local"));
+
+    // No place for the quarantine at all: nothing is touched.
+    tree.Write("setup.exe", InfectedPe());
+    RunOptions homeless;
+    homeless.environment = {{"HOME", "relative"}};
+    Outcome nowhere = RunScanner({"--remove", tree.Path()}, homeless);
+    EXPECT_EQ(kExitTrouble, nowhere.status);
+    EXPECT_EQ("quellor-scan: no folder for the quarantine: $HOME names no absolute folder "
+              "(name one with --quarantine DIR) (--no-quarantine removes without keeping a copy)\n",
+              nowhere.err);
+    EXPECT_TRUE(Exists(tree / "setup.exe"));
 
     // A store that cannot be written: the file goes all the same, and a line
     // of its own says it was not kept.
