@@ -560,10 +560,13 @@ std::uint32_t PosixPlatform::ExpandEnvironment(const char* text, char* out, std:
     return static_cast<std::uint32_t>(expanded.size() + 1);
 }
 
+// Folders and files made new are the owner's alone: the quarantine keeps
+// copies of files that may have been private, and a restored file gets no
+// wider access than a kept copy had.
 bool PosixPlatform::CreateFolder(const char* path)
 {
     std::string host;
-    return HostPath(path, host) && mkdir(host.c_str(), 0777) == 0;
+    return HostPath(path, host) && mkdir(host.c_str(), 0700) == 0;
 }
 
 FileRef PosixPlatform::CreateNewFile(const char* path)
@@ -572,7 +575,7 @@ FileRef PosixPlatform::CreateNewFile(const char* path)
     if (!HostPath(path, host)) return kNoFile;
     int error = 0;
     struct stat st;
-    return NewHandle(OpenRegular(host, O_WRONLY | O_CREAT | O_EXCL, 0666, error, st), false, st);
+    return NewHandle(OpenRegular(host, O_WRONLY | O_CREAT | O_EXCL, 0600, error, st), false, st);
 }
 
 bool PosixPlatform::FlushFile(FileRef file)

@@ -24,6 +24,9 @@
 // A file opened for reading has its first 16 KiB read at the open and
 // served from memory; reads beyond go to the file.
 //
+// Folders made with CreateFolder and files made with CreateNewFile are the
+// owner's alone (modes 0700 and 0600).
+//
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
 // Windows, a read-only file is not removed until its attribute is reset.
