@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
+#include "scan/ScanSession.h"
 #include "scan/Wow64View.h"
 
 ScanStatisticsType ScanStatistics;
@@ -42,4 +43,5 @@ void ResetScanGlobals()
     std::memset(lastThreatName, 0, sizeof lastThreatName);
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);
     ResetWow64View();
+    ResetMessagePacing();
 }
