@@ -2,6 +2,7 @@
 // own prompt answers the engine's questions, and the application object runs.
 #include <windows.h>
 
+#include "platform/HeadCachePlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "ui/Framework.h"
 #include "ui/PromptDlg.h"
@@ -9,7 +10,8 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     static Win32Platform platform;
-    SetPlatform(&platform);
+    static HeadCachePlatform files(platform);
+    SetPlatform(&files);
     Win32Platform::SetPromptHandler(&ShowPrompt);
     return AfxWinMain(instance);
 }

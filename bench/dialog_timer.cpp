@@ -2,9 +2,11 @@
 // "Scanning completed", the way a user sees it. Starts
 // C:\Quellor\Quellor.exe, waits for its window, presses SCAN, polls for the
 // end of the scan without sending the program anything, then closes it with
-// OK. Prints the milliseconds and the number of files the statistics
-// counted. Exit status 0 only when the scan completed.
+// OK. Prints the milliseconds, the number of files the statistics counted
+// and the program's peak working set in KiB. Exit status 0 only when the
+// scan completed.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -44,12 +46,17 @@ int main()
     for (const std::string& line : lines) {
         if (line.compare(0, 19, "Total files scanned") == 0) scanned = line.substr(line.rfind(' ') + 1);
     }
+    PROCESS_MEMORY_COUNTERS memory;
+    ZeroMemory(&memory, sizeof memory);
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(running.process.hProcess, &memory, sizeof memory);
     Press(dialog, IDC_OK_BUTTON);
     Ended(running, 15000);
     if (!shown || word != "Scanning completed") {
         std::fprintf(stderr, "dialog_timer: the scan did not complete (status: %s)\n", word.c_str());
         return 1;
     }
-    std::printf("%lu ms, %s files\n", static_cast<unsigned long>(elapsed), scanned.c_str());
+    std::printf("%lu %s %lu\n", static_cast<unsigned long>(elapsed), scanned.c_str(),
+                static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));
     return 0;
 }

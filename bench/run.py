@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""run.py [--files N] [--mib M] [--rounds R] [--work DIR] [--without-clamscan]
+"""run.py [--files N] [--mib M] [--rounds R] [--work DIR] [--without-clamscan] [--without-dialog]
 
 The scanner benchmark. Builds quellor-scan, the tree generator and the
 header-reading floor without sanitizers (build/bench), makes two trees (N
@@ -11,9 +11,18 @@ find (the walk), probe (opens every file, reads its first 1 KiB and last
 file made from the scanner's pattern tables (when ClamAV is installed; its
 own database is never used or updated). Prints medians, ratios to probe and
 peak memory (/usr/bin/time -v; the median of the timed runs over the large
-tree and of three runs over the small one), as a Markdown table."""
+tree and of three runs over the small one), as a Markdown table.
+
+Then the dialog's table (unless --without-dialog): the x64 Quellor.exe
+under Wine's 64-bit loader, timed from SCAN to "Scanning completed" over
+the prefix's c: and the large tree as d:, against the bare Win32 walk with
+header probes over the same drives in the same prefix, everything pinned to
+one CPU (bench/dialog.sh); peak working sets from the same runs and from
+runs over the small tree."""
 import argparse
+import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -36,11 +45,17 @@ def build(folder):
 
 
 def tree(make_tree, work, files, mib):
+    """The tree's folder, made unless kept from an earlier run, and its
+    planted files (kept beside it)."""
     folder = os.path.join(work, "tree-%d-%d" % (files, mib))
-    if not os.path.isdir(folder):
+    listing = folder + ".planted.json"
+    if not os.path.isdir(folder) or not os.path.isfile(listing):
         print("making %s ..." % folder, file=sys.stderr)
-        common.make_tree(make_tree, folder, files, mib)
-    return folder
+        shutil.rmtree(folder, ignore_errors=True)
+        with open(listing, "w") as out:
+            json.dump(common.make_tree(make_tree, folder, files, mib), out)
+    with open(listing) as planted:
+        return folder, json.load(planted)
 
 
 def run(name, command):
@@ -62,6 +77,75 @@ def run(name, command):
     return elapsed, peak
 
 
+def build_dialog(folder):
+    """The x64 programs of the dialog's benchmark; each Quellor*.exe in
+    FOLDER/bench-programs is timed."""
+    subprocess.run(["cmake", "-S", ROOT, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "toolchain-mingw-x86_64.cmake")],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", folder, "-j2", "--target", "Quellor", "bench_walk_probe",
+                    "bench_dialog_timer"], check=True, stdout=subprocess.DEVNULL)
+    programs = os.path.join(folder, "bench-programs")
+    shutil.rmtree(programs, ignore_errors=True)
+    os.makedirs(programs)
+    shutil.copy(os.path.join(folder, "Quellor.exe"), programs)
+    return folder
+
+
+def keep_planted(tree_folder, planted, copy):
+    """A copy of the planted files, laid out as in the tree, to put back
+    after every scan that removed them."""
+    shutil.rmtree(copy, ignore_errors=True)
+    for path in planted:
+        target = os.path.join(copy, path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(os.path.join(tree_folder, path), target)
+    return copy
+
+
+def dialog_runs(build, tree_folder, planted_copy, rounds):
+    """{peer: [(seconds, files, peak KiB)]} from bench/dialog.sh."""
+    result = subprocess.run([os.path.join(ROOT, "bench", "dialog.sh"), build, tree_folder, planted_copy,
+                             str(rounds)], capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit("bench/dialog.sh failed (status %d):\n%s%s" % (result.returncode, result.stdout, result.stderr))
+    runs = {}
+    for line in result.stdout.splitlines():
+        fields = line.split()
+        peak = int(fields[3]) if len(fields) > 3 else None
+        runs.setdefault(fields[0], []).append((int(fields[1]) / 1000.0, int(fields[2]), peak))
+    return runs
+
+
+def dialog_table(args, small_tree, large_tree):
+    build = build_dialog(os.path.join(ROOT, "build", "bench-win64"))
+    small, small_planted = small_tree[0], keep_planted(*small_tree, os.path.join(args.work, "planted-small"))
+    large, large_planted = large_tree[0], keep_planted(*large_tree, os.path.join(args.work, "planted-large"))
+    dialog_runs(build, large, large_planted, 1)  # settles the cache and makes the prefix
+    runs = dialog_runs(build, large, large_planted, args.rounds)
+    small_runs = dialog_runs(build, small, small_planted, 3)
+    floor = statistics.median(seconds for seconds, _, _ in runs["walk"])
+    print()
+    print("Dialog under Wine (x64 build, 64-bit prefix, one CPU): c: of the prefix and the tree as d:; %d rounds"
+          % args.rounds)
+    print()
+    print("| peer | files | median s | min s | max s | time / walk | peak KiB (%d files) | peak KiB (%d files) |"
+          % (args.files // 10, args.files))
+    print("|---|---|---|---|---|---|---|---|")
+    for name, values in runs.items():
+        seconds = [value[0] for value in values]
+        peaks = [value[2] for value in values if value[2] is not None]
+        small_peaks = [value[2] for value in small_runs.get(name, []) if value[2] is not None]
+        print("| %s | %d | %.3f | %.3f | %.3f | %.2f | %s | %s |"
+              % (name, values[0][1], statistics.median(seconds), min(seconds), max(seconds),
+                 statistics.median(seconds) / floor,
+                 statistics.median(small_peaks) if small_peaks else "-",
+                 statistics.median(peaks) if peaks else "-"))
+    print()
+    print("Quellor.exe time relative to the bare walk: %.2fx (goal: at most 1.5x)"
+          % (statistics.median(value[0] for value in runs["Quellor"]) / floor))
+
+
 def small_peak(name, command, runs=3):
     """The median peak of a few runs over the small tree."""
     return statistics.median(run(name, command)[1] for _ in range(runs))
@@ -75,14 +159,16 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench", "trees"))
     parser.add_argument("--without-clamscan", action="store_true",
                         help="leave clamscan out (its runs take minutes over the large tree)")
+    parser.add_argument("--without-dialog", action="store_true",
+                        help="leave the dialog's table out (it needs the x64 cross build and Wine)")
     args = parser.parse_args()
 
     make_tree, probe, scanner = build(os.path.join(ROOT, "build", "bench"))
     os.makedirs(args.work, exist_ok=True)
     rules = os.path.join(args.work, "rules.ldb")
     subprocess.run([make_tree, "--clamav-rules", rules], check=True)
-    small = tree(make_tree, args.work, args.files // 10, args.mib // 10)
-    large = tree(make_tree, args.work, args.files, args.mib)
+    small, small_planted = tree(make_tree, args.work, args.files // 10, args.mib // 10)
+    large, large_planted = tree(make_tree, args.work, args.files, args.mib)
 
     if args.without_clamscan:
         rules = None
@@ -115,6 +201,8 @@ def main():
     print()
     print("quellor-scan throughput relative to probe: %.2fx (goal: at least 0.9x)"
           % (medians["probe"] / medians["quellor-scan"]))
+    if not args.without_dialog:
+        dialog_table(args, (small, small_planted), (large, large_planted))
 
 
 if __name__ == "__main__":

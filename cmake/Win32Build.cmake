@@ -179,7 +179,7 @@ add_executable(bench_walk_probe ${CMAKE_SOURCE_DIR}/bench/walk_probe_win32.c)
 target_compile_options(bench_walk_probe PRIVATE -Wall -Wextra)
 target_link_options(bench_walk_probe PRIVATE -static -static-libgcc)
 add_executable(bench_dialog_timer ${CMAKE_SOURCE_DIR}/bench/dialog_timer.cpp)
-target_link_libraries(bench_dialog_timer PRIVATE quellor_win32_test_support)
+target_link_libraries(bench_dialog_timer PRIVATE quellor_win32_test_support psapi)
 target_compile_options(bench_dialog_timer PRIVATE ${QUELLOR_WARNINGS})
 target_link_options(bench_dialog_timer PRIVATE -static -static-libgcc -static-libstdc++)
 

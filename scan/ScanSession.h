@@ -55,7 +55,11 @@ void ScanSingleFile(const char* fullPath);
 std::int32_t WalkFolder(const char* pattern);
 
 // Handles at most one pending window message; Escape asks whether to stop.
+// An empty queue is looked into at most once per tick of the platform's
+// clock.
 void PumpPendingMessage();
+// Forgets the last look into the queue (part of ResetScanGlobals).
+void ResetMessagePacing();
 
 // Writes `source` into `destination` (of `destinationSize` bytes), shortened
 // to `width` characters by replacing its middle with dots when it is longer.

@@ -4,6 +4,7 @@
 
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
+#include "scan/ScanSession.h"
 #include "scan/Wow64View.h"
 
 ScanStatisticsType ScanStatistics;
@@ -43,6 +44,7 @@ void ResetScanGlobals()
     std::memset(lastThreatName, 0, sizeof lastThreatName);
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);
     ResetWow64View();
+    ResetMessagePacing();
     StopQuarantine();
     SetQuarantinePathNamer(nullptr, nullptr);
 }

@@ -90,12 +90,19 @@ void CopyFixedWindow(const ScriptSignatureRecord& record, const ScriptBlocks& bl
     std::memcpy(work, data + start, count);
 }
 
-bool RecordMatches(const ScriptSignatureRecord& record, const ScriptBlocks& blocks, std::int32_t length)
+// The record's tests of the file's length alone.
+bool LengthFits(const ScriptSignatureRecord& record, std::int32_t length)
 {
     const std::size_t compared = record.patternLength;
     if (compared == 0 || compared > kScriptPatternSize) return false;
     if (length < static_cast<std::int32_t>(compared)) return false;
-    if (!PassesSizeTest(record, length)) return false;
+    return PassesSizeTest(record, length);
+}
+
+bool RecordMatches(const ScriptSignatureRecord& record, const ScriptBlocks& blocks, std::int32_t length)
+{
+    if (!LengthFits(record, length)) return false;
+    const std::size_t compared = record.patternLength;
     ScriptWorkBuffer work;
     std::memset(work, 0, sizeof work);
     if (record.searchMode == kScriptSearchAnywhere) {
@@ -162,9 +169,15 @@ bool FindPattern(const ScriptWorkBuffer& block, std::size_t extent, const unsign
 
 std::int32_t MatchScriptRecords(const ScriptSignatureRecord* records, std::size_t count, FileRef file)
 {
-    if (!LooksLikeText(file) && !EndsWithClosingTag(file)) return kNoScriptRecord;
+    // The length decides for almost every file that no record can match;
+    // nothing is read then. The records' length tests come again below, in
+    // their order, so the outcome is the same as reading first.
     const std::int32_t length = Sys().FileLength(file);
     if (length < 0) return kNoScriptRecord;
+    bool anyFits = false;
+    for (std::size_t i = 0; i < count && !anyFits; ++i) anyFits = LengthFits(records[i], length);
+    if (!anyFits) return kNoScriptRecord;
+    if (!LooksLikeText(file) && !EndsWithClosingTag(file)) return kNoScriptRecord;
     ScriptBlocks blocks;
     if (!ReadBlocks(file, length, blocks)) return kNoScriptRecord;
     for (std::size_t i = 0; i < count; ++i) {

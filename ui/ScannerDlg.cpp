@@ -214,6 +214,7 @@ void CScannerDlg::OnTimerTick()
     ::KillTimer(m_hWnd, ScanTimerId);
     ScanState.cancelRequested = false;
     RunScanSession();
+    m_status.ShowNow();
     EnterPhase(PhaseFinished);
     m_statusFrame.SetWindowText("");
     ScanState.scanRunning = false;
@@ -221,7 +222,7 @@ void CScannerDlg::OnTimerTick()
 
 void CScannerDlg::OnShowStatus()
 {
-    m_status.SetWindowText(ScanState.statusText);
+    m_status.SetStatus(ScanState.statusText);
 }
 
 void CScannerDlg::OnAppendLine()

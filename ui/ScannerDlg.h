@@ -7,6 +7,7 @@
 #include "ui/BitmapButton.h"
 #include "ui/Framework.h"
 #include "ui/GdiObjects.h"
+#include "ui/StatusLine.h"
 #include "ui/logic/DialogPhases.h"
 
 class CScannerDlg : public CDialog {
@@ -62,7 +63,7 @@ private:
     CExButton m_download;
     CExButton m_close;
     CButton m_statusFrame;
-    CStatic m_status;
+    CStatusLine m_status;
     CStatic m_heading;
     CCaptionLabel m_captionLabel;
     CStatic m_productNotice;

@@ -15,6 +15,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
+#include "platform/HeadCachePlatform.h"
 #include "platform/posix/PosixPlatform.h"
 #include "scan/QuarantineManifest.h"
 
@@ -260,7 +261,8 @@ int main(int argc, char** argv)
     if (!ReadConsoleCommandLine(argc, argv, true, options, exitStatus)) return exitStatus;
 
     static PosixPlatform platform;
-    SetPlatform(&platform);
+    static HeadCachePlatform files(platform);
+    SetPlatform(&files);
     platform.SetNotifyHandler(OnNotify);
     platform.SetNoticeHandler(OnNotice);
     CatchInterrupts();

@@ -9,6 +9,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
+#include "platform/HeadCachePlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "scan/Quarantine.h"
 #include "scan/QuarantineManifest.h"
@@ -170,7 +171,8 @@ int main(int argc, char** argv)
     if (!ReadConsoleCommandLine(argc, argv, false, options, exitStatus)) return exitStatus;
 
     static ConsolePlatform platform;
-    SetPlatform(&platform);
+    static HeadCachePlatform files(platform);
+    SetPlatform(&files);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     Win32Host host;
     ConsoleStreams streams;

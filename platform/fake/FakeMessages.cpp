@@ -16,6 +16,7 @@ void FakePlatform::QueueMessage(std::uint32_t message, std::uintptr_t wParam, st
 
 bool FakePlatform::TakePendingMessage(PendingMessage& message)
 {
+    ++queueLooks;
     if (messageQueue.empty()) return false;
     message = messageQueue.front();
     messageQueue.pop_front();
@@ -53,4 +54,11 @@ void FakePlatform::PlainMessage(const char* text, const char* caption)
 void FakePlatform::Wait(std::uint32_t milliseconds)
 {
     waits.push_back(milliseconds);
+}
+
+std::uint32_t FakePlatform::TickCount()
+{
+    const std::uint32_t now = tick;
+    tick += tickStep;
+    return now;
 }

@@ -213,6 +213,11 @@ public:
     std::function<void(const PromptCall&)> onPrompt;
     std::vector<PromptCall> plainMessages;
     std::vector<std::uint32_t> waits;
+    // The clock TickCount reads: each reading advances it by `tickStep`
+    // (1 by default, so no two readings are alike; 0 holds it still).
+    std::uint32_t tick;
+    std::uint32_t tickStep;
+    int queueLooks;  // TakePendingMessage calls
     std::vector<std::string> findPatterns;  // every pattern enumerated, in order
 
     // ----- Platform. -----
@@ -282,6 +287,7 @@ public:
     int Prompt(const char* text, const char* caption, std::uint32_t flags) override;
     void PlainMessage(const char* text, const char* caption) override;
     void Wait(std::uint32_t milliseconds) override;
+    std::uint32_t TickCount() override;
 
     struct Node;
     struct Key;

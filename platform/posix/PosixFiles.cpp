@@ -126,20 +126,13 @@ void EndSearch(Search* search)
     delete search;
 }
 
-// The head of a file opened for reading is read once at the open and served
-// from memory: the examinations take many small reads of the headers (PE
-// header, section table, archive headers and the archived-worm windows at
-// 2,304 and 10,944 bytes), which would otherwise each cost a system call.
-// Reads beyond the head go to the file at their position.
-const std::size_t kReadWindow = 16384;
-
+// A reading handle keeps its position here and reads at it; its size is
+// taken at the open.
 struct OpenFile {
     int fd;
     bool forRead;
     std::int64_t position;  // reading handles; writers use the descriptor's own
     std::int64_t size;      // at the open, for reading handles
-    std::size_t windowLength;
-    char window[kReadWindow];
 };
 
 OpenFile* Handle(FileRef file)
@@ -178,14 +171,6 @@ FileRef NewHandle(int fd, bool forRead, const struct stat& st)
     file->forRead = forRead;
     file->position = 0;
     file->size = st.st_size;
-    file->windowLength = 0;
-    if (forRead) {
-        ssize_t got;
-        do {
-            got = pread(fd, file->window, sizeof file->window, 0);
-        } while (got < 0 && errno == EINTR);
-        file->windowLength = got > 0 ? static_cast<std::size_t>(got) : 0;
-    }
     return reinterpret_cast<FileRef>(file);
 }
 
@@ -350,16 +335,6 @@ std::int32_t PosixPlatform::ReadBytes(FileRef file, void* buffer, std::uint32_t 
     OpenFile* open = Handle(file);
     if (!open->forRead) return -1;
     if (count > 0x7FFFFFFFu) count = 0x7FFFFFFFu;
-    const std::int64_t end = open->position + count;
-    // The window serves what lies inside it, and everything when it holds
-    // the whole file.
-    if (end <= static_cast<std::int64_t>(open->windowLength) || open->windowLength < kReadWindow) {
-        std::int64_t available = static_cast<std::int64_t>(open->windowLength) - open->position;
-        std::size_t got = available <= 0 ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(available, count));
-        if (got) std::memcpy(buffer, open->window + open->position, got);
-        open->position += static_cast<std::int64_t>(got);
-        return static_cast<std::int32_t>(got);
-    }
     for (;;) {
         ssize_t got = pread(open->fd, buffer, count, open->position);
         if (got >= 0) {

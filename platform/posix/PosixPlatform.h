@@ -21,8 +21,9 @@
 // regular files open. A symbolic link to a folder is listed as a directory
 // with the symbolic-link reparse tag, which the walk does not enter.
 //
-// A file opened for reading has its first 16 KiB read at the open and
-// served from memory; reads beyond go to the file.
+// A file opened for reading is read at the position kept for it, one call
+// per read; quellor-scan puts the head cache (platform/HeadCachePlatform.h)
+// in front of this backend, which spares the examinations' many small reads.
 //
 // Folders made with CreateFolder and files made with CreateNewFile are the
 // owner's alone (modes 0700 and 0600).
@@ -145,6 +146,7 @@ public:
     int Prompt(const char* text, const char* caption, std::uint32_t flags) override;
     void PlainMessage(const char* text, const char* caption) override;
     void Wait(std::uint32_t milliseconds) override;
+    std::uint32_t TickCount() override;
 
     // Reports a notice unless the same host path was reported before.
     void Notice(NoticeKind kind, const std::string& hostPath, int error);

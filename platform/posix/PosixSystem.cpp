@@ -227,3 +227,11 @@ void PosixPlatform::Wait(std::uint32_t milliseconds)
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
+
+std::uint32_t PosixPlatform::TickCount()
+{
+    struct timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                      static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+}

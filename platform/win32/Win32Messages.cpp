@@ -48,3 +48,8 @@ void Win32Platform::Wait(std::uint32_t milliseconds)
 {
     Sleep(milliseconds);
 }
+
+std::uint32_t Win32Platform::TickCount()
+{
+    return GetTickCount();
+}

@@ -105,6 +105,7 @@ public:
     int Prompt(const char* text, const char* caption, std::uint32_t flags) override;
     void PlainMessage(const char* text, const char* caption) override;
     void Wait(std::uint32_t milliseconds) override;
+    std::uint32_t TickCount() override;
 
 private:
     // psapi.dll, loaded on first use and kept until the backend goes away

@@ -7,6 +7,7 @@
 
 #include "contract/GoogleTestContractCheck.h"
 #include "contract/PlatformContract.h"
+#include "platform/HeadCachePlatform.h"
 #include "platform/fake/FakePlatform.h"
 
 // Names the case in GoogleTest's messages instead of dumping its bytes.
@@ -19,7 +20,9 @@ namespace {
 
 class FakeContractWorld : public ContractWorld {
 public:
-    explicit FakeContractWorld(bool wow64)
+    // `headCache`: the cases talk to the fake through the head cache the
+    // programs put in front of their backends.
+    explicit FakeContractWorld(bool wow64, bool headCache = false) : headCache_(fake_), cached_(headCache)
     {
         fake_.AddDrive('D', DriveFixed);
         fake_.AddFolder("D:\\contract");
@@ -32,7 +35,7 @@ public:
         fake_.AddFolder(fake_.commonDataFolder);
     }
 
-    Platform& platform() override { return fake_; }
+    Platform& platform() override { return cached_ ? static_cast<Platform&>(headCache_) : fake_; }
     std::string Root() override { return "D:\\contract"; }
     std::string DriveRoot() override { return "D:\\"; }
     std::string UnmappedDriveRoot() override { return "Q:\\"; }
@@ -79,6 +82,8 @@ public:
 
 private:
     FakePlatform fake_;
+    HeadCachePlatform headCache_;
+    bool cached_;
     int foreignFiles_ = 0;
 };
 
@@ -87,6 +92,14 @@ class PlatformContract : public ::testing::TestWithParam<ContractCase> {};
 TEST_P(PlatformContract, HoldsForTheFake)
 {
     FakeContractWorld world(false);
+    GoogleTestContractCheck check;
+    GetParam().run(world, check);
+    if (check.skipped) GTEST_SKIP() << check.skipReason;
+}
+
+TEST_P(PlatformContract, HoldsForTheFakeBehindTheHeadCache)
+{
+    FakeContractWorld world(false, true);
     GoogleTestContractCheck check;
     GetParam().run(world, check);
     if (check.skipped) GTEST_SKIP() << check.skipReason;

@@ -299,6 +299,40 @@ TEST_F(ScanSessionTest, EscapeAsksWhetherToStopAndOtherMessagesAreDispatched)
     }
 }
 
+TEST_F(ScanSessionTest, AnEmptyQueueIsLookedIntoOncePerTickOfTheClock)
+{
+    fake.tickStep = 0;  // the clock stands still until the test moves it
+    fake.tick = 500;
+    PumpPendingMessage();
+    PumpPendingMessage();
+    PumpPendingMessage();
+    EXPECT_EQ(1, fake.queueLooks);
+
+    // A message posted within the tick waits for the next one, then is
+    // taken by the first pump.
+    fake.QueueMessage(0x000F);
+    PumpPendingMessage();
+    EXPECT_TRUE(fake.dispatched.empty());
+    fake.tick = 501;
+    PumpPendingMessage();
+    EXPECT_EQ(1u, fake.dispatched.size());
+    EXPECT_EQ(2, fake.queueLooks);
+
+    // A queue that just gave a message is looked into again at once.
+    fake.QueueMessage(0x000F);
+    PumpPendingMessage();
+    EXPECT_EQ(2u, fake.dispatched.size());
+    PumpPendingMessage();
+    EXPECT_EQ(4, fake.queueLooks);
+    PumpPendingMessage();
+    EXPECT_EQ(4, fake.queueLooks);
+
+    // A clock that wraps still counts as a new tick.
+    fake.tick = 0;
+    PumpPendingMessage();
+    EXPECT_EQ(5, fake.queueLooks);
+}
+
 TEST_F(ScanSessionTest, ACancelFromTheDialogStopsTheWalkAtTheNextEntry)
 {
     fake.AddDrive('C', DriveFixed);

@@ -7,6 +7,7 @@
 #include "ui/logic/DialogPhases.h"
 #include "ui/logic/PromptLogic.h"
 #include "ui/logic/ResultsListLogic.h"
+#include "ui/logic/StatusPacing.h"
 
 TEST(PromptLogicTest, FlagsChooseButtonsAndPicture)
 {
@@ -319,5 +320,45 @@ TEST(ButtonLogicTest, ControlsActOnAClickOnly)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.notifyCode * 10 + row.fromControl);
         EXPECT_EQ(row.acts, CommandActs(row.notifyCode, row.fromControl));
+    }
+}
+
+TEST(StatusPacingTest, TextsArriveAtOnceAndPaintsFollowTheFrames)
+{
+    enum Event { Text, Timer, Painted };
+    struct Row {
+        const char* what;
+        Event event;
+        std::uint32_t at;
+        StatusStep step;
+        std::uint32_t delay;
+    };
+    const Row rows[] = {
+        {"the first text is painted at once", Text, 1000, StatusInvalidate, 0},
+        {"more texts before the paint wait for it", Text, 1001, StatusNothing, 0},
+        {"the paint", Painted, 1005, StatusNothing, 0},
+        {"a text inside the frame arms the timer", Text, 1010, StatusArmTimer, kStatusFrameMs - 5},
+        {"texts while it is armed wait for it", Text, 1020, StatusNothing, 0},
+        {"the timer marks the line", Timer, 1045, StatusInvalidate, 0},
+        {"a text before that paint waits for it", Text, 1046, StatusNothing, 0},
+        {"the second paint", Painted, 1050, StatusNothing, 0},
+        {"a text a whole frame later is painted at once", Text, 1090, StatusInvalidate, 0},
+        {"a paint for another reason", Painted, 1091, StatusNothing, 0},
+        {"a timer left over from before marks the line anew", Timer, 1092, StatusInvalidate, 0},
+        {"a paint just before the clock wraps", Painted, 0xFFFFFFF0u, StatusNothing, 0},
+        {"a text just after: still inside the frame", Text, 0x10, StatusArmTimer, kStatusFrameMs - 0x20},
+    };
+    StatusPacing pacing;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::uint32_t delay = 12345;
+        StatusStep step = StatusNothing;
+        if (row.event == Text) step = OnStatusText(pacing, row.at, delay);
+        if (row.event == Timer) step = OnStatusTimer(pacing);
+        if (row.event == Painted) OnStatusPainted(pacing, row.at);
+        EXPECT_EQ(row.step, step);
+        if (row.event == Text) {
+            EXPECT_EQ(row.delay, delay);
+        }
     }
 }

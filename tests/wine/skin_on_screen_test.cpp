@@ -7,6 +7,7 @@
 // program's code.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,18 +76,14 @@ bool LoadSkin(Pixels& skin)
 // What the screen shows inside `box`.
 bool ReadScreen(const RECT& box, Pixels& shown)
 {
-    int width = box.right - box.left, height = box.bottom - box.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
-    SelectObject(memory, previous);
-    bool read = ReadPixels(memory, bitmap, width, height, shown);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return read;
+    BITMAPINFOHEADER header;
+    std::vector<char> bytes;
+    if (!ReadScreenPixels(box, 32, true, header, bytes)) return false;
+    shown.width = header.biWidth;
+    shown.height = -header.biHeight;
+    shown.bits.assign(bytes.size() / sizeof(DWORD), 0);
+    std::memcpy(shown.bits.data(), bytes.data(), shown.bits.size() * sizeof(DWORD));
+    return true;
 }
 
 // The outline cut from the skin: every run of pixels that differ from the

@@ -142,6 +142,35 @@ bool WaitForFinalWord(Running& running, const char* word, DWORD timeout)
     return WaitFor([&] { return ItemText(dialog, IDC_STATUS_TEXT) == word && Shown(dialog, IDC_OK_BUTTON); }, timeout);
 }
 
+bool ReadScreenPixels(const RECT& box, WORD bitsPerPixel, bool topDown, BITMAPINFOHEADER& header,
+                      std::vector<char>& pixels)
+{
+    const int width = box.right - box.left, height = box.bottom - box.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
+    SelectObject(memory, previous);
+
+    ZeroMemory(&header, sizeof header);
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = topDown ? -height : height;
+    header.biPlanes = 1;
+    header.biBitCount = bitsPerPixel;
+    header.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * bitsPerPixel / 8 + 3) & ~3u;
+    pixels.assign(stride * static_cast<DWORD>(height), 0);
+    int rows = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                         reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return rows == height;
+}
+
 bool SaveScreenArea(const std::string& path, const RECT* area)
 {
     Sleep(300);  // let the last paint land
@@ -151,30 +180,9 @@ bool SaveScreenArea(const std::string& path, const RECT* area)
         RECT screen = box;
         if (!IntersectRect(&box, &screen, area)) return false;
     }
-    int width = box.right - box.left, height = box.bottom - box.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
-    SelectObject(memory, previous);
-
     BITMAPINFOHEADER header;
-    ZeroMemory(&header, sizeof header);
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<char> pixels(stride * static_cast<DWORD>(height));
-    int rows = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                         reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (rows != height) return false;
+    std::vector<char> pixels;
+    if (!ReadScreenPixels(box, 24, false, header, pixels)) return false;
 
     BITMAPFILEHEADER file;
     ZeroMemory(&file, sizeof file);

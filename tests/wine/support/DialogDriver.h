@@ -65,6 +65,11 @@ HWND WaitForPrompt(Running& running, DWORD timeout);
 // Waits until the status line holds `word` and OK is shown.
 bool WaitForFinalWord(Running& running, const char* word, DWORD timeout);
 
+// What the screen shows inside `box`, as a device-independent bitmap of
+// `bitsPerPixel` (24 or 32), its top row first when `topDown` is set;
+// `header` describes the pixels. False when the screen could not be read.
+bool ReadScreenPixels(const RECT& box, WORD bitsPerPixel, bool topDown, BITMAPINFOHEADER& header,
+                      std::vector<char>& pixels);
 // Writes what the screen shows inside `area` (the whole screen when null)
 // as a 24-bit BMP file at `path`. False when the file could not be written.
 bool SaveScreenArea(const std::string& path, const RECT* area);

@@ -1,12 +1,14 @@
 #include "wine/support/Win32TestSupport.h"
 
+#include "platform/HeadCachePlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "scan/ScanState.h"
 
 void UseRealPlatform()
 {
     static Win32Platform platform;
-    SetPlatform(&platform);
+    static HeadCachePlatform files(platform);
+    SetPlatform(&files);
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& content, DWORD attributes)
