@@ -263,6 +263,24 @@ bool HeadCachePlatform::RemoveAtReboot(const char* path)
     return inner_.RemoveAtReboot(path);
 }
 
+bool HeadCachePlatform::CreateFolder(const char* path)
+{
+    LetGo();
+    return inner_.CreateFolder(path);
+}
+
+FileRef HeadCachePlatform::CreateNewFile(const char* path)
+{
+    LetGo();
+    return inner_.CreateNewFile(path);
+}
+
+bool HeadCachePlatform::FlushFile(FileRef file)
+{
+    LetGo();
+    return inner_.FlushFile(file);
+}
+
 std::uint32_t HeadCachePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
     LetGo();
@@ -297,6 +315,17 @@ bool HeadCachePlatform::RunsUnderWow64()
 {
     LetGo();
     return inner_.RunsUnderWow64();
+}
+
+std::uint32_t HeadCachePlatform::CommonDataFolder(char* out, std::uint32_t size)
+{
+    LetGo();
+    return inner_.CommonDataFolder(out, size);
+}
+
+std::int64_t HeadCachePlatform::CurrentTime()
+{
+    return inner_.CurrentTime();
 }
 
 long HeadCachePlatform::RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key)

@@ -198,6 +198,16 @@ public:
     virtual bool CopyFileOver(const char* from, const char* to) = 0;      // CopyFileA, overwriting
     // MoveFileExA(path, no target, MOVEFILE_DELAY_UNTIL_REBOOT).
     virtual bool RemoveAtReboot(const char* path) = 0;
+    // CreateDirectoryA: makes the one folder `path`, whose parent must
+    // exist. False when it cannot be made or the name is taken already.
+    virtual bool CreateFolder(const char* path) = 0;
+    // Creates the file `path` for writing (write-only, binary) only when
+    // nothing has that name yet (_open with _O_CREAT | _O_EXCL); kNoFile when
+    // the name is taken or the file cannot be made.
+    virtual FileRef CreateNewFile(const char* path) = 0;
+    // Writes what was written to `file` through to the disk
+    // (FlushFileBuffers); false when the system reports it could not.
+    virtual bool FlushFile(FileRef file) = 0;
     // GetShortPathNameA: the length of the short path, 0 on failure.
     virtual std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) = 0;
     // GetWindowsDirectoryA / GetTempPathA: the length, 0 on failure.
@@ -210,6 +220,14 @@ public:
     // Under WoW64 it names System32 itself, which the program's file calls
     // are redirected away from.
     virtual std::uint32_t SystemFolder(char* out, std::uint32_t size) = 0;
+    // The all-users application data folder (SHGetSpecialFolderPathA with
+    // CSIDL_COMMON_APPDATA, looked up at run time): its length; the size
+    // needed (terminator included) when `size` is too small; 0 when the
+    // system has no such folder (the 95/98/ME family, NT 4.0 without a
+    // newer shell, a system that is not Windows).
+    virtual std::uint32_t CommonDataFolder(char* out, std::uint32_t size) = 0;
+    // The current time in seconds since 1970-01-01 00:00 UTC.
+    virtual std::int64_t CurrentTime() = 0;
     // IsWow64Process for the program itself, looked up at run time: true
     // only when the call exists and reports a 32-bit program on 64-bit
     // Windows. The file system and part of HKEY_LOCAL_MACHINE\Software are

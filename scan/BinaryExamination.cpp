@@ -70,10 +70,13 @@ DetectionKind Examine(FileRef file, std::int32_t length, char* threat, std::size
 
 void DeleteDetectedFile(const char* path)
 {
+    // Kept before anything is changed, so even a file that only goes at the
+    // next start can be given back.
+    const QuarantineNote kept = KeepDetectedFile(path, lastThreatName);
     // Archive only: read-only, hidden and system would each stop or hide
     // the deletion.
     if (!SetReachableAttributes(path, kAttrArchive)) {
-        ReportResult(LineUnableToRemove, path, lastThreatName);
+        ReportResult(LineUnableToRemove, path, lastThreatName, kept);
         return;
     }
     bool removed = RemoveReachableFile(path);
@@ -81,10 +84,10 @@ void DeleteDetectedFile(const char* path)
     if (!removed && imageTerminator(path) != 0) removed = RemoveReachableFile(path);
     if (removed) {
         ++ScanStatistics.filesRemoved;
-        ReportResult(LineRemoved, path, lastThreatName);
+        ReportResult(LineRemoved, path, lastThreatName, kept);
         return;
     }
-    ReportResult(LineUnableToRemove, path, lastThreatName);
+    ReportResult(LineUnableToRemove, path, lastThreatName, kept);
     // Once one file waits for the next start, the session must end with the
     // restart question: a later file that cannot be scheduled does not take
     // that back.
@@ -93,7 +96,9 @@ void DeleteDetectedFile(const char* path)
 
 void RenameDetectedFile(const char* path)
 {
-    ReportResult(RenameToMarkedName(path) ? LineRenamed : LineRenameFailed, path, lastThreatName);
+    QuarantineNote kept;
+    const bool renamed = RenameToMarkedName(path, lastThreatName, kept);
+    ReportResult(renamed ? LineRenamed : LineRenameFailed, path, lastThreatName, kept);
 }
 
 }  // namespace
@@ -115,14 +120,16 @@ bool MakeRenamedPath(const char* path, char* out, std::size_t size)
     return true;
 }
 
-bool RenameToMarkedName(const char* path)
+bool RenameToMarkedName(const char* path, const char* threat, QuarantineNote& quarantine)
 {
+    std::memset(&quarantine, 0, sizeof quarantine);
     char renamed[kPathBufferSize];
     if (!MakeRenamedPath(path, renamed, sizeof renamed)) return false;
     // A path without '.' or with a 'V' already in that place names the file
     // itself; the platform answers a move onto itself with success although
     // nothing changed, so it is not asked.
     if (EqualsNoCase(renamed, path)) return false;
+    quarantine = KeepDetectedFile(path, threat);
     return RenameReachableFile(path, renamed);
 }
 

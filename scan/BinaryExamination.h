@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scan/Quarantine.h"
+
 // Values of cleanAction.
 const std::int32_t kActionDelete = 100;
 const std::int32_t kActionRename = 101;
@@ -17,7 +19,10 @@ const std::int32_t kActionReportOnly = 103;
 const std::uint32_t kForcedActionWaitMs = 1000;
 
 // Carries out cleanAction on the detected file `path`, reporting it under
-// the threat name in lastThreatName:
+// the threat name in lastThreatName. A file that is deleted, renamed or
+// left for deletion at the next start is first kept in the quarantine
+// (scan/Quarantine.h), when one is in use; the deletion or rename goes on
+// whether or not that worked.
 // - delete: attributes to archive only (clearing read-only, hidden and
 //   system), delete; when that fails, end the processes running the file
 //   and delete again; when it still fails, report it and schedule the
@@ -34,9 +39,11 @@ void ApplyCleanAction(const char* path);
 // False when the result does not fit `size` bytes.
 bool MakeRenamedPath(const char* path, char* out, std::size_t size);
 
-// Renames a detected file to the name MakeRenamedPath gives it. False when
-// that name does not fit, names the file itself, or the move fails.
-bool RenameToMarkedName(const char* path);
+// Renames a detected file to the name MakeRenamedPath gives it, keeping a
+// copy of it under `threat` in the quarantine first (in `quarantine`, what
+// became of that). False when that name does not fit, names the file
+// itself (nothing is then kept or moved), or the move fails.
+bool RenameToMarkedName(const char* path, const char* threat, QuarantineNote& quarantine);
 
 // For tests: what is called to end the processes running a file that
 // could not be deleted (nonzero when one was ended). Null restores

@@ -67,6 +67,13 @@ void FormatResultLine(ResultLine line, const char* path, const char* threat, cha
 
 void ReportResult(ResultLine line, const char* path, const char* threat)
 {
+    QuarantineNote none;
+    std::memset(&none, 0, sizeof none);
+    ReportResult(line, path, threat, none);
+}
+
+void ReportResult(ResultLine line, const char* path, const char* threat, const QuarantineNote& quarantine)
+{
     char text[kLineTextSize];
     FormatResultLine(line, path, threat, text, sizeof text);
     AppendResultLine(text);
@@ -78,5 +85,6 @@ void ReportResult(ResultLine line, const char* path, const char* threat)
     record.outcome = ResultLineFormats[line].outcome;
     if (ResultLineFormats[line].namesPath) CopyText(record.path, sizeof record.path, path ? path : "");
     CopyText(record.threat, sizeof record.threat, threat ? threat : "");
+    record.quarantine = quarantine;
     recordSink(record, recordContext);
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "platform/Platform.h"
+#include "scan/Quarantine.h"
 
 enum ResultLine {
     LineRemoved,               // a detected file was deleted
@@ -53,12 +54,16 @@ extern const ResultLineFormat ResultLineFormats[kResultLineCount];
 const char kMemoryThreatName[] = "W32/MurkEl.Trojan";
 
 // One reported outcome as data. The path is empty for the System lines.
+// `quarantine` says whether a copy of the file was kept before it was
+// removed or renamed; the line itself never says it (the results list
+// reads the same with or without a quarantine).
 struct ResultRecord {
     ResultLine line;
     ResultAction action;
     ResultOutcome outcome;
     char path[kPathBufferSize];
     char threat[kPathBufferSize];
+    QuarantineNote quarantine;
 };
 
 // Receives each record as its line is appended, on the scan's thread.
@@ -74,5 +79,7 @@ void FormatResultLine(ResultLine line, const char* path, const char* threat, cha
 
 // Reports one outcome: formats its line into ScanState.lineText, sends
 // AppendLineMessage to ScanState.resultSink, and hands the record to the
-// record sink.
+// record sink, with what the quarantine did with the file (nothing, when
+// not given).
 void ReportResult(ResultLine line, const char* path, const char* threat);
+void ReportResult(ResultLine line, const char* path, const char* threat, const QuarantineNote& quarantine);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
+#include "scan/Quarantine.h"
 #include "scan/ScanSession.h"
 #include "scan/Wow64View.h"
 
@@ -44,4 +45,6 @@ void ResetScanGlobals()
     std::memset(examinedFilePath, 0, sizeof examinedFilePath);
     ResetWow64View();
     ResetMessagePacing();
+    StopQuarantine();
+    SetQuarantinePathNamer(nullptr, nullptr);
 }

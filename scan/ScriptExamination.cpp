@@ -33,17 +33,22 @@ void ApplyScriptAction(const char* path)
 {
     switch (cleanAction) {
     case kActionDelete:
-    case kActionDeleteAlso:
+    case kActionDeleteAlso: {
+        const QuarantineNote kept = KeepDetectedFile(path, lastThreatName);
         if (RemoveReachableFile(path)) {
             ++ScanStatistics.filesRemoved;
-            ReportResult(LineScriptRemoved, path, lastThreatName);
+            ReportResult(LineScriptRemoved, path, lastThreatName, kept);
         } else {
-            ReportResult(LineUnableToRemove, path, lastThreatName);
+            ReportResult(LineUnableToRemove, path, lastThreatName, kept);
         }
         break;
-    case kActionRename:
-        ReportResult(RenameToMarkedName(path) ? LineScriptRenamed : LineRenameFailed, path, lastThreatName);
+    }
+    case kActionRename: {
+        QuarantineNote kept;
+        const bool renamed = RenameToMarkedName(path, lastThreatName, kept);
+        ReportResult(renamed ? LineScriptRenamed : LineRenameFailed, path, lastThreatName, kept);
         break;
+    }
     case kActionReportOnly:
         ReportResult(LineScriptNotDisinfected, path, lastThreatName);
         break;

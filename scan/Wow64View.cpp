@@ -124,3 +124,15 @@ bool RemoveReachableAtReboot(const char* path)
     char reachable[kPathBufferSize];
     return ReachablePath(path, reachable, sizeof reachable) && Sys().RemoveAtReboot(reachable);
 }
+
+bool CreateReachableFolder(const char* path)
+{
+    char reachable[kPathBufferSize];
+    return ReachablePath(path, reachable, sizeof reachable) && Sys().CreateFolder(reachable);
+}
+
+FileRef CreateReachableNewFile(const char* path)
+{
+    char reachable[kPathBufferSize];
+    return ReachablePath(path, reachable, sizeof reachable) ? Sys().CreateNewFile(reachable) : kNoFile;
+}

@@ -26,19 +26,25 @@ fail() {
 # Linux, removes the same harmless samples from the demo drive.
 run_console_demo() {
     echo "Running the console scanner (the same engine, built for Linux) over the demo drive instead."
-    local build="$root/build/console" demo="$root/build/run/demo-d" status=0
+    local build="$root/build/console" demo="$root/build/run/demo-d" store="$root/build/run/quarantine" status=0
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null || fail "cmake could not configure $build"
     cmake --build "$build" -j "${JOBS:-$(nproc)}" --target quellor-scan make_demo_samples >/dev/null ||
         fail "the build of the console scanner failed"
-    rm -rf "$demo"
+    rm -rf "$demo" "$store"
     "$root/scripts/make-demo-drive.sh" "$demo" || fail "could not make the demo drive $demo"
     "$build/make_demo_samples" "$demo" || fail "could not write the demo samples to $demo"
-    echo "$ quellor-scan --remove $demo"
-    "$build/quellor-scan" --remove "$demo" || status=$?
+    # The demo keeps its quarantine beside the demo drive, not in the
+    # user's own data folder.
+    echo "$ quellor-scan --quarantine $store --remove $demo"
+    "$build/quellor-scan" --quarantine "$store" --remove "$demo" || status=$?
     # 1: found and removed; 0 or 3 would be a wrong demo drive or a fault.
     [ "$status" = 1 ] || fail "quellor-scan ended with status $status where the demo's samples give 1"
     echo "The demo drive is $demo; what is left of it:"
     (cd "$demo" && find . -type f | sort)
+    echo "$ quellor-scan --quarantine $store --quarantine-list"
+    "$build/quellor-scan" --quarantine "$store" --quarantine-list ||
+        fail "the quarantine of the demo could not be listed"
+    echo "(quellor-scan --quarantine $store --restore ID puts a file back)"
 }
 
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then

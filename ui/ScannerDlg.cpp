@@ -8,6 +8,7 @@
 #include "resources/resource.h"
 #include "scan/BinaryExamination.h"
 #include "scan/ProductText.h"
+#include "scan/Quarantine.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 #include "ui/PromptDlg.h"
@@ -202,6 +203,9 @@ void CScannerDlg::OnScan()
 
     ScanState.resultSink = reinterpret_cast<WindowRef>(m_hWnd);
     cleanAction = kActionDelete;
+    // Every file the scan removes is kept first, so a wrong detection can
+    // be undone with the console scanner (--restore).
+    UseDefaultQuarantine();
     ::SetTimer(m_hWnd, ScanTimerId, kScanTimerInterval, nullptr);
 }
 

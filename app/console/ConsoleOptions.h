@@ -5,7 +5,17 @@
 #include <string>
 #include <vector>
 
+// What one run does: scan, or work on the quarantine.
+enum ConsoleCommand {
+    CommandScan,
+    CommandListQuarantine,   // --quarantine-list
+    CommandRestore,          // --restore ID [--to PATH]
+    CommandPurge,            // --purge ID
+    CommandPurgeOlderThan    // --purge-older-than DAYS
+};
+
 struct ConsoleOptions {
+    ConsoleCommand command;
     std::int32_t action;  // a cleanAction value
     bool memory;          // scan the running processes first
     bool quiet;           // detections and the statistics only
@@ -13,6 +23,11 @@ struct ConsoleOptions {
     bool help;
     bool version;
     std::vector<std::string> targets;  // folders and files, as named
+    bool quarantine;                   // keep what is removed or renamed (--no-quarantine: off)
+    std::string quarantineFolder;      // --quarantine DIR; empty: the system's own place
+    std::string entry;                 // the entry's id (upper case) for --restore and --purge
+    std::string restoreTo;             // --to PATH
+    std::uint32_t days;                // --purge-older-than
 };
 
 // Report only unless --remove or --rename: nothing is changed unless asked.

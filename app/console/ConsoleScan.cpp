@@ -3,6 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "app/console/ConsoleStore.h"
+#include "scan/BinaryExamination.h"
+#include "scan/BoundedText.h"
+#include "scan/Quarantine.h"
 #include "scan/ResultLines.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
@@ -18,6 +22,20 @@ const char* OutcomeName(const ResultRecord& record)
     if (record.action == ResultReport) return "reported";
     if (record.action == ResultRename) return record.outcome == ResultDone ? "renamed" : "rename failed";
     return record.outcome == ResultDone ? "removed" : "unable to remove";
+}
+
+// What the quarantine did with the file, as JSON fields (none when it was
+// not asked).
+std::string QuarantineFields(const QuarantineNote& note)
+{
+    if (note.outcome == QuarantineKept) {
+        return std::string(",\"quarantine\":\"kept\",\"quarantineId\":") + JsonString(note.id);
+    }
+    if (note.outcome == QuarantineNotKept) {
+        return std::string(",\"quarantine\":\"not quarantined\",\"quarantineReason\":") +
+               JsonString(QuarantineFailureText(note.failure));
+    }
+    return std::string();
 }
 
 // The record's result line, with `path` in place of the engine's path.
@@ -75,11 +93,16 @@ public:
         const std::string line = LineOf(record, path);
         if (!options_.json) {
             Print(line);
+            // A line of its own: the result line reads as the dialog's does.
+            if (record.quarantine.outcome == QuarantineNotKept) {
+                Print("Not quarantined (" + std::string(QuarantineFailureText(record.quarantine.failure)) +
+                      "): " + path);
+            }
             return;
         }
         Print(std::string("{\"type\":\"detection\",\"path\":") + JsonString(path) + ",\"threat\":" +
               JsonString(record.threat) + ",\"outcome\":" + JsonString(OutcomeName(record)) +
-              ",\"line\":" + JsonString(line) + "}");
+              QuarantineFields(record.quarantine) + ",\"line\":" + JsonString(line) + "}");
     }
 
     void Problem(const std::string& path, const std::string& reason)
@@ -176,6 +199,7 @@ struct TargetEntry {
     ConsoleHost& host;
     Report& report;
     const std::vector<ConsoleTarget>& targets;
+    const ConsoleTarget* current;
 };
 
 void EnterTarget(std::size_t index, void* context)
@@ -183,6 +207,31 @@ void EnterTarget(std::size_t index, void* context)
     TargetEntry& entry = *static_cast<TargetEntry*>(context);
     entry.host.Enter(entry.targets[index]);
     entry.report.SetTarget(&entry.targets[index]);
+    entry.current = &entry.targets[index];
+}
+
+// The quarantine records a file under the path the user knows.
+bool NameForRecord(const char* enginePath, char* out, std::size_t size, void* context)
+{
+    TargetEntry& entry = *static_cast<TargetEntry*>(context);
+    return CopyText(out, size, entry.host.OriginalPath(entry.current, enginePath).c_str());
+}
+
+// Keeps what --remove and --rename change, unless asked not to. False,
+// with the reason on standard error, when the quarantine's folder cannot
+// be had: nothing has been touched then.
+bool StartQuarantine(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
+                     TargetEntry& entry)
+{
+    if (!options.quarantine || (options.action != kActionDelete && options.action != kActionRename)) return true;
+    std::string error;
+    if (!UseConsoleQuarantine(host, options.quarantineFolder, error)) {
+        std::fputs(("quellor-scan: " + error + " (--no-quarantine removes without keeping a copy)\n").c_str(),
+                   streams.err);
+        return false;
+    }
+    SetQuarantinePathNamer(NameForRecord, &entry);
+    return true;
 }
 
 bool Contains(const std::vector<std::string>& list, const char* item)
@@ -271,10 +320,12 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     }
 
     ResetScanGlobals();
+    Report report(options, host, streams);
+    TargetEntry entry = {host, report, targets, nullptr};
+    if (!StartQuarantine(options, host, streams, entry)) return kExitTrouble;
     cleanAction = options.action;
     ScanState.resultSink = kConsoleSink;
     ScanState.scanRunning = true;
-    Report report(options, host, streams);
     activeReport = &report;
 
     const std::vector<std::string> missing = host.NotAvailable();
@@ -288,11 +339,12 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     for (std::size_t i = 0; i < targets.size(); ++i) {
         walked[i] = SessionTarget{targets[i].engine.c_str(), targets[i].folder};
     }
-    TargetEntry entry = {host, report, targets};
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
     RunSessionPlan(plan);
     SetResultRecordSink(nullptr, nullptr);
+    StopQuarantine();
+    SetQuarantinePathNamer(nullptr, nullptr);
     ScanState.scanRunning = false;
 
     const int status = ExitStatus(report.Problems());
@@ -300,4 +352,10 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     std::fflush(streams.out);
     activeReport = nullptr;
     return status;
+}
+
+int RunConsoleCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
+{
+    if (options.command == CommandScan) return RunConsoleScan(options, host, streams);
+    return RunQuarantineCommand(options, host, streams);
 }

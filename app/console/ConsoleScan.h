@@ -28,6 +28,7 @@ struct ConsoleTarget {
     bool folder;
     std::string engine;  // a folder's walk pattern ("C:\\*.*") or a file's path
     std::string host;    // what the host maps the target's drive to, if it maps drives
+    std::string recorded;  // the host folder or file as an absolute path, if the host needs one
 };
 
 class ConsoleHost {
@@ -44,6 +45,22 @@ public:
     virtual std::string Display(const ConsoleTarget* target, const std::string& enginePath) = 0;
     // Steps of the full system this host cannot take ("memory", ...).
     virtual std::vector<std::string> NotAvailable() = 0;
+
+    // The quarantine's folder as an engine path: the folder the user named
+    // (--quarantine), or the system's own place for it when `named` is
+    // empty; the engine's paths under it are valid afterwards. False with a
+    // one-line reason.
+    virtual bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) = 0;
+    // The absolute path in the host's form of an engine path under
+    // `target` (null when every fixed drive is walked), as the quarantine
+    // records it.
+    virtual std::string OriginalPath(const ConsoleTarget* target, const std::string& enginePath) = 0;
+    // Where a file recorded as `recorded` goes back to: there, or to `to`
+    // when the user named a path (into it, when it is a folder). Gives that
+    // path in the host's form and as an engine path that is valid
+    // afterwards; false with a one-line reason.
+    virtual bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown,
+                               std::string& enginePath, std::string& error) = 0;
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
 };
@@ -57,6 +74,10 @@ struct ConsoleStreams {
 
 // Runs one scan as the options ask; the exit status.
 int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams);
+
+// Does what the options ask, a scan or one of the quarantine's commands
+// (app/console/ConsoleStore.h); the exit status.
+int RunConsoleCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams);
 
 // The engine's result-sink messages, routed here by the backend while a
 // scan runs.

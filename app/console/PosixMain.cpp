@@ -11,16 +11,84 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
 #include "platform/HeadCachePlatform.h"
 #include "platform/posix/PosixPlatform.h"
+#include "scan/QuarantineManifest.h"
 
 namespace {
 
 const char kDrive = 'C';
 const char kDriveRoot[] = "C:\\";
+// The quarantine's folder and the place a file is restored to get drives
+// of their own.
+const char kStoreDrive = 'Q';
+const char kRestoreDrive = 'R';
+const char kStoreBelowDataHome[] = "/quellor/quarantine";
+
+// `path` made absolute against the working folder, without "." and ".."
+// components and without a trailing '/'.
+std::string AbsolutePath(const std::string& path)
+{
+    std::filesystem::path absolute(path);
+    if (absolute.is_relative()) {
+        char here[PATH_MAX];
+        if (!getcwd(here, sizeof here)) return std::string();
+        absolute = std::filesystem::path(here) / absolute;
+    }
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+bool IsFolderPath(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Maps drive `letter` to the deepest folder of the absolute host path
+// `path` that exists, and gives `path` as an engine path on that drive:
+// the engine reaches nothing above that folder, and makes what is missing
+// below it. False with a reason when a name holds a backslash or the
+// engine path does not fit.
+bool MapUnder(PosixPlatform& platform, char letter, const std::string& path, std::string& engine,
+              std::string& error)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > start) parts.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    std::string existing = "/";
+    std::size_t used = 0;
+    while (used < parts.size()) {
+        const std::string deeper = (existing == "/" ? existing : existing + "/") + parts[used];
+        if (!IsFolderPath(deeper)) break;
+        existing = deeper;
+        ++used;
+    }
+    engine = std::string(1, letter) + ":";
+    for (std::size_t i = used; i < parts.size(); ++i) {
+        if (parts[i].find('\\') != std::string::npos) {
+            error = "'" + path + "': a name in it holds a backslash";
+            return false;
+        }
+        engine += "\\" + parts[i];
+    }
+    if (engine.size() >= kPathBufferSize) {
+        error = "'" + path + "': path too long for the scanner";
+        return false;
+    }
+    platform.MapDrive(letter, existing);
+    return true;
+}
 
 class PosixHost : public ConsoleHost {
 public:
@@ -39,6 +107,7 @@ public:
         if (S_ISDIR(st.st_mode)) {
             target.folder = true;
             target.host = named;
+            target.recorded = AbsolutePath(named);
             target.engine = std::string(kDriveRoot) + "*.*";
             return true;
         }
@@ -53,6 +122,7 @@ public:
         const std::size_t slash = real.rfind('/');
         const std::string name = slash == std::string::npos ? real : real.substr(slash + 1);
         target.folder = false;
+        target.recorded = AbsolutePath(real);
         target.host = slash == std::string::npos ? "." : (slash == 0 ? "/" : real.substr(0, slash));
         target.engine = kDriveRoot + name;
         if (name.find('\\') != std::string::npos) {
@@ -82,6 +152,48 @@ public:
 
     std::vector<std::string> NotAvailable() override { return {"memory", "registry", "services"}; }
 
+    bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) override
+    {
+        std::string folder = named.empty() ? DefaultStoreFolder() : AbsolutePath(named);
+        if (folder.empty()) {
+            error = "no folder for the quarantine: $HOME names no absolute folder "
+                    "(name one with --quarantine DIR)";
+            return false;
+        }
+        return MapUnder(platform_, kStoreDrive, folder, engineFolder, error);
+    }
+
+    std::string OriginalPath(const ConsoleTarget* target, const std::string& enginePath) override
+    {
+        if (!target) return enginePath;
+        if (!target->folder || enginePath.size() <= 3) return target->recorded;
+        std::string path = target->recorded == "/" ? std::string() : target->recorded;
+        for (std::size_t i = 2; i < enginePath.size(); ++i) path += enginePath[i] == '\\' ? '/' : enginePath[i];
+        return path;
+    }
+
+    bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
+                       std::string& error) override
+    {
+        if (recorded.empty() || recorded[0] != '/') {
+            error = "quarantine entry recorded on another system (" + recorded + "): name a place with --to PATH";
+            return false;
+        }
+        shown = to.empty() ? recorded : AbsolutePath(to);
+        if (!to.empty() && IsFolderPath(shown)) {
+            shown += (shown == "/" ? "" : "/") + recorded.substr(recorded.rfind('/') + 1);
+        }
+        if (IsFolderPath(shown)) {
+            error = "cannot restore to '" + shown + "': it is a folder";
+            return false;
+        }
+        if (!IsSafeOriginalPath(shown.c_str())) {
+            error = "cannot restore to '" + shown + "'";
+            return false;
+        }
+        return MapUnder(platform_, kRestoreDrive, shown, enginePath, error);
+    }
+
     std::uint64_t Milliseconds() override
     {
         struct timespec now;
@@ -90,6 +202,16 @@ public:
     }
 
 private:
+    // $XDG_DATA_HOME (when it is an absolute path) or ~/.local/share.
+    static std::string DefaultStoreFolder()
+    {
+        const char* dataHome = std::getenv("XDG_DATA_HOME");
+        if (dataHome && dataHome[0] == '/') return AbsolutePath(dataHome) + kStoreBelowDataHome;
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/') return std::string();
+        return AbsolutePath(std::string(home) + "/.local/share") + kStoreBelowDataHome;
+    }
+
     PosixPlatform& platform_;
 };
 
@@ -150,5 +272,5 @@ int main(int argc, char** argv)
     streams.out = stdout;
     streams.err = stderr;
     streams.progress = !options.quiet && isatty(STDERR_FILENO) == 1;
-    return RunConsoleScan(options, host, streams);
+    return RunConsoleCommand(options, host, streams);
 }

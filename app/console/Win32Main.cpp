@@ -11,6 +11,8 @@
 #include "app/console/ConsoleScan.h"
 #include "platform/HeadCachePlatform.h"
 #include "platform/win32/Win32Platform.h"
+#include "scan/Quarantine.h"
+#include "scan/QuarantineManifest.h"
 
 namespace {
 
@@ -43,6 +45,28 @@ public:
         return true;
     }
 };
+
+// `path` as a full path (GetFullPathNameA); empty when it has none that
+// fits the engine's buffers.
+std::string FullPath(const std::string& path)
+{
+    char full[kPathBufferSize];
+    char* name = nullptr;
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, &name);
+    return length == 0 || length >= sizeof full ? std::string() : std::string(full, length);
+}
+
+bool IsFolderPath(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A path of a drive ("X:\..."), the only kind the engine names.
+bool OnADrive(const std::string& path)
+{
+    return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+}
 
 class Win32Host : public ConsoleHost {
 public:
@@ -81,6 +105,53 @@ public:
 
     std::vector<std::string> NotAvailable() override { return {}; }
 
+    bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) override
+    {
+        if (named.empty()) {
+            char folder[kPathBufferSize];
+            if (!DefaultQuarantineFolder(folder, sizeof folder)) {
+                error = "no folder for the quarantine on this system (name one with --quarantine DIR)";
+                return false;
+            }
+            engineFolder = folder;
+            return true;
+        }
+        engineFolder = FullPath(named);
+        if (!OnADrive(engineFolder)) {
+            error = "'" + named + "': the quarantine's folder must be a folder on a drive";
+            return false;
+        }
+        return true;
+    }
+
+    std::string OriginalPath(const ConsoleTarget*, const std::string& enginePath) override
+    {
+        // A folder named relative to the working folder walks relative paths.
+        const std::string full = FullPath(enginePath);
+        return full.empty() ? enginePath : full;
+    }
+
+    bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
+                       std::string& error) override
+    {
+        shown = to.empty() ? recorded : FullPath(to);
+        if (!to.empty() && IsFolderPath(shown)) {
+            if (shown.back() != '\\') shown += '\\';
+            shown += recorded.substr(recorded.find_last_of("\\/") + 1);
+        }
+        if (shown.empty() || !OnADrive(shown) || !IsSafeOriginalPath(shown.c_str()) ||
+            shown.size() >= kPathBufferSize) {
+            error = "cannot restore to '" + (shown.empty() ? to : shown) + "': not a path on a drive";
+            return false;
+        }
+        if (IsFolderPath(shown)) {
+            error = "cannot restore to '" + shown + "': it is a folder";
+            return false;
+        }
+        enginePath = shown;
+        return true;
+    }
+
     std::uint64_t Milliseconds() override { return GetTickCount(); }
 };
 
@@ -108,5 +179,5 @@ int main(int argc, char** argv)
     streams.out = stdout;
     streams.err = stderr;
     streams.progress = !options.quiet && ErrorsGoToConsole();
-    return RunConsoleScan(options, host, streams);
+    return RunConsoleCommand(options, host, streams);
 }

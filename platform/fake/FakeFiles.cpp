@@ -126,6 +126,7 @@ void FakePlatform::AddFile(const std::string& path, const std::string& content, 
     for (auto& child : folder->children) {
         if (SameName(child->name, name)) {
             child->content = content;
+            child->durable = content;
             child->attributes = attributes & ~kAttrDirectory;
             return;
         }
@@ -134,6 +135,7 @@ void FakePlatform::AddFile(const std::string& path, const std::string& content, 
     file->name = name;
     file->attributes = attributes & ~kAttrDirectory;
     file->content = content;
+    file->durable = content;
     file->parent = folder;
     folder->children.push_back(std::move(file));
 }
@@ -334,11 +336,13 @@ FileRef FakePlatform::CreateForAppend(const char* path)
 {
     std::string text = ProgramView(path);
     if (!Resolve(text)) {
+        if (!TakeStep()) return kNoFile;
         std::size_t slash = text.rfind('\\');
         if (slash == std::string::npos) return kNoFile;
         Node* folder = Resolve(text.substr(0, slash));
         if (!folder || !folder->IsFolder()) return kNoFile;
         AddFile(text, std::string(), kAttrArchive);
+        Resolve(text)->durable.clear();
     }
     return OpenHandle(Resolve(text), true, true);
 }
@@ -368,6 +372,7 @@ std::int32_t FakePlatform::WriteBytes(FileRef file, const void* data, std::uint3
 {
     auto found = openFiles_.find(file);
     if (found == openFiles_.end() || !found->second.forWrite) return -1;
+    if (!TakeStep()) return -1;
     OpenFile& open = found->second;
     std::string& content = open.node->content;
     std::size_t allowed = count;
@@ -416,7 +421,7 @@ void FakePlatform::CloseFile(FileRef file)
 bool FakePlatform::SetAttributes(const char* path, std::uint32_t attributes)
 {
     Node* node = Resolve(ProgramView(path), false);
-    if (!node || node->attributesLocked) return false;
+    if (!node || node->attributesLocked || !TakeStep()) return false;
     std::uint32_t kept = node->attributes & (kAttrDirectory | kAttrReparsePoint);
     node->attributes = kept | (attributes & ~(kAttrDirectory | kAttrReparsePoint));
     return true;
@@ -431,6 +436,7 @@ bool FakePlatform::RemoveFile(const char* path)
     for (const auto& open : openFiles_) {
         if (open.second.node == node) return false;  // opened without delete sharing
     }
+    if (!TakeStep()) return false;
     auto& siblings = node->parent->children;
     siblings.erase(std::find_if(siblings.begin(), siblings.end(),
                                 [node](const std::unique_ptr<Node>& child) { return child.get() == node; }));
@@ -452,7 +458,7 @@ bool FakePlatform::RenameFile(const char* from, const char* to)
     std::size_t slash = target.rfind('\\');
     if (slash == std::string::npos) return false;
     Node* folder = target.size() > 2 && slash == 2 ? Root(target[0]) : Resolve(target.substr(0, slash));
-    if (!folder || !folder->IsFolder()) return false;
+    if (!folder || !folder->IsFolder() || !TakeStep()) return false;
     auto& siblings = node->parent->children;
     auto position = std::find_if(siblings.begin(), siblings.end(),
                                  [node](const std::unique_ptr<Node>& child) { return child.get() == node; });
@@ -477,7 +483,7 @@ bool FakePlatform::CopyFileOver(const char* from, const char* to)
     std::size_t slash = target.rfind('\\');
     if (slash == std::string::npos) return false;
     Node* folder = slash == 2 ? Root(target[0]) : Resolve(target.substr(0, slash));
-    if (!folder || !folder->IsFolder()) return false;
+    if (!folder || !folder->IsFolder() || !TakeStep()) return false;
     std::string content = source->content;
     AddFile(target, content, source->attributes);
     return true;
@@ -488,6 +494,7 @@ bool FakePlatform::RemoveAtReboot(const char* path)
     // The request is stored under the name the system itself reads at its
     // next start: the redirector maps the program's name as for any file
     // call (64-bit Windows since Server 2003 SP1 and XP x64).
+    if (!TakeStep()) return false;
     rebootRemovals.push_back(ProgramView(path));
     return rebootRemovalResult;
 }
@@ -537,4 +544,79 @@ std::uint32_t FakePlatform::ExpandEnvironment(const char* text, char* out, std::
     std::uint32_t needed = static_cast<std::uint32_t>(result.size() + 1);
     if (needed <= size) std::memcpy(out, result.c_str(), needed);
     return needed;
+}
+
+bool FakePlatform::TakeStep()
+{
+    if (stepBudget == 0) return false;
+    if (stepBudget > 0) --stepBudget;
+    return true;
+}
+
+// The folder that would hold `path` (a drive root counts), or null; the
+// last component goes to `name`.
+FakePlatform::Node* FakePlatform::FolderFor(const std::string& path, std::string& name) const
+{
+    std::size_t slash = path.rfind('\\');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return nullptr;
+    name = path.substr(slash + 1);
+    if (name.find_first_of("?*") != std::string::npos) return nullptr;
+    Node* folder = slash == 2 ? Root(path[0]) : Resolve(path.substr(0, slash));
+    return folder && folder->IsFolder() ? folder : nullptr;
+}
+
+bool FakePlatform::CreateFolder(const char* path)
+{
+    std::string text = ProgramView(path);
+    std::string name;
+    if (!FolderFor(text, name) || Resolve(text, false) || !TakeStep()) return false;
+    AddFolder(text);
+    return true;
+}
+
+FileRef FakePlatform::CreateNewFile(const char* path)
+{
+    std::string text = ProgramView(path);
+    std::string name;
+    if (!FolderFor(text, name) || Resolve(text, false) || !TakeStep()) return kNoFile;
+    AddFile(text, std::string(), kAttrArchive);
+    Node* node = Resolve(text);
+    node->durable.clear();
+    return OpenHandle(node, true, false);
+}
+
+bool FakePlatform::FlushFile(FileRef file)
+{
+    auto found = openFiles_.find(file);
+    if (found == openFiles_.end() || !found->second.forWrite || flushFails || !TakeStep()) return false;
+    found->second.node->durable = found->second.node->content;
+    return true;
+}
+
+std::uint32_t FakePlatform::CommonDataFolder(char* out, std::uint32_t size)
+{
+    if (commonDataFolder.empty()) {
+        if (size > 0) out[0] = '\0';
+        return 0;
+    }
+    return CopyOut(commonDataFolder, out, size);
+}
+
+std::int64_t FakePlatform::CurrentTime()
+{
+    return now;
+}
+
+void FakePlatform::SimulateCrash()
+{
+    std::vector<Node*> pending;
+    for (auto& root : roots_) pending.push_back(root.second.get());
+    while (!pending.empty()) {
+        Node* node = pending.back();
+        pending.pop_back();
+        if (!node->IsFolder()) node->content = node->durable;
+        for (auto& child : node->children) pending.push_back(child.get());
+    }
+    openFiles_.clear();
+    searches_.clear();
 }

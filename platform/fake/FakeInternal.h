@@ -15,6 +15,8 @@ struct FakePlatform::Node {
     std::string name;
     std::uint32_t attributes = 0;
     std::string content;
+    // What a power cut leaves of the content (see SimulateCrash).
+    std::string durable;
     std::vector<std::unique_ptr<Node>> children;
     Node* parent = nullptr;
     bool deleteLocked = false;

@@ -168,6 +168,21 @@ public:
     std::vector<std::string> rebootRemovals;
     // Bytes the next writes may still write in all; negative = no limit.
     long writeBudget;
+    // Calls that change files and folders (creating, writing, flushing,
+    // attributes, removing, renaming, copying, delayed removal) the fake
+    // still carries out; once it reaches 0 each further one fails and
+    // changes nothing, as when the program stopped there. Negative: no
+    // limit.
+    long stepBudget = -1;
+    bool flushFails = false;
+    std::int64_t now = 1700000000;  // what CurrentTime answers
+    // What CommonDataFolder answers; empty: the system has none.
+    std::string commonDataFolder = "C:\\Documents and Settings\\All Users\\Application Data";
+    // A power cut: every file keeps only what it held when it was last
+    // flushed (or set up by a test); a file created and never flushed is
+    // empty. Names, folders and removals stay as they were done; open
+    // handles and enumerations are gone.
+    void SimulateCrash();
     std::uint32_t lastError;
 
     PrivilegeResult privilegeResult;
@@ -227,12 +242,17 @@ public:
     bool RenameFile(const char* from, const char* to) override;
     bool CopyFileOver(const char* from, const char* to) override;
     bool RemoveAtReboot(const char* path) override;
+    bool CreateFolder(const char* path) override;
+    FileRef CreateNewFile(const char* path) override;
+    bool FlushFile(FileRef file) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
     std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
     bool RunsUnderWow64() override;
+    std::uint32_t CommonDataFolder(char* out, std::uint32_t size) override;
+    std::int64_t CurrentTime() override;
     long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) override;
     long RegistryQueryValue(KeyRef key, const char* name, std::uint32_t* type, void* data,
                             std::uint32_t* size) override;
@@ -283,6 +303,9 @@ private:
     FileRef OpenHandle(Node* node, bool forWrite, bool append);
     Key* FindKey(KeyRef hive, const std::string& path, bool create) const;
     Key* KeyOf(KeyRef key) const;
+    // Counts one call against stepBudget; false when none is left.
+    bool TakeStep();
+    Node* FolderFor(const std::string& path, std::string& name) const;
 
     std::map<char, int> driveTypes_;
     std::map<char, std::unique_ptr<Node>> roots_;

@@ -534,3 +534,32 @@ std::uint32_t PosixPlatform::ExpandEnvironment(const char* text, char* out, std:
     CopyOut(expanded, out, size);
     return static_cast<std::uint32_t>(expanded.size() + 1);
 }
+
+// Folders and files made new are the owner's alone: the quarantine keeps
+// copies of files that may have been private, and a restored file gets no
+// wider access than a kept copy had.
+bool PosixPlatform::CreateFolder(const char* path)
+{
+    std::string host;
+    return HostPath(path, host) && mkdir(host.c_str(), 0700) == 0;
+}
+
+FileRef PosixPlatform::CreateNewFile(const char* path)
+{
+    std::string host;
+    if (!HostPath(path, host)) return kNoFile;
+    int error = 0;
+    struct stat st;
+    return NewHandle(OpenRegular(host, O_WRONLY | O_CREAT | O_EXCL, 0600, error, st), false, st);
+}
+
+bool PosixPlatform::FlushFile(FileRef file)
+{
+    if (file == kNoFile) return false;
+    return fsync(Handle(file)->fd) == 0;
+}
+
+std::uint32_t PosixPlatform::CommonDataFolder(char*, std::uint32_t)
+{
+    return 0;
+}

@@ -25,6 +25,9 @@
 // per read; quellor-scan puts the head cache (platform/HeadCachePlatform.h)
 // in front of this backend, which spares the examinations' many small reads.
 //
+// Folders made with CreateFolder and files made with CreateNewFile are the
+// owner's alone (modes 0700 and 0600).
+//
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
 // Windows, a read-only file is not removed until its attribute is reset.
@@ -93,10 +96,15 @@ public:
     bool RenameFile(const char* from, const char* to) override;
     bool CopyFileOver(const char* from, const char* to) override;
     bool RemoveAtReboot(const char* path) override;
+    bool CreateFolder(const char* path) override;
+    FileRef CreateNewFile(const char* path) override;
+    bool FlushFile(FileRef file) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
     bool RunsUnderWow64() override;
+    std::uint32_t CommonDataFolder(char* out, std::uint32_t size) override;
+    std::int64_t CurrentTime() override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
     std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
 

@@ -31,6 +31,11 @@ void PosixPlatform::RequestQuit()
     quitRequested = 1;
 }
 
+std::int64_t PosixPlatform::CurrentTime()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
 bool PosixPlatform::QueryVersion(VersionInfo&)
 {
     // Neither Windows family: the engine's family-specific steps (delayed

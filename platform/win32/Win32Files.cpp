@@ -12,6 +12,7 @@
 #include "platform/win32/Win32Internal.h"
 
 using win32detail::KernelFunction;
+using win32detail::LookUpFunction;
 using win32detail::TerminateWithin;
 
 namespace {
@@ -23,6 +24,9 @@ typedef BOOL(WINAPI* VolumeNameForMountPointFn)(LPCSTR mountPoint, LPSTR volumeN
 // static imports; IsWow64Process first shipped with Windows XP SP2.
 typedef UINT(WINAPI* SystemDirectoryFn)(LPSTR buffer, UINT size);
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE process, BOOL* wow64);
+typedef BOOL(WINAPI* SpecialFolderPathFn)(HWND owner, LPSTR path, int folder, BOOL create);
+// CSIDL_COMMON_APPDATA.
+const int kCommonAppData = 0x0023;
 
 // The size GetVersionExA expects for the basic structure.
 const DWORD kVersionInfoSize = 148;
@@ -211,4 +215,54 @@ std::uint32_t Win32Platform::ExpandEnvironment(const char* text, char* out, std:
     DWORD needed = ExpandEnvironmentStringsA(text, out, size);
     if (needed == 0 || needed > size) TerminateWithin(out, size, size);
     return needed;
+}
+
+bool Win32Platform::CreateFolder(const char* path)
+{
+    return CreateDirectoryA(path, nullptr) != FALSE;
+}
+
+FileRef Win32Platform::CreateNewFile(const char* path)
+{
+    int fd = _open(path, _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? kNoFile : fd;
+}
+
+bool Win32Platform::FlushFile(FileRef file)
+{
+    // The runtime's _write hands every byte to WriteFile at once (binary
+    // mode keeps no buffer of its own), so the system's buffers are all
+    // that is left to flush.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor(file)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
+}
+
+std::uint32_t Win32Platform::CommonDataFolder(char* out, std::uint32_t size)
+{
+    TerminateWithin(out, size, 0);
+    // The shell's folder call exists only with a newer shell (2000, ME, or
+    // an older system with the desktop update), so it is looked up; the
+    // call itself wants room for MAX_PATH characters.
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    SpecialFolderPathFn specialFolderPath = LookUpFunction<SpecialFolderPathFn>(shell, "SHGetSpecialFolderPathA");
+    char folder[MAX_PATH];
+    folder[0] = '\0';
+    const bool found = specialFolderPath != nullptr && specialFolderPath(nullptr, folder, kCommonAppData, FALSE);
+    if (shell != nullptr) FreeLibrary(shell);
+    if (!found || folder[0] == '\0') return 0;
+    const std::size_t length = std::strlen(folder);
+    if (length + 1 > size) return static_cast<std::uint32_t>(length + 1);
+    std::memcpy(out, folder, length + 1);
+    return static_cast<std::uint32_t>(length);
+}
+
+std::int64_t Win32Platform::CurrentTime()
+{
+    // FILETIME counts 100-nanosecond steps since 1601-01-01 UTC.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const std::uint64_t kTicksFrom1601To1970 = 116444736000000000ull;
+    if (ticks < kTicksFrom1601To1970) return 0;
+    return static_cast<std::int64_t>((ticks - kTicksFrom1601To1970) / 10000000ull);
 }

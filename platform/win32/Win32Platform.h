@@ -55,12 +55,17 @@ public:
     bool RenameFile(const char* from, const char* to) override;
     bool CopyFileOver(const char* from, const char* to) override;
     bool RemoveAtReboot(const char* path) override;
+    bool CreateFolder(const char* path) override;
+    FileRef CreateNewFile(const char* path) override;
+    bool FlushFile(FileRef file) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
     std::uint32_t ExpandEnvironment(const char* text, char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
     bool RunsUnderWow64() override;
+    std::uint32_t CommonDataFolder(char* out, std::uint32_t size) override;
+    std::int64_t CurrentTime() override;
 
     long RegistryOpen(KeyRef parent, const char* subkey, std::uint32_t access, KeyRef& key) override;
     long RegistryQueryValue(KeyRef key, const char* name, std::uint32_t* type, void* data,

@@ -15,73 +15,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
+#include "console/ScannerRun.h"
 #include "console/TempFolder.h"
 #include "fixtures/InfectedFiles.h"
 #include "scan/BinaryExamination.h"
 #include "scan/SignatureRecord.h"
 
 namespace {
-
-const uid_t kNobody = 65534;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-struct RunOptions {
-    bool unprivileged = false;  // run as "nobody" when the tests run as the superuser
-    std::string folder;         // working folder; empty: the current one
-};
-
-Outcome RunScanner(const std::vector<std::string>& arguments, const RunOptions& how = RunOptions())
-{
-    TempFolder io;
-    const std::string outPath = io / "out";
-    const std::string errPath = io / "err";
-    pid_t child = fork();
-    if (child == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0) _exit(120);
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        int none = open("/dev/null", O_RDONLY);
-        dup2(none, STDIN_FILENO);
-        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(121);
-        if (how.unprivileged && geteuid() == 0) {
-            if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(122);
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(QUELLOR_SCAN_PATH));
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(QUELLOR_SCAN_PATH, argv.data());
-        _exit(123);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Outcome outcome;
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = ReadFileText(outPath);
-    outcome.err = ReadFileText(errPath);
-    return outcome;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> lines)
 {
@@ -357,17 +304,29 @@ TEST(ConsoleJson, OneObjectPerDetectionAndOneSummary)
     tree.Write("setup.exe", InfectedPe());
     tree.Write("odd\xFFname.exe", InfectedPe());
     tree.Write("clean.txt", "clean");
-    Outcome outcome = RunScanner({"--json", "--remove", tree.Path()});
+    TempFolder store;
+    Outcome outcome = RunScanner({"--json", "--remove", "--quarantine", store.Path(), tree.Path()});
     EXPECT_EQ(kExitFound, outcome.status);
     std::vector<std::string> lines = Lines(outcome.out);
     ASSERT_EQ(3u, lines.size());
     auto detection = [&](const std::string& shown) {
         const std::string line = shown + "     " + kPeThreat + " removed";
         return "{\"type\":\"detection\",\"path\":\"" + shown + "\",\"threat\":\"" + kPeThreat +
-               "\",\"outcome\":\"removed\",\"line\":\"" + line + "\"}";
+               "\",\"outcome\":\"removed\",\"quarantine\":\"kept\",\"quarantineId\":\"ID\",\"line\":\"" +
+               line + "\"}";
     };
+    // Each object names the entry its file was kept as.
+    const std::regex id("\"quarantineId\":\"([0-9A-F]{8})\"");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 2; ++i) {
+        std::smatch found;
+        if (std::regex_search(lines[i], found, id)) ids.push_back(found[1]);
+    }
+    ASSERT_EQ(2u, ids.size());
+    for (const std::string& kept : ids) EXPECT_TRUE(Exists(store / (kept + ".QMF"))) << kept;
     EXPECT_EQ(Sorted({detection(tree / "odd\\u00ffname.exe"), detection(tree / "setup.exe")}),
-              Sorted({lines[0], lines[1]}));
+              Sorted({std::regex_replace(lines[0], id, "\"quarantineId\":\"ID\""),
+                      std::regex_replace(lines[1], id, "\"quarantineId\":\"ID\"")}));
     EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,"
               "\"completed\":true,\"restartNeeded\":false,\"memoryScanned\":false,"
               "\"notAvailable\":[\"memory\",\"registry\",\"services\"],\"exitStatus\":1}",

@@ -13,6 +13,7 @@
 #include "fixtures/InfectedFiles.h"
 #include "platform/fake/FakePlatform.h"
 #include "scan/BinaryExamination.h"
+#include "scan/Quarantine.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureRecord.h"
 
@@ -32,6 +33,25 @@ public:
     std::string Display(const ConsoleTarget*, const std::string& enginePath) override { return enginePath; }
     std::vector<std::string> NotAvailable() override { return {}; }
     std::uint64_t Milliseconds() override { return 0; }
+    bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) override
+    {
+        char folder[kPathBufferSize];
+        if (!named.empty()) {
+            engineFolder = named;
+        } else if (DefaultQuarantineFolder(folder, sizeof folder)) {
+            engineFolder = folder;
+        } else {
+            error = "no folder for the quarantine";
+        }
+        return !engineFolder.empty();
+    }
+    std::string OriginalPath(const ConsoleTarget*, const std::string& enginePath) override { return enginePath; }
+    bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown,
+                       std::string& enginePath, std::string&) override
+    {
+        shown = enginePath = to.empty() ? recorded : to;
+        return true;
+    }
 };
 
 // The fake as the console session's platform: its result-sink messages go

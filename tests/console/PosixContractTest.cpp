@@ -108,7 +108,8 @@ public:
     // The superuser opens read-only files for writing.
     unsigned Quirks() override
     {
-        return kQuirkCaseSensitiveNames | (geteuid() == 0 ? kQuirkReadOnlyDoesNotStopWriters : 0u);
+        return kQuirkCaseSensitiveNames | kQuirkNoCommonDataFolder |
+               (geteuid() == 0 ? kQuirkReadOnlyDoesNotStopWriters : 0u);
     }
 
     std::string Host(const std::string& path)
@@ -205,6 +206,23 @@ protected:
     TempFolder temp;
     PosixPlatform platform;
 };
+
+TEST_F(PosixBackend, NewFoldersAndFilesAreTheOwnersAlone)
+{
+    // Whatever the umask allows: nothing for the group or others.
+    ASSERT_TRUE(platform.CreateFolder("C:\\kept"));
+    FileRef file = platform.CreateNewFile("C:\\kept\\copy.bin");
+    ASSERT_NE(kNoFile, file);
+    platform.CloseFile(file);
+    struct stat folder;
+    struct stat copy;
+    ASSERT_EQ(0, stat((temp / "kept").c_str(), &folder));
+    ASSERT_EQ(0, stat((temp / "kept/copy.bin").c_str(), &copy));
+    EXPECT_EQ(0u, folder.st_mode & 077u);
+    EXPECT_EQ(0u, copy.st_mode & 077u);
+    EXPECT_EQ(static_cast<unsigned>(S_IRWXU), folder.st_mode & S_IRWXU);
+    EXPECT_EQ(static_cast<unsigned>(S_IRUSR | S_IWUSR), copy.st_mode & 0777u);
+}
 
 TEST_F(PosixBackend, EnginePathsNameHostPathsUnderTheMappedFolder)
 {

@@ -1214,6 +1214,81 @@ CONTRACT_CASE(RegistryDeleteKeyRefusesKeysWithSubkeys)
     CONTRACT_EQ(kRegistryNotFound, platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyRead, key));
 }
 
+// ------------------------------------------------------------ keeping copies
+
+CONTRACT_CASE(CreateFolderMakesOneMissingFolder)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string made = Join(dir, "made");
+    world.MakeFile(Join(dir, "file"), "f", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_TRUE(platform.CreateFolder(made.c_str()));
+    CONTRACT_EQ(kAttrDirectory, world.AttributesOf(made) & kComparedBits);
+    // A name that is taken, by a folder or a file, is not made again.
+    CONTRACT_FALSE(platform.CreateFolder(made.c_str()));
+    CONTRACT_FALSE(platform.CreateFolder(Join(dir, "file").c_str()));
+    CONTRACT_EQ(std::string("f"), ContentOf(world, Join(dir, "file")));
+    // Only the last folder of a path is made.
+    CONTRACT_FALSE(platform.CreateFolder(Join(dir, "missing\\deeper").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
+}
+
+CONTRACT_CASE(CreateNewFileRefusesATakenName)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string path = Join(dir, "new.bin");
+    world.MakeFolder(Join(dir, "folder"));
+    world.MakeFile(Join(dir, "empty.bin"), "", kAttrArchive);
+    Platform& platform = world.platform();
+
+    FileRef file = platform.CreateNewFile(path.c_str());
+    CONTRACT_REQUIRE(file != kNoFile);
+    CONTRACT_EQ(2, WriteText(platform, file, "ab"));
+    CONTRACT_TRUE(platform.FlushFile(file));
+    CONTRACT_EQ(2, WriteText(platform, file, "cd"));
+    char buffer[4];
+    CONTRACT_EQ(-1, platform.ReadBytes(file, buffer, sizeof buffer));  // for writing only
+    CONTRACT_TRUE(platform.FlushFile(file));
+    platform.CloseFile(file);
+    CONTRACT_EQ(std::string("abcd"), ContentOf(world, path));
+
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(path.c_str()));
+    CONTRACT_EQ(std::string("abcd"), ContentOf(world, path));
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(Join(dir, "empty.bin").c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(Join(dir, "folder").c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(Join(dir, "missing\\new.bin").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
+}
+
+CONTRACT_CASE(CurrentTimeCountsSecondsSince1970)
+{
+    Platform& platform = world.platform();
+    const std::int64_t first = platform.CurrentTime();
+    // Between 2020-01-01 and 2100-01-01: seconds, not milliseconds or
+    // the 100-nanosecond steps the system counts in.
+    CONTRACT_TRUE(first > 1577836800);
+    CONTRACT_TRUE(first < 4102444800);
+    CONTRACT_TRUE(platform.CurrentTime() >= first);
+}
+
+CONTRACT_CASE(CommonDataFolderIsAnExistingFolderOrNone)
+{
+    Platform& platform = world.platform();
+    char folder[kPathBufferSize];
+    const std::uint32_t length = platform.CommonDataFolder(folder, sizeof folder);
+    if (world.Quirks() & kQuirkNoCommonDataFolder) {
+        CONTRACT_EQ(0u, length);
+        return;
+    }
+    CONTRACT_REQUIRE(length > 3 && length < sizeof folder);
+    CONTRACT_EQ(static_cast<std::size_t>(length), std::strlen(folder));
+    CONTRACT_TRUE(folder[1] == ':' && folder[2] == '\\');
+    CONTRACT_TRUE(platform.PathExists(folder));
+    char tiny[4];
+    CONTRACT_EQ(length + 1, platform.CommonDataFolder(tiny, sizeof tiny));
+}
+
 // ------------------------------------------------------------ processes and messages
 
 CONTRACT_CASE(OpeningUnknownProcessFails)
@@ -1311,6 +1386,10 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(UnderWow64TheAliasAndBothRegistryViewsOpen),
     CONTRACT_ENTRY(ExpandEnvironmentKeepsPlainAndUnknownText),
     CONTRACT_ENTRY(WideToAnsiConvertsToTheCodePage),
+    CONTRACT_ENTRY(CreateFolderMakesOneMissingFolder),
+    CONTRACT_ENTRY(CreateNewFileRefusesATakenName),
+    CONTRACT_ENTRY(CurrentTimeCountsSecondsSince1970),
+    CONTRACT_ENTRY(CommonDataFolderIsAnExistingFolderOrNone),
     CONTRACT_ENTRY(RegistryOpenOfMissingKeyFails),
     CONTRACT_ENTRY(RegistryValuesAreCountedListedAndRead),
     CONTRACT_ENTRY(RegistryDeleteValueRemovesOnlyThatValue),

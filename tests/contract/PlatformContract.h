@@ -27,7 +27,9 @@ enum ContractQuirk : unsigned {
     kQuirkReadOnlyDoesNotStopWriters = 1u << 0,
     // Names that differ only in case are different names (POSIX file
     // systems); Windows compares them without regard to case.
-    kQuirkCaseSensitiveNames = 1u << 1
+    kQuirkCaseSensitiveNames = 1u << 1,
+    // The system has no all-users application data folder (not Windows).
+    kQuirkNoCommonDataFolder = 1u << 2
 };
 
 struct ContractWorld {

@@ -32,6 +32,7 @@ public:
         fake_.AddFile("C:\\WINDOWS\\SysWOW64\\kernel32.dll", "32");
         fake_.AddRegistryKey(kKeyLocalMachine, "Software\\Microsoft");
         fake_.AddRegistryKey(kKeyLocalMachine, "Software\\Wow6432Node\\Microsoft");
+        fake_.AddFolder(fake_.commonDataFolder);
     }
 
     Platform& platform() override { return cached_ ? static_cast<Platform&>(headCache_) : fake_; }

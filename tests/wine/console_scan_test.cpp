@@ -16,6 +16,7 @@
 #include "scan/SignatureRecord.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/DialogDriver.h"
+#include "wine/support/ProgramRun.h"
 #include "wine/support/Win32TestSupport.h"
 
 namespace {
@@ -23,78 +24,17 @@ namespace {
 const DWORD kRunTimeout = 240000;
 const char kScanner[] = "C:\\Quellor\\quellor-scan.exe";
 const char kSampleMaker[] = "C:\\Quellor\\make_demo_samples.exe";
-// Captured output lies on c:, out of the scanner's way.
-const char kOutFile[] = "C:\\console-out.txt";
-const char kErrFile[] = "C:\\console-err.txt";
-
-struct Finished {
-    bool ended;  // within the timeout
-    DWORD status;
-    std::vector<std::string> out;
-    std::vector<std::string> err;
-};
-
-std::vector<std::string> LinesOf(const std::string& text)
+// Runs the program; a program that cannot be started is a failure.
+Finished Run(const char* program, const std::string& arguments)
 {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
-HANDLE CaptureFile(const char* path)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Runs `program` with `arguments`, its standard output and error going to
-// files, and waits for it; ended by force after the timeout.
-Finished RunProgram(const char* program, const std::string& arguments)
-{
-    Finished finished = {false, 0, {}, {}};
-    HANDLE out = CaptureFile(kOutFile);
-    HANDLE err = CaptureFile(kErrFile);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string commandLine = std::string("\"") + program + "\" " + arguments;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof process);
-    const bool started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                         CreateProcessA(program, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, "C:\\",
-                                        &startup, &process);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-    if (!started) {
-        ReportFailure(__FILE__, __LINE__, "cannot start " + commandLine);
-        return finished;
-    }
-    finished.ended = WaitForSingleObject(process.hProcess, kRunTimeout) == WAIT_OBJECT_0;
-    if (!finished.ended) TerminateProcess(process.hProcess, 99);
-    GetExitCodeProcess(process.hProcess, &finished.status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    std::string text;
-    if (ReadWholeFile(kOutFile, text)) finished.out = LinesOf(text);
-    if (ReadWholeFile(kErrFile, text)) finished.err = LinesOf(text);
+    Finished finished = RunProgram(program, arguments, kRunTimeout);
+    if (!finished.started) ReportFailure(__FILE__, __LINE__, std::string("cannot start ") + program);
     return finished;
 }
 
 bool MakeDemoSamples()
 {
-    Finished made = RunProgram(kSampleMaker, "D:\\");
+    Finished made = Run(kSampleMaker, "D:\\");
     return made.ended && made.status == 0;
 }
 
@@ -142,7 +82,7 @@ WINE_TEST(ConsoleScannerGivesTheDialogsLinesOverTheSameDrive)
     std::vector<std::string> files;
     FilesInWalkOrder("D:\\", files);
 
-    Finished console = RunProgram(kScanner, "--remove D:\\");
+    Finished console = Run(kScanner, "--remove D:\\");
     CHECK(console.ended);
     CHECK_EQ(1u, console.status);
     CHECK(console.err.empty());
@@ -233,7 +173,7 @@ WINE_TEST(ExitStatusSaysWhatWasFound)
                                      : INVALID_HANDLE_VALUE;
         CHECK_EQ(row.heldOpen, holder != INVALID_HANDLE_VALUE);
 
-        Finished run = RunProgram(kScanner, row.arguments);
+        Finished run = Run(kScanner, row.arguments);
         if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
 
         CHECK(run.ended);

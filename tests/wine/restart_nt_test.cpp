@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "scan/BinaryExamination.h"
+#include "scan/BoundedText.h"
 #include "scan/DeleteOnRestart.h"
+#include "scan/Quarantine.h"
+#include "scan/QuarantineStore.h"
+#include "scan/ScanState.h"
 #include "scan/SystemVersion.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/Win32TestSupport.h"
@@ -15,6 +20,9 @@ namespace {
 
 const char kFolder[] = "D:\\Mail Helper Folder";
 const char kTarget[] = "D:\\Mail Helper Folder\\mail checker.exe";
+const char kLockedFolder[] = "D:\\Locked Tools";
+const char kLocked[] = "D:\\Locked Tools\\locked tool.exe";
+const char kLockedContent[] = "MZ harmless stand-in, held open by the test";
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 
 // The strings of PendingFileRenameOperations (source, target, source,
@@ -93,4 +101,42 @@ WINE_TEST(RefusedRequestIsNotReportedAsScheduled)
     std::vector<std::string> before = PendingRenames();
     CHECK(!ScheduleDeleteOnRestart(""));
     CHECK(before == PendingRenames());
+}
+
+WINE_TEST(ALockedFileIsKeptInTheQuarantineBeforeItsDeletionAtTheNextStart)
+{
+    // A file held open without delete sharing cannot be deleted now; it can
+    // still be read, so it is kept before its deletion is scheduled. The
+    // check hook sees it go at the simulated restart, and then brings it
+    // back from the quarantine with quellor-scan.exe.
+    UseRealPlatform();
+    ResetScanGlobals();
+    CreateDirectoryA(kLockedFolder, nullptr);
+    CHECK(WriteWholeFile(kLocked, kLockedContent));
+    HANDLE holder = CreateFileA(kLocked, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(holder != INVALID_HANDLE_VALUE);
+    RecordedResults results;
+    ScanState.resultSink = reinterpret_cast<WindowRef>(MakeResultSink(results));
+    UseDefaultQuarantine();
+    CHECK(QuarantineActive());
+    cleanAction = kActionDelete;
+    CopyText(lastThreatName, sizeof lastThreatName, "W32/Murkel.A.Trojan");
+
+    ApplyCleanAction(kLocked);
+    CloseHandle(holder);
+
+    CHECK(results.lines == std::vector<std::string>{std::string(kLocked) + "     W32/Murkel.A.Trojan Unable to remove"});
+    CHECK(HoldsDeletionOf(PendingRenames(), kLocked));
+    CHECK(PathPresent(kLocked));
+    // The entry is complete before the restart: it lists and would restore.
+    std::vector<QuarantineEntry> entries;
+    ListQuarantine([](const char*, const QuarantineEntry* entry, void* context) {
+        if (entry) static_cast<std::vector<QuarantineEntry>*>(context)->push_back(*entry);
+    }, &entries);
+    CHECK_EQ(1u, entries.size());
+    if (!entries.empty()) {
+        CHECK_STREQ(kLocked, entries[0].originalPath);
+        CHECK_EQ(sizeof kLockedContent - 1, entries[0].length);
+    }
+    ResetScanGlobals();
 }

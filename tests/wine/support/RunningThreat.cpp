@@ -142,8 +142,9 @@ void ScanAndCheck(ThreatRun& run, ThreatFinder finder)
     if (finder == MemoryPassFindsIt) expected.push_back(kSystemMemoryLine);
     expected.push_back(std::string(kThreatImage) + "     " + threatName + " removed");
     // The memory pass removed the image before the walk, which then no
-    // longer counts it.
-    const std::size_t scanned = walkable.size() - (finder == MemoryPassFindsIt ? 1 : 0);
+    // longer counts it, but counts the two files the quarantine kept of it
+    // on c: (its copy and its manifest).
+    const std::size_t scanned = walkable.size() + (finder == MemoryPassFindsIt ? 2 - 1 : 0);
     const std::vector<std::string> statistics = {
         " ",
         "Scanning statistics",

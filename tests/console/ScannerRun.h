@@ -1,0 +1,84 @@
+// quellor-scan run as a program: its arguments, with its standard output
+// and error captured and its home folder a scratch one (so the quarantine's
+// default place is never the real home of whoever runs the tests).
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "console/TempFolder.h"
+
+inline const uid_t kNobody = 65534;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    bool unprivileged = false;  // run as "nobody" when the tests run as the superuser
+    std::string folder;         // working folder; empty: the current one
+    // Set in the scanner's environment after the defaults below.
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+inline Outcome RunScanner(const std::vector<std::string>& arguments, const RunOptions& how = RunOptions())
+{
+    TempFolder io;
+    const std::string outPath = io / "out";
+    const std::string errPath = io / "err";
+    // The quarantine's default place is a scratch folder (writable for
+    // "nobody" too), never the home folder of whoever runs the tests.
+    const std::string home = io.Folder("home");
+    chmod(home.c_str(), 0777);
+    pid_t child = fork();
+    if (child == 0) {
+        // Every run ends within two minutes: a scanner that hangs is ended.
+        alarm(120);
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+        for (const auto& variable : how.environment) setenv(variable.first.c_str(), variable.second.c_str(), 1);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0) _exit(120);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        int none = open("/dev/null", O_RDONLY);
+        dup2(none, STDIN_FILENO);
+        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(121);
+        if (how.unprivileged && geteuid() == 0) {
+            if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(122);
+        }
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(QUELLOR_SCAN_PATH));
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(QUELLOR_SCAN_PATH, argv.data());
+        _exit(123);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Outcome outcome;
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = ReadFileText(outPath);
+    outcome.err = ReadFileText(errPath);
+    return outcome;
+}
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+

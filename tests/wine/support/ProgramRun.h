@@ -1,0 +1,24 @@
+// Runs a console program the way a user's shell would, with its standard
+// output and error captured (in files on c:, out of any scan's way), and
+// waits for it within a timeout.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Finished {
+    bool started;
+    bool ended;  // within the timeout
+    DWORD status;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+// The lines of `text`, without their line ends (LF or CR LF).
+std::vector<std::string> LinesOf(const std::string& text);
+
+// Runs `program` with `arguments` (one command-line text) in the folder
+// C:\ and waits for it; ended by force after `timeout` ms.
+Finished RunProgram(const char* program, const std::string& arguments, DWORD timeout);
