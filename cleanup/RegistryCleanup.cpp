@@ -196,7 +196,8 @@ bool RuleTestHolds(const BagleRegistryRule& rule, const char* lowerData)
     return systemAndName;
 }
 
-void ApplyBagleRule(const BagleRegistryRule& rule)
+// The rule in each view of its hive, for the selected user.
+void ApplyRuleForUser(const BagleRegistryRule& rule)
 {
     std::uint32_t views[kMaxRegistryViews];
     const std::size_t viewCount = RegistryViewsOf(rule.hive, views);
@@ -211,6 +212,19 @@ void ApplyBagleRule(const BagleRegistryRule& rule)
     }
 }
 
+void ApplyBagleRule(const BagleRegistryRule& rule)
+{
+    // A running system has one user. On a disk's hives every user's keys
+    // are cleaned, as if each had logged on in turn. (The machine's rules
+    // have no follow-ups.)
+    const std::uint32_t users = rule.hive == kKeyCurrentUser ? Sys().RegistryUserCount() : 1;
+    for (std::uint32_t user = 0; user < users; ++user) {
+        if (users > 1 && !Sys().SelectRegistryUser(user)) continue;
+        ApplyRuleForUser(rule);
+    }
+    if (users > 1) Sys().SelectRegistryUser(0);
+}
+
 std::int32_t CleanBagleRegistry(const char*)
 {
     for (const BagleRegistryRule& rule : BagleRegistryRules) ApplyBagleRule(rule);
@@ -218,7 +232,12 @@ std::int32_t CleanBagleRegistry(const char*)
         std::uint32_t views[kMaxRegistryViews];
         const std::size_t viewCount = RegistryViewsOf(kKeyLocalMachine, views);
         for (std::size_t v = 0; v < viewCount; ++v) CleanRunValues(kKeyLocalMachine, kRunKeyPath, views[v]);
-        CleanRunValues(kKeyCurrentUser, kRunKeyPath);
+        const std::uint32_t users = Sys().RegistryUserCount();
+        for (std::uint32_t user = 0; user < users; ++user) {
+            if (users > 1 && !Sys().SelectRegistryUser(user)) continue;
+            CleanRunValues(kKeyCurrentUser, kRunKeyPath);
+        }
+        if (users > 1) Sys().SelectRegistryUser(0);
     }
     return 1;
 }

@@ -371,6 +371,24 @@ void HeadCachePlatform::RegistryClose(KeyRef key)
     inner_.RegistryClose(key);
 }
 
+std::uint32_t HeadCachePlatform::RegistryUserCount()
+{
+    LetGo();
+    return inner_.RegistryUserCount();
+}
+
+bool HeadCachePlatform::SelectRegistryUser(std::uint32_t index)
+{
+    LetGo();
+    return inner_.SelectRegistryUser(index);
+}
+
+bool HeadCachePlatform::RegistryHasTwoViews()
+{
+    LetGo();
+    return inner_.RegistryHasTwoViews();
+}
+
 SnapshotRef HeadCachePlatform::ProcessSnapshot()
 {
     LetGo();

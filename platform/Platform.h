@@ -246,6 +246,18 @@ public:
     virtual long RegistryDeleteValue(KeyRef key, const char* name) = 0;
     virtual long RegistryDeleteKey(KeyRef parent, const char* subkey) = 0;
     virtual void RegistryClose(KeyRef key) = 0;
+    // The users whose HKEY_CURRENT_USER the registry calls reach, one at a
+    // time: 1 on a running system (the user the program runs as); one per
+    // profile on the hives of a Windows disk that is not running.
+    virtual std::uint32_t RegistryUserCount() = 0;
+    // Makes user `index` (below RegistryUserCount) the one kKeyCurrentUser
+    // names; false, changing nothing, when there is no such user.
+    virtual bool SelectRegistryUser(std::uint32_t index) = 0;
+    // True when HKEY_LOCAL_MACHINE\Software shows the program a 32-bit view
+    // (Software\Wow6432Node) and kKeyView64 reaches the native one beside
+    // it: for a 32-bit program under WoW64, and on the hives of a 64-bit
+    // Windows disk. The engine then cleans both views.
+    virtual bool RegistryHasTwoViews() = 0;
 
     // --- Processes. ---
     // Tool Help, looked up at run time in Kernel32.dll; 0 when the library,

@@ -28,6 +28,7 @@ void ResetWow64View()
 void DetectWow64View()
 {
     ResetWow64View();
+    Wow64View.registryViews = Sys().RegistryHasTwoViews();
     if (!Sys().RunsUnderWow64()) return;
     char folder[kPathBufferSize];
     std::uint32_t length = Sys().SystemFolder(folder, sizeof folder);
@@ -64,7 +65,7 @@ bool ReachablePath(const char* path, char* out, std::size_t size)
 std::size_t RegistryViewsOf(KeyRef hive, std::uint32_t views[kMaxRegistryViews])
 {
     views[0] = 0;
-    if (!Wow64View.active || hive != kKeyLocalMachine) return 1;
+    if (!Wow64View.registryViews || hive != kKeyLocalMachine) return 1;
     views[1] = kKeyView64;
     return 2;
 }

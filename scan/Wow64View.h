@@ -27,6 +27,7 @@
 
 struct Wow64ViewType {
     bool active;                         // the program runs under WoW64
+    bool registryViews;                  // HKEY_LOCAL_MACHINE\Software has two views to clean
     char systemFolder[kPathBufferSize];  // System32 as the system names it, e.g. C:\WINDOWS\system32
     char nativeAlias[kPathBufferSize];   // its alias, e.g. C:\WINDOWS\Sysnative; empty when missing
 };
@@ -46,7 +47,8 @@ bool ReachablePath(const char* path, char* out, std::size_t size);
 
 // The registry views a rule or a Run key of `hive` is looked at in, as
 // access bits to add to the key's access: the program's own view (0), and
-// under WoW64 for HKEY_LOCAL_MACHINE the 64-bit view as well.
+// for HKEY_LOCAL_MACHINE, where the platform shows two views (under WoW64,
+// or on a 64-bit Windows disk's hives), the 64-bit view as well.
 // HKEY_CURRENT_USER\Software is one key for both. Returns the count (1 or 2).
 const std::size_t kMaxRegistryViews = 2;
 std::size_t RegistryViewsOf(KeyRef hive, std::uint32_t views[kMaxRegistryViews]);

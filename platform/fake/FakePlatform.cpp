@@ -49,7 +49,6 @@ FakePlatform::FakePlatform()
       queueLooks(0),
       nextFile_(3),
       nextSearch_(1),
-      currentUser_(new Key),
       localMachine_(new Key),
       nextKey_(1),
       performanceDataOpen_(false),
@@ -62,6 +61,7 @@ FakePlatform::FakePlatform()
     version.majorVersion = 5;
     version.minorVersion = 1;
     version.buildNumber = 2600;
+    users_.emplace_back(new Key);
 }
 
 FakePlatform::~FakePlatform() = default;
@@ -85,7 +85,7 @@ std::string FakePlatform::ProgramView(const char* path) const
 std::string FakePlatform::RegistryView(KeyRef hive, const char* subkey, std::uint32_t access) const
 {
     std::string text = subkey ? subkey : "";
-    if (!wow64 || hive != kKeyLocalMachine || (access & kKeyView64)) return text;
+    if (!(wow64 || twoRegistryViews) || hive != kKeyLocalMachine || (access & kKeyView64)) return text;
     std::vector<std::string> parts = SplitComponents(text);
     if (parts.empty() || !SameName(parts[0], "Software")) return text;
     if (parts.size() > 1 && SameName(parts[1], "Wow6432Node")) return text;

@@ -86,6 +86,9 @@ public:
     void SetShortPath(const std::string& path, const std::string& shortPath);
 
     // ----- Registry set-up and inspection. -----
+    // kKeyCurrentUser names the selected user's keys (SelectRegistryUser);
+    // there is one user until a test adds more. Returns the new user's index.
+    std::uint32_t AddRegistryUser();
     void SetRegistryValue(KeyRef hive, const std::string& key, const std::string& name, std::uint32_t type,
                           const std::string& data);
     void SetRegistryString(KeyRef hive, const std::string& key, const std::string& name, const std::string& text);
@@ -159,6 +162,9 @@ public:
     VersionInfo version;          // defaults to NT 5.1
     bool versionQueryFails;
     bool wow64;                   // a 32-bit program on 64-bit Windows (see above)
+    // The registry of a 64-bit Windows disk's hives: HKEY_LOCAL_MACHINE\Software
+    // has the two views as under `wow64`, the files are not redirected.
+    bool twoRegistryViews = false;
     bool nativeAliasAvailable;    // under WoW64, <windows>\Sysnative reaches System32
     std::string windowsFolder;    // "C:\\WINDOWS"
     std::string tempFolder;       // "C:\\WINDOWS\\TEMP\\"
@@ -261,6 +267,9 @@ public:
     long RegistryDeleteValue(KeyRef key, const char* name) override;
     long RegistryDeleteKey(KeyRef parent, const char* subkey) override;
     void RegistryClose(KeyRef key) override;
+    std::uint32_t RegistryUserCount() override;
+    bool SelectRegistryUser(std::uint32_t index) override;
+    bool RegistryHasTwoViews() override;
     SnapshotRef ProcessSnapshot() override;
     bool ProcessFirst(SnapshotRef snapshot, ProcessEntry& entry) override;
     bool ProcessNext(SnapshotRef snapshot, ProcessEntry& entry) override;
@@ -326,7 +335,8 @@ private:
     std::map<SearchRef, Search> searches_;
     SearchRef nextSearch_;
 
-    std::unique_ptr<Key> currentUser_;
+    std::vector<std::unique_ptr<Key>> users_;  // HKEY_CURRENT_USER of each user
+    std::uint32_t selectedUser_ = 0;
     std::unique_ptr<Key> localMachine_;
     std::map<KeyRef, Key*> openKeys_;
     std::map<KeyRef, std::uint32_t> openKeyAccess_;  // the access each open key was opened with

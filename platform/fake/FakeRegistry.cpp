@@ -12,7 +12,7 @@ using fakedetail::SplitComponents;
 FakePlatform::Key* FakePlatform::FindKey(KeyRef hive, const std::string& path, bool create) const
 {
     Key* key = nullptr;
-    if (hive == kKeyCurrentUser) key = currentUser_.get();
+    if (hive == kKeyCurrentUser) key = users_[selectedUser_].get();
     else if (hive == kKeyLocalMachine) key = localMachine_.get();
     else key = KeyOf(hive);
     if (!key) return nullptr;
@@ -33,9 +33,32 @@ FakePlatform::Key* FakePlatform::FindKey(KeyRef hive, const std::string& path, b
     return key;
 }
 
+std::uint32_t FakePlatform::AddRegistryUser()
+{
+    users_.emplace_back(new Key);
+    return static_cast<std::uint32_t>(users_.size() - 1);
+}
+
+std::uint32_t FakePlatform::RegistryUserCount()
+{
+    return static_cast<std::uint32_t>(users_.size());
+}
+
+bool FakePlatform::SelectRegistryUser(std::uint32_t index)
+{
+    if (index >= users_.size()) return false;
+    selectedUser_ = index;
+    return true;
+}
+
+bool FakePlatform::RegistryHasTwoViews()
+{
+    return wow64 || twoRegistryViews;
+}
+
 FakePlatform::Key* FakePlatform::KeyOf(KeyRef key) const
 {
-    if (key == kKeyCurrentUser) return currentUser_.get();
+    if (key == kKeyCurrentUser) return users_[selectedUser_].get();
     if (key == kKeyLocalMachine) return localMachine_.get();
     auto found = openKeys_.find(key);
     return found == openKeys_.end() ? nullptr : found->second;

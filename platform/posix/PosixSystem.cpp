@@ -79,6 +79,21 @@ void PosixPlatform::RegistryClose(KeyRef)
 {
 }
 
+std::uint32_t PosixPlatform::RegistryUserCount()
+{
+    return 1;
+}
+
+bool PosixPlatform::SelectRegistryUser(std::uint32_t index)
+{
+    return index == 0;
+}
+
+bool PosixPlatform::RegistryHasTwoViews()
+{
+    return false;
+}
+
 SnapshotRef PosixPlatform::ProcessSnapshot()
 {
     return 0;

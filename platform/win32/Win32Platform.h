@@ -75,6 +75,9 @@ public:
     long RegistryDeleteValue(KeyRef key, const char* name) override;
     long RegistryDeleteKey(KeyRef parent, const char* subkey) override;
     void RegistryClose(KeyRef key) override;
+    std::uint32_t RegistryUserCount() override;
+    bool SelectRegistryUser(std::uint32_t index) override;
+    bool RegistryHasTwoViews() override;
 
     SnapshotRef ProcessSnapshot() override;
     bool ProcessFirst(SnapshotRef snapshot, ProcessEntry& entry) override;

@@ -74,3 +74,18 @@ void Win32Platform::RegistryClose(KeyRef key)
 {
     RegCloseKey(Hkey(key));
 }
+
+std::uint32_t Win32Platform::RegistryUserCount()
+{
+    return 1;
+}
+
+bool Win32Platform::SelectRegistryUser(std::uint32_t index)
+{
+    return index == 0;
+}
+
+bool Win32Platform::RegistryHasTwoViews()
+{
+    return RunsUnderWow64();
+}

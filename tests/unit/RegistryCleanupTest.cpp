@@ -4,6 +4,7 @@
 // that is binary, unterminated, multi-string or too long.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "cleanup/RegistryCleanup.h"
 #include "scan/BoundedText.h"
+#include "scan/Wow64View.h"
 #include "unit/ScanFixture.h"
 
 namespace {
@@ -471,6 +473,45 @@ TEST_F(RegistryCleanupTest, CleanBagleRegistryScansHklmThenHkcuOnlyWithAnExamine
     EXPECT_EQ((std::vector<std::string>{"One gone;", "One gone;Two gone"}), order);
     // The shared path is left in lower case.
     EXPECT_STREQ("d:\\x\\bad.exe", examinedFilePath);
+}
+
+// A disk's hives: every user's keys are cleaned, both views of the
+// machine's, and the first user is current again afterwards.
+TEST_F(RegistryCleanupTest, EveryUserAndBothViewsOfADisksHivesAreCleaned)
+{
+    const char kRun32[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    fake.twoRegistryViews = true;
+    DetectWow64View();
+    const std::uint32_t second = fake.AddRegistryUser();
+    for (std::uint32_t user : {0u, second}) {
+        ASSERT_TRUE(fake.SelectRegistryUser(user));
+        fake.SetRegistryString(HKCU, kRun, "au.exe", "c:\\windows\\system\\au.exe");
+        fake.SetRegistryString(HKCU, kRun, "Start", "d:\\x\\bad.exe /run");
+        fake.SetRegistryString(HKCU, kRun, "Kept", "d:\\x\\bad.exe.txt");
+    }
+    ASSERT_TRUE(fake.SelectRegistryUser(0));
+    fake.AddRegistryKey(HKCU, "Software\\FirstUser");
+    fake.SetRegistryString(HKLM, kRun, "Native", "d:\\x\\bad.exe");
+    fake.SetRegistryString(HKLM, kRun32, "Wow", "d:\\x\\bad.exe");
+    fake.SetRegistryString(HKLM, kRun32, "winshost.exe", "sysdir\\winshost.exe");
+    ASSERT_TRUE(fake.SelectRegistryUser(second));
+    SetExaminedPath("D:\\X\\BAD.EXE");
+
+    CleanBagleRegistry("W32/Bagle.Worm");
+
+    // The first user is the current one again.
+    EXPECT_TRUE(fake.HasRegistryKey(HKCU, "Software\\FirstUser"));
+    EXPECT_EQ(7u, lines.size());
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), RegistryLine("W32/Bagle.B.Worm")));
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), RegistryLine("W32/Bagle.Be.Worm")));
+    EXPECT_EQ(4, std::count(lines.begin(), lines.end(), RegistryLine("W32/MurkEl.Trojan")));
+    EXPECT_FALSE(fake.HasRegistryValue(HKLM, kRun, "Native"));
+    EXPECT_FALSE(fake.HasRegistryValue(HKLM, kRun32, "Wow"));
+    EXPECT_FALSE(fake.HasRegistryValue(HKLM, kRun32, "winshost.exe"));
+    for (std::uint32_t user : {0u, second}) {
+        ASSERT_TRUE(fake.SelectRegistryUser(user));
+        EXPECT_EQ(std::vector<std::string>{"Kept"}, fake.RegistryValueNames(HKCU, kRun)) << "user " << user;
+    }
 }
 
 TEST_F(RegistryCleanupTest, RunValueScanNeedsAPathWithABackslash)
