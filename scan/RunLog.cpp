@@ -80,6 +80,13 @@ void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size) {
 }
 
 bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep) {
+    char temporary[kPathBufferSize];
+    int made = std::snprintf(temporary, sizeof temporary, "%s.new", path);
+    if (made <= 0 || static_cast<std::size_t>(made) >= sizeof temporary) return false;
+    // A trim that crashed between removing the log and renaming the kept
+    // tail over it leaves only the tail: that is the log.
+    if (!platform.PathExists(path) && platform.PathExists(temporary))
+        platform.RenameFile(temporary, path);
     FileRef file = platform.OpenForRead(path);
     if (file == kNoFile) return true;  // no log yet
     std::int32_t length = platform.FileLength(file);
@@ -88,10 +95,8 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
         return length >= 0;
     }
     std::int32_t start = NextRunStart(platform, file, length - keep);
-    char temporary[kPathBufferSize];
-    int made = std::snprintf(temporary, sizeof temporary, "%s.new", path);
-    bool ok = made > 0 && static_cast<std::size_t>(made) < sizeof temporary;
-    if (ok) {
+    bool ok = true;
+    {
         platform.RemoveFile(temporary);  // left by a trim that crashed
         FileRef tail = platform.CreateNewFile(temporary);
         ok = tail != kNoFile;
