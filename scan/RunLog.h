@@ -7,12 +7,12 @@
 // copied to "<log>.new" beside it, flushed and renamed over the log.
 // Bytes are written as given. A log that cannot be written only sets
 // `failed`; callers never change what they do because of it.
-#ifndef QUELLOR_SCAN_RUNLOG_H
-#define QUELLOR_SCAN_RUNLOG_H
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include "platform/Platform.h"
-
-#include <cstdint>
 
 const std::int32_t kRunLogCap = 1024 * 1024;
 // What is kept when the log is trimmed: at most this many bytes of the
@@ -41,4 +41,3 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
 // "YYYY-MM-DD HH:MM:SS UTC" for `seconds` since 1970; `out` holds 24 bytes.
 void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size);
 
-#endif
