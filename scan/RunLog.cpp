@@ -10,7 +10,8 @@ namespace {
 
 const std::uint32_t kChunk = 4096;
 
-void WriteThrough(RunLog& log, const char* data, std::uint32_t count) {
+void WriteThrough(RunLog& log, const char* data, std::uint32_t count)
+{
     if (log.file == kNoFile || log.failed) return;
     if (log.platform->WriteBytes(log.file, data, count) != static_cast<std::int32_t>(count) ||
         !log.platform->FlushFile(log.file))
@@ -19,7 +20,8 @@ void WriteThrough(RunLog& log, const char* data, std::uint32_t count) {
 
 // Offset of the first run header at or after `from`, or -1. Headers start a
 // line, so a marker is matched only right after a line end (or at 0).
-std::int32_t NextRunStart(Platform& platform, FileRef file, std::int32_t from) {
+std::int32_t NextRunStart(Platform& platform, FileRef file, std::int32_t from)
+{
     const std::size_t markerLength = std::strlen(kRunLogMarker);
     if (platform.SeekTo(file, 0, SeekFromStart) != 0) return -1;
     char buffer[kChunk];
@@ -46,7 +48,8 @@ std::int32_t NextRunStart(Platform& platform, FileRef file, std::int32_t from) {
     }
 }
 
-bool CopyTail(Platform& platform, FileRef from, std::int32_t offset, FileRef to) {
+bool CopyTail(Platform& platform, FileRef from, std::int32_t offset, FileRef to)
+{
     if (platform.SeekTo(from, offset, SeekFromStart) != offset) return false;
     char buffer[kChunk];
     for (;;) {
@@ -59,10 +62,14 @@ bool CopyTail(Platform& platform, FileRef from, std::int32_t offset, FileRef to)
 
 }  // namespace
 
-void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size) {
+void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size)
+{
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
-    if (rest < 0) { rest += 86400; --days; }
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
     // Civil date from a day count (proleptic Gregorian calendar).
     std::int64_t z = days + 719468;
     std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -73,13 +80,13 @@ void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size) {
     std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
     std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
     std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    std::snprintf(out, size, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld UTC",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    std::snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d UTC", static_cast<int>(year), static_cast<int>(month),
+                  static_cast<int>(day), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60));
 }
 
-bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep) {
+bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep)
+{
     char temporary[kPathBufferSize];
     int made = std::snprintf(temporary, sizeof temporary, "%s.new", path);
     if (made <= 0 || static_cast<std::size_t>(made) >= sizeof temporary) return false;
@@ -111,7 +118,8 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
     return platform.RemoveFile(path) && platform.RenameFile(temporary, path);
 }
 
-bool RunLogOpen(RunLog& log, Platform& platform, const char* path, const char* programVersion) {
+bool RunLogOpen(RunLog& log, Platform& platform, const char* path, const char* programVersion)
+{
     log.platform = &platform;
     log.failed = false;
     RunLogTrim(platform, path, kRunLogCap, kRunLogKeep);
@@ -135,12 +143,14 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path, const char* p
     return !log.failed;
 }
 
-void RunLogLine(RunLog& log, const char* text) {
+void RunLogLine(RunLog& log, const char* text)
+{
     WriteThrough(log, text, static_cast<std::uint32_t>(std::strlen(text)));
     WriteThrough(log, "\r\n", 2);
 }
 
-void RunLogClose(RunLog& log) {
+void RunLogClose(RunLog& log)
+{
     if (log.file != kNoFile) log.platform->CloseFile(log.file);
     log.file = kNoFile;
 }
