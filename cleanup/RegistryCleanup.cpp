@@ -197,7 +197,7 @@ bool RuleTestHolds(const BagleRegistryRule& rule, const char* lowerData)
 }
 
 // The rule in each view of its hive, for the selected user.
-void ApplyRuleForUser(const BagleRegistryRule& rule)
+static void ApplyRuleForUser(const BagleRegistryRule& rule)
 {
     std::uint32_t views[kMaxRegistryViews];
     const std::size_t viewCount = RegistryViewsOf(rule.hive, views);
@@ -212,17 +212,25 @@ void ApplyRuleForUser(const BagleRegistryRule& rule)
     }
 }
 
-void ApplyBagleRule(const BagleRegistryRule& rule)
+// Runs `step` with each user's HKEY_CURRENT_USER current in turn, as if
+// each had logged on: a running system has one user, a disk's hives one per
+// profile. The first user is current again afterwards.
+template <typename Step>
+void ForEveryRegistryUser(Step step)
 {
-    // A running system has one user. On a disk's hives every user's keys
-    // are cleaned, as if each had logged on in turn. (The machine's rules
-    // have no follow-ups.)
-    const std::uint32_t users = rule.hive == kKeyCurrentUser ? Sys().RegistryUserCount() : 1;
+    const std::uint32_t users = Sys().RegistryUserCount();
     for (std::uint32_t user = 0; user < users; ++user) {
         if (users > 1 && !Sys().SelectRegistryUser(user)) continue;
-        ApplyRuleForUser(rule);
+        step();
     }
     if (users > 1) Sys().SelectRegistryUser(0);
+}
+
+void ApplyBagleRule(const BagleRegistryRule& rule)
+{
+    // The machine's rules have no follow-ups: they run once.
+    if (rule.hive == kKeyCurrentUser) ForEveryRegistryUser([&rule] { ApplyRuleForUser(rule); });
+    else ApplyRuleForUser(rule);
 }
 
 std::int32_t CleanBagleRegistry(const char*)
@@ -232,12 +240,7 @@ std::int32_t CleanBagleRegistry(const char*)
         std::uint32_t views[kMaxRegistryViews];
         const std::size_t viewCount = RegistryViewsOf(kKeyLocalMachine, views);
         for (std::size_t v = 0; v < viewCount; ++v) CleanRunValues(kKeyLocalMachine, kRunKeyPath, views[v]);
-        const std::uint32_t users = Sys().RegistryUserCount();
-        for (std::uint32_t user = 0; user < users; ++user) {
-            if (users > 1 && !Sys().SelectRegistryUser(user)) continue;
-            CleanRunValues(kKeyCurrentUser, kRunKeyPath);
-        }
-        if (users > 1) Sys().SelectRegistryUser(0);
+        ForEveryRegistryUser([] { CleanRunValues(kKeyCurrentUser, kRunKeyPath); });
     }
     return 1;
 }
