@@ -40,6 +40,7 @@
 #include "platform/Platform.h"
 
 struct HiveFile;  // platform/hive/HiveFile.h
+struct HiveEdit;  // platform/hive/HiveWriter.h
 
 class HivePlatform : public Platform {
 public:
@@ -186,8 +187,8 @@ public:
     std::uint32_t TickCount() override;
 
 private:
-    // An open key: which hive, the names from its root, the access it was
-    // opened with.
+    // An open key: which hive, the names from its root (as the caller gave
+    // them, after the machine's mappings), the access it was opened with.
     struct OpenKey {
         HiveFile* hive;
         std::vector<std::string> path;
@@ -195,15 +196,18 @@ private:
     };
 
     // The hive and path inside it that `parent` + `subkey` names, after the
-    // machine's mappings (CurrentControlSet, the 32-bit view). False when the
-    // parent is unknown or the name reaches no hive.
-    bool Locate(KeyRef parent, const char* subkey, std::uint32_t access, HiveFile*& hive,
-                std::vector<std::string>& path);
-    const OpenKey* KeyOf(KeyRef key) const;
-    // Runs one change of `hive` (see HiveWriter.h) and reports its failure.
-    long Change(HiveFile& hive, const std::vector<std::string>& keyPath, bool deleteKey, const std::string& valueName);
+    // machine's mappings (CurrentControlSet, the 32-bit view). False when
+    // the name reaches no hive; `result` then says why.
+    bool Locate(KeyRef parent, const char* subkey, std::uint32_t access, OpenKey& target, long& result);
+    // The hive, path and access of an open key or of kKeyCurrentUser; false
+    // with `result` for anything else.
+    bool Target(KeyRef key, OpenKey& target, long& result);
+    HiveFile* SelectedUser() const;
+    // Refuses or makes one change of a hive and reports its failure.
+    long Change(HiveFile& hive, const HiveEdit& edit);
     void Note(const std::string& line);
-    void LoadEnvironment();
+    void MountOne(HiveFile& hive, const std::string& hostPath, std::vector<std::string>& problems);
+    void ReadMachine();
 
     Platform& inner_;
     std::unique_ptr<HiveFile> software_;
@@ -211,6 +215,9 @@ private:
     std::vector<std::unique_ptr<HiveFile>> users_;
     std::vector<std::string> profilePaths_;
     std::uint32_t selectedUser_;
+    // "ControlSet00N" that CurrentControlSet names; empty when unknown.
+    std::string controlSet_;
+    bool is64Bit_;
     std::map<KeyRef, OpenKey> openKeys_;
     KeyRef nextKey_;
     bool allowChanges_;
@@ -218,6 +225,6 @@ private:
     ChangeFault fault_;
     std::function<void(const std::string&)> beforeFirstChange_;
     std::vector<std::string> problems_;
-    // Name (upper case) to value, from the machine's hives.
+    // Variable values by upper-case name, from the machine's hives.
     std::map<std::string, std::string> environment_;
 };

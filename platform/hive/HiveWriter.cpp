@@ -1,0 +1,196 @@
+#include "platform/hive/HiveWriter.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/hive/HiveFile.h"
+#include "platform/hive/HiveHeader.h"
+
+namespace {
+
+// Far more than a change of the largest hive takes.
+const long kWriterTimeLimitSeconds = 120;
+
+// Exit statuses of the child, each naming the step that failed.
+enum ChildStatus {
+    ChildDone = 0,
+    ChildCannotOpen = 10,
+    ChildKeyMoved,
+    ChildEditFailed,
+    ChildCommitFailed,
+    ChildFlushFailed
+};
+
+struct StatusText {
+    int status;
+    const char* text;
+};
+const StatusText kChildStatusTexts[] = {
+    {ChildCannotOpen, "the hive could not be opened for writing"},
+    {ChildKeyMoved, "the key is not where it was read"},
+    {ChildEditFailed, "libhivex could not make the change"},
+    {ChildCommitFailed, "the changed hive could not be written"},
+    {ChildFlushFailed, "the changed hive could not be flushed to the disk"},
+};
+
+const char* ChildStatusText(int status)
+{
+    for (const StatusText& row : kChildStatusTexts) {
+        if (row.status == status) return row.text;
+    }
+    return "the writer ended unexpectedly";
+}
+
+bool SameStoredName(hive_h* hive, hive_node_h key, const std::string& name)
+{
+    char* stored = hivex_node_name(hive, key);
+    const bool same = stored && name == stored;
+    std::free(stored);
+    return same;
+}
+
+// Sets every value of the key but the one at `index`, as they are stored.
+int DeleteValue(hive_h* hive, const HiveEdit& edit)
+{
+    hive_value_h* values = hivex_node_values(hive, edit.key);
+    if (!values) return ChildKeyMoved;
+    std::size_t count = 0;
+    while (values[count]) ++count;
+    int status = edit.valueIndex < count && values[edit.valueIndex] == edit.value ? ChildDone : ChildKeyMoved;
+    std::vector<hive_set_value> kept;
+    for (std::size_t i = 0; i < count && status == ChildDone; ++i) {
+        if (i == edit.valueIndex) continue;
+        hive_set_value value;
+        std::size_t length = 0;
+        value.key = hivex_value_key(hive, values[i]);
+        value.value = hivex_value_value(hive, values[i], &value.t, &length);
+        value.len = length;
+        kept.push_back(value);
+        if (!value.key || !value.value) status = ChildEditFailed;
+    }
+    if (status == ChildDone && hivex_node_set_values(hive, edit.key, kept.size(), kept.data(), 0) != 0) {
+        status = ChildEditFailed;
+    }
+    for (hive_set_value& value : kept) {
+        std::free(value.key);
+        std::free(value.value);
+    }
+    std::free(values);
+    return status;
+}
+
+int FlushFile(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ChildFlushFailed;
+    const int status = fsync(fd) == 0 ? ChildDone : ChildFlushFailed;
+    close(fd);
+    return status;
+}
+
+// The child's whole work; its result is the exit status.
+int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::ChangeFault fault)
+{
+    hive_h* hive = hivex_open(hostPath.c_str(), HIVEX_OPEN_WRITE);
+    if (!hive) return ChildCannotOpen;
+    int status = SameStoredName(hive, edit.key, edit.keyName) ? ChildDone : ChildKeyMoved;
+    if (status == ChildDone && edit.kind == HiveEdit::DeleteKey) {
+        hive_node_h* children = hivex_node_children(hive, edit.key);
+        // Checked by the caller already: a key with subkeys is never deleted.
+        if (!children || children[0]) status = ChildKeyMoved;
+        std::free(children);
+        if (status == ChildDone && hivex_node_delete_child(hive, edit.key) != 0) status = ChildEditFailed;
+    } else if (status == ChildDone) {
+        status = DeleteValue(hive, edit);
+    }
+    if (fault == HivePlatform::ChangeFault::ChildAborts) std::abort();
+    if (fault == HivePlatform::ChangeFault::ChildKilledBeforeCommit) raise(SIGKILL);
+    const std::string newPath = NewHivePath(hostPath);
+    if (status == ChildDone && hivex_commit(hive, newPath.c_str(), 0) != 0) status = ChildCommitFailed;
+    hivex_close(hive);
+    if (status == ChildDone) status = FlushFile(newPath);
+    return status;
+}
+
+// Waits for the child; its exit status, or -1 when it did not exit (killed,
+// crashed). A child still at work after kWriterTimeLimit is ended: a hive
+// that makes the library loop must not hold the program.
+int WaitForChild(pid_t child)
+{
+    const long kPollNanoseconds = 5 * 1000 * 1000;
+    timespec started;
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    int raw = 0;
+    for (;;) {
+        const pid_t ended = waitpid(child, &raw, WNOHANG);
+        if (ended == child) break;
+        if (ended < 0 && errno != EINTR) return -1;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - started.tv_sec > kWriterTimeLimitSeconds) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &raw, 0) < 0 && errno == EINTR) {
+            }
+            return -1;
+        }
+        const timespec pause = {0, kPollNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+bool FlushFolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = fsync(fd) == 0;
+    close(fd);
+    return flushed;
+}
+
+}  // namespace
+
+bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatform::ChangeFault fault,
+                   std::string& why)
+{
+    const std::string newPath = NewHivePath(hostPath);
+    unlink(newPath.c_str());
+    const pid_t child = fork();
+    if (child < 0) {
+        why = "no process could be started to write it";
+        return false;
+    }
+    if (child == 0) _exit(RunChild(hostPath, edit, fault));
+
+    const int status = WaitForChild(child);
+    std::string newWhy;
+    if (status != ChildDone) {
+        why = status < 0 ? "the writer crashed" : ChildStatusText(status);
+    } else if (CheckHiveFile(newPath, newWhy) != HiveVerdict::Sound) {
+        // What libhivex wrote must pass the same checks as the hive did.
+        why = "the changed hive fails its checks: " + newWhy;
+    } else {
+        if (fault == HivePlatform::ChangeFault::StopAfterNewFile) _exit(9);
+        if (rename(newPath.c_str(), hostPath.c_str()) != 0) {
+            why = std::string("the changed hive could not replace it: ") + std::strerror(errno);
+        } else {
+            if (fault == HivePlatform::ChangeFault::StopAfterRename) _exit(9);
+            // The rename is done; a folder that cannot be flushed only
+            // leaves it less certain to survive a power cut.
+            FlushFolderOf(hostPath);
+            return true;
+        }
+    }
+    unlink(newPath.c_str());
+    return false;
+}
