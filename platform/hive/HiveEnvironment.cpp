@@ -78,7 +78,10 @@ HiveEnvironment ReadHiveEnvironment(const HiveFile& software, const HiveFile& sy
         }
         HiveEnvironment once = environment;
         for (const auto& variable : raw) {
-            if (!folders.count(variable.first)) environment[variable.first] = ExpandHiveText(once, once[variable.first]);
+            if (folders.count(variable.first)) continue;
+            HiveEnvironment others = once;
+            others.erase(variable.first);
+            environment[variable.first] = ExpandHiveText(others, once[variable.first]);
         }
     }
     return environment;

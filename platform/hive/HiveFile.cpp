@@ -128,7 +128,7 @@ bool ReadHiveValue(const HiveFile& hive, hive_value_h value, std::uint32_t& type
     std::size_t length = 0;
     char* stored = hivex_value_value(hive.reader, value, &storedType, &length);
     if (!stored) return false;
-    type = static_cast<std::uint32_t>(storedType);
+    type = StoredType(storedType);
     if (IsStringType(type)) data = hivetext::FromUtf16(stored, length);
     else data.assign(stored, length);
     std::free(stored);

@@ -7,10 +7,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/hive/HiveHeader.h"
+
+// libhivex hands a value's type over as its enum, holding whatever number
+// the hive stores, which may be none of the enum's names: only the bits are
+// read and written, never the enum as such (out of its range it would be
+// undefined behaviour).
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t), "hive_type holds a stored 32-bit type");
+inline std::uint32_t StoredType(const hive_type& type)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &type, sizeof bits);
+    return bits;
+}
 
 struct HiveFile {
     std::string hostPath;

@@ -65,15 +65,18 @@ int DeleteValue(hive_h* hive, const HiveEdit& edit)
     std::size_t count = 0;
     while (values[count]) ++count;
     int status = edit.valueIndex < count && values[edit.valueIndex] == edit.value ? ChildDone : ChildKeyMoved;
+    // Filled in place: the types are copied as libhivex gives them, bits
+    // and all, never loaded as its enum (see StoredType).
     std::vector<hive_set_value> kept;
+    kept.reserve(count);
     for (std::size_t i = 0; i < count && status == ChildDone; ++i) {
         if (i == edit.valueIndex) continue;
-        hive_set_value value;
+        kept.emplace_back();
+        hive_set_value& value = kept.back();
         std::size_t length = 0;
         value.key = hivex_value_key(hive, values[i]);
         value.value = hivex_value_value(hive, values[i], &value.t, &length);
         value.len = length;
-        kept.push_back(value);
         if (!value.key || !value.value) status = ChildEditFailed;
     }
     if (status == ChildDone && hivex_node_set_values(hive, edit.key, kept.size(), kept.data(), 0) != 0) {
