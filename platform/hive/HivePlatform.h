@@ -100,6 +100,7 @@ public:
         None,
         ChildAborts,              // the child calls abort() before committing
         ChildKilledBeforeCommit,  // the child is killed before committing
+        ChildFlushFails,          // the child commits the new file, then cannot flush it
         StopAfterNewFile,         // this process ends with the new file written, not renamed
         StopAfterRename           // this process ends just after the rename
     };

@@ -120,6 +120,7 @@ int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::Ch
     if (status == ChildDone && hivex_commit(hive, newPath.c_str(), 0) != 0) status = ChildCommitFailed;
     hivex_close(hive);
     if (status == ChildDone) status = FlushFile(newPath);
+    if (fault == HivePlatform::ChangeFault::ChildFlushFails) status = ChildFlushFailed;
     return status;
 }
 

@@ -302,7 +302,8 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
 TEST_F(HiveSafety, AWriterThatDiesChangesNothing)
 {
     const HivePlatform::ChangeFault faults[] = {HivePlatform::ChangeFault::ChildAborts,
-                                                HivePlatform::ChangeFault::ChildKilledBeforeCommit};
+                                                HivePlatform::ChangeFault::ChildKilledBeforeCommit,
+                                                HivePlatform::ChangeFault::ChildFlushFails};
     const std::string path = Hive("SOFTWARE", RunKeys());
     const std::vector<std::string> before = Meaning(path);
     const std::string bytes = Bytes(path);
