@@ -14,11 +14,8 @@ const std::uint64_t kHeaderSize = 0x1000;
 const std::size_t kSequence1 = 0x04;
 const std::size_t kSequence2 = 0x08;
 const std::size_t kMajorVersion = 0x14;
-const std::size_t kRootCell = 0x24;
 const std::size_t kBinsSize = 0x28;
 const std::size_t kChecksum = 0x1FC;
-// Each bin starts with "hbin", its offset from the first bin and its size.
-const std::size_t kBinHeaderSize = 0x20;
 const std::uint64_t kBinUnit = 0x1000;
 
 std::uint32_t Le32(const unsigned char* at)
@@ -42,24 +39,6 @@ HiveVerdict Damaged(std::string& why, const char* what)
 {
     why = what;
     return HiveVerdict::Damaged;
-}
-
-// The bins must follow each other from the header to exactly the end the
-// header gives, each within the file.
-HiveVerdict CheckBins(int fd, std::uint64_t end, std::string& why)
-{
-    unsigned char bin[kBinHeaderSize];
-    for (std::uint64_t at = kHeaderSize; at < end;) {
-        if (!ReadAt(fd, at, bin, sizeof bin)) return Damaged(why, "a bin cannot be read");
-        if (std::memcmp(bin, "hbin", 4) != 0) return Damaged(why, "a bin is missing where the header puts one");
-        const std::uint64_t size = Le32(bin + 8);
-        if (Le32(bin + 4) != at - kHeaderSize) return Damaged(why, "a bin gives another position than its own");
-        if (size <= kBinHeaderSize || size % kBinUnit != 0 || size > end - at) {
-            return Damaged(why, "a bin's size does not fit the hive");
-        }
-        at += size;
-    }
-    return HiveVerdict::Sound;
 }
 
 }  // namespace
@@ -90,14 +69,11 @@ HiveVerdict CheckHiveFile(const std::string& hostPath, std::string& why)
         } else if (binsSize == 0 || binsSize % kBinUnit != 0 || binsSize > fileSize - kHeaderSize) {
             // Also what a hive cut short looks like.
             why = "its header gives a size the file does not have (truncated or damaged)";
-        } else if (Le32(header + kRootCell) >= binsSize) {
-            why = "its header puts the root key outside the hive";
+        } else if (Le32(header + kSequence1) != Le32(header + kSequence2)) {
+            why = "Windows did not close it cleanly";
+            verdict = HiveVerdict::Dirty;
         } else {
-            verdict = CheckBins(fd, kHeaderSize + binsSize, why);
-            if (verdict == HiveVerdict::Sound && Le32(header + kSequence1) != Le32(header + kSequence2)) {
-                why = "Windows did not close it cleanly";
-                verdict = HiveVerdict::Dirty;
-            }
+            verdict = HiveVerdict::Sound;
         }
     }
     close(fd);
