@@ -83,6 +83,12 @@ public:
 
     void Record(const ResultRecord& record)
     {
+        PrintRecord(record);
+        HostProblems();
+    }
+
+    void PrintRecord(const ResultRecord& record)
+    {
         if (record.path[0] == '\0') {
             // Registry and memory lines name no file.
             const std::string line = LineOf(record, std::string());
@@ -107,9 +113,32 @@ public:
 
     void Problem(const std::string& path, const std::string& reason)
     {
+        ProblemLine(path + ": " + reason);
+    }
+
+    void ProblemLine(const std::string& text)
+    {
         ++problems_;
         ClearProgress();
-        std::fputs(("quellor-scan: " + path + ": " + reason + "\n").c_str(), streams_.err);
+        std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
+    }
+
+    // What the host could not read or change, as soon as it is known.
+    void HostProblems()
+    {
+        for (const std::string& line : host_.TakeProblemLines()) ProblemLine(line);
+    }
+
+    void OriginalKept(const std::string& path, const QuarantineNote& note)
+    {
+        if (note.outcome == QuarantineNotAsked) return;
+        if (options_.json) {
+            Print(std::string("{\"type\":\"original\",\"path\":") + JsonString(path) + QuarantineFields(note) + "}");
+        } else if (note.outcome == QuarantineKept) {
+            Note("Kept in the quarantine as " + std::string(note.id) + " before its first change: " + path);
+        } else {
+            Print("Not quarantined (" + std::string(QuarantineFailureText(note.failure)) + "): " + path);
+        }
     }
 
     void Finish(bool memoryScanned, int status)
@@ -303,6 +332,11 @@ void ConsoleProblem(const std::string& displayPath, const std::string& reason)
     if (activeReport) activeReport->Problem(displayPath, reason);
 }
 
+void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& note)
+{
+    if (activeReport) activeReport->OriginalKept(displayPath, note);
+}
+
 int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
 {
     if (options.targets.empty() && !host.AllDrivesByDefault()) {
@@ -332,8 +366,11 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     if (!missing.empty()) {
         std::string note;
         for (std::size_t i = 0; i < missing.size(); ++i) note += (i ? ", " : "") + missing[i];
-        report.Note("Not available on this system: " + note + " (files only)");
+        if (Contains(missing, "registry")) note += " (files only)";
+        report.Note("Not available on " + host.ScannedSystem() + ": " + note);
     }
+    for (const std::string& note : host.Notes()) report.Note(note);
+    report.HostProblems();
     const bool memoryScanned = options.memory && !Contains(missing, "memory");
     std::vector<SessionTarget> walked(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -342,6 +379,7 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
     RunSessionPlan(plan);
+    report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
     StopQuarantine();
     SetQuarantinePathNamer(nullptr, nullptr);

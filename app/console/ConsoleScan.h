@@ -16,6 +16,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "platform/Platform.h"
+#include "scan/Quarantine.h"
 
 // Exit statuses.
 const int kExitClean = 0;
@@ -45,6 +46,14 @@ public:
     virtual std::string Display(const ConsoleTarget* target, const std::string& enginePath) = 0;
     // Steps of the full system this host cannot take ("memory", ...).
     virtual std::vector<std::string> NotAvailable() = 0;
+    // What the scan runs on, as the note about NotAvailable names it.
+    virtual std::string ScannedSystem() { return "this system"; }
+    // Lines for the user before the scan begins (what was found to scan).
+    virtual std::vector<std::string> Notes() { return {}; }
+    // Lines about something the host could not read or change (a damaged
+    // registry hive, a change that could not be written), due now. Each is
+    // printed once and counts as trouble; taken lines are gone.
+    virtual std::vector<std::string> TakeProblemLines() { return {}; }
 
     // The quarantine's folder as an engine path: the folder the user named
     // (--quarantine), or the system's own place for it when `named` is
@@ -85,6 +94,11 @@ void ConsoleReceive(std::uint32_t message);
 
 // A file or folder the backend could not examine, reported once each.
 void ConsoleProblem(const std::string& displayPath, const std::string& reason);
+
+// The original of a file the scan is about to change without detecting it
+// (a registry hive before its first cleaning) was offered to the
+// quarantine: says where it went, or that it was not kept.
+void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& note);
 
 // Text as a JSON string literal: valid UTF-8 kept, control characters
 // escaped, and each byte of an invalid sequence written as the character

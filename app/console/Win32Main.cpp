@@ -168,7 +168,7 @@ int main(int argc, char** argv)
 {
     ConsoleOptions options;
     int exitStatus = kExitClean;
-    if (!ReadConsoleCommandLine(argc, argv, false, options, exitStatus)) return exitStatus;
+    if (!ReadConsoleCommandLine(argc, argv, ConsoleOnWindows, options, exitStatus)) return exitStatus;
 
     static ConsolePlatform platform;
     static HeadCachePlatform files(platform);

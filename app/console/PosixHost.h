@@ -1,0 +1,41 @@
+// The console scanner's host on POSIX systems: each named folder becomes
+// drive C: of the engine in turn, so the engine's paths stay short; paths
+// are shown as the user named them, with '/'. The quarantine's folder and
+// the place a file is restored to get drives of their own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/console/ConsoleScan.h"
+#include "platform/posix/PosixPlatform.h"
+
+// The engine's drive of the folder scanned.
+const char kPosixScanDrive = 'C';
+
+// `path` made absolute against the working folder, without "." and ".."
+// components and without a trailing '/'; empty when the working folder is
+// unknown.
+std::string AbsolutePath(const std::string& path);
+
+bool IsFolderPath(const std::string& path);
+
+class PosixHost : public ConsoleHost {
+public:
+    explicit PosixHost(PosixPlatform& platform) : platform_(platform) {}
+
+    bool AllDrivesByDefault() override { return false; }
+    bool Resolve(const std::string& named, ConsoleTarget& target, std::string& error) override;
+    void Enter(const ConsoleTarget& target) override;
+    std::string Display(const ConsoleTarget* target, const std::string& enginePath) override;
+    std::vector<std::string> NotAvailable() override { return {"memory", "registry", "services"}; }
+    bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) override;
+    std::string OriginalPath(const ConsoleTarget* target, const std::string& enginePath) override;
+    bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
+                       std::string& error) override;
+    std::uint64_t Milliseconds() override;
+
+protected:
+    PosixPlatform& platform_;
+};
