@@ -143,6 +143,38 @@ bool DrivePathRest(const std::string& windowsPath, std::string& rest)
     return true;
 }
 
+// The entries of `parent` that Windows would take for `wanted`, the exact
+// spelling first, then the others in byte order.
+std::vector<std::string> Spellings(const std::string& parent, const std::string& wanted)
+{
+    std::vector<std::string> spellings;
+    for (const std::string& name : NamesIn(parent)) {
+        if (name == wanted) spellings.insert(spellings.begin(), name);
+        else if (SameWindowsName(wanted, name)) spellings.push_back(name);
+    }
+    return spellings;
+}
+
+// FindOnDisk from names[at] on, below `path` (relative to `root`). A file
+// system that tells case apart may hold "Users" and "users" both: each is
+// tried until the rest of the path is found below one.
+bool FindBelow(const std::string& root, const std::string& path, const std::vector<std::string>& names,
+               std::size_t at, bool folder, std::string& found)
+{
+    const bool last = at + 1 == names.size();
+    const EntryKind kind = !last || folder ? EntryFolder : EntryFile;
+    for (const std::string& name : Spellings(Below(root, path), names[at])) {
+        const std::string next = path.empty() ? name : path + "/" + name;
+        if (KindOf(Below(root, next)) != kind) continue;
+        if (last) {
+            found = next;
+            return true;
+        }
+        if (FindBelow(root, next, names, at + 1, folder, found)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool SameWindowsName(const std::string& windowsName, const std::string& diskName)
@@ -162,30 +194,11 @@ bool FindOnDisk(const std::string& root, const std::string& windowsPath, bool fo
 {
     found.clear();
     const std::vector<std::string> names = SplitWindowsPath(windowsPath);
-    if (names.empty()) return false;
-    std::string path;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string& wanted = names[i];
+    for (const std::string& name : names) {
         // Never above or beside the path asked for.
-        if (wanted == "." || wanted == "..") return false;
-        const EntryKind kind = i + 1 < names.size() || folder ? EntryFolder : EntryFile;
-        const std::string parent = Below(root, path);
-        std::string name;
-        if (KindOf(parent + "/" + wanted) == kind) {
-            name = wanted;
-        } else {
-            for (const std::string& candidate : NamesIn(parent)) {
-                if (SameWindowsName(wanted, candidate) && KindOf(parent + "/" + candidate) == kind) {
-                    name = candidate;
-                    break;
-                }
-            }
-        }
-        if (name.empty()) return false;
-        path = path.empty() ? name : path + "/" + name;
+        if (name == "." || name == "..") return false;
     }
-    found = path;
-    return true;
+    return !names.empty() && FindBelow(root, std::string(), names, 0, folder, found);
 }
 
 WindowsOnDisk FindWindows(const std::string& root, const SystemRootReader& systemRootOf)
@@ -243,12 +256,13 @@ std::vector<std::string> UsualProfileFolders(const std::string& root)
 {
     std::vector<std::string> profiles;
     for (const char* parent : kUsualProfileParents) {
-        std::string found;
-        if (!FindOnDisk(root, parent, true, found)) continue;
-        for (const std::string& name : NamesIn(Below(root, found))) {
-            std::string hive;
-            if (FindOnDisk(root, found + "/" + name + "/" + kUserHive, false, hive)) {
-                profiles.push_back(found + "/" + name);
+        for (const std::string& spelling : Spellings(root, parent)) {
+            if (KindOf(Below(root, spelling)) != EntryFolder) continue;
+            for (const std::string& name : NamesIn(Below(root, spelling))) {
+                const std::string folder = spelling + "/" + name;
+                std::string hive;
+                if (KindOf(Below(root, folder)) == EntryFolder && FindOnDisk(root, folder + "/" + kUserHive, false, hive))
+                    profiles.push_back(folder);
             }
         }
     }
