@@ -107,6 +107,8 @@ TEST(OfflineScan, RemoveCleansFilesAndEveryHiveAndKeepsTheOriginals)
     EXPECT_EQ(std::string("Profile C:\\Users\\carol (") + kCarolSid +
                   ") has no NTUSER.DAT on this disk: that user's registry is not cleaned",
               out[2]);
+    // The service account's profile has no hive of its own: nothing to say.
+    EXPECT_EQ(std::string::npos, outcome.out.find("S-1-5-18"));
     // In the order of the sorted lines.
     EXPECT_EQ((std::vector<std::string>{disk.Path(kHelper) + "     " + kPeThreat + " removed",
                                         disk.Path(kPhotos) + "     " + kZipThreat + " removed",
