@@ -97,7 +97,9 @@ EntryKind KindOf(const std::string& path)
     return S_ISREG(st.st_mode) ? EntryFile : EntryOther;
 }
 
-// The names in a folder, in byte order; none when it cannot be read.
+// The names in a folder, in byte order; none when it cannot be read. "."
+// and ".." are left out: a path the hives give never leads above or beside
+// the folder it names.
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -194,10 +196,6 @@ bool FindOnDisk(const std::string& root, const std::string& windowsPath, bool fo
 {
     found.clear();
     const std::vector<std::string> names = SplitWindowsPath(windowsPath);
-    for (const std::string& name : names) {
-        // Never above or beside the path asked for.
-        if (name == "." || name == "..") return false;
-    }
     return !names.empty() && FindBelow(root, std::string(), names, 0, folder, found);
 }
 
