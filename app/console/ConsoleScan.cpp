@@ -1,6 +1,7 @@
 #include "app/console/ConsoleScan.h"
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "app/console/ConsoleStore.h"
@@ -83,12 +84,6 @@ public:
 
     void Record(const ResultRecord& record)
     {
-        PrintRecord(record);
-        HostProblems();
-    }
-
-    void PrintRecord(const ResultRecord& record)
-    {
         if (record.path[0] == '\0') {
             // Registry and memory lines name no file.
             const std::string line = LineOf(record, std::string());
@@ -123,10 +118,15 @@ public:
         std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
     }
 
-    // What the host could not read or change, as soon as it is known.
+    // What the host could not read or change, said after the scan and
+    // before the statistics. The same failure met again (each change of a
+    // hive that cannot be written) is said once.
     void HostProblems()
     {
-        for (const std::string& line : host_.TakeProblemLines()) ProblemLine(line);
+        std::set<std::string> said;
+        for (const std::string& line : host_.TakeProblemLines()) {
+            if (said.insert(line).second) ProblemLine(line);
+        }
     }
 
     void OriginalKept(const std::string& path, const QuarantineNote& note)
@@ -370,7 +370,6 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
         report.Note("Not available on " + host.ScannedSystem() + ": " + note);
     }
     for (const std::string& note : host.Notes()) report.Note(note);
-    report.HostProblems();
     const bool memoryScanned = options.memory && !Contains(missing, "memory");
     std::vector<SessionTarget> walked(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {

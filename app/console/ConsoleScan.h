@@ -51,8 +51,8 @@ public:
     // Lines for the user before the scan begins (what was found to scan).
     virtual std::vector<std::string> Notes() { return {}; }
     // Lines about something the host could not read or change (a damaged
-    // registry hive, a change that could not be written), due now. Each is
-    // printed once and counts as trouble; taken lines are gone.
+    // registry hive, a change that could not be written), taken after the
+    // scan. Each is printed once and counts as trouble.
     virtual std::vector<std::string> TakeProblemLines() { return {}; }
 
     // The quarantine's folder as an engine path: the folder the user named

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -162,6 +163,39 @@ TEST(OfflineScan, RemoveCleansFilesAndEveryHiveAndKeepsTheOriginals)
     EXPECT_EQ("", again.err);
     EXPECT_TRUE(LinesStartingWith(again.out, "System Registry").empty());
     EXPECT_TRUE(LinesStartingWith(again.out, "Kept").empty());
+}
+
+// A hive the quarantine cannot take is still cleaned, as a file is still
+// removed: the user is told it was not kept.
+TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned)
+{
+    TempFolder temp;
+    const Disk disk = MakeDisk(temp / "disk");
+    const std::string store = temp.Folder("store");
+    // A kept copy (sparse) that leaves no room in the store's 1 GiB.
+    const std::string filler = temp.Write("store/0000FFFF.QDT", "");
+    ASSERT_EQ(0, truncate(filler.c_str(), 1024 * 1024 * 1024 - 16));
+    const std::vector<std::string> software = Dump(disk.Path(kSoftware));
+
+    Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--quarantine", store});
+    EXPECT_EQ(kExitFound, outcome.status);
+    std::vector<std::string> expected;
+    for (const char* path : {kSoftware, kAliceHive, kBobHive, kEvil, kHelper, kPhotos}) {
+        expected.push_back("Not quarantined (the quarantine is full): " + disk.Path(path));
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, LinesStartingWith(outcome.out, "Not quarantined"));
+    EXPECT_TRUE(LinesStartingWith(outcome.out, "Kept").empty());
+    EXPECT_EQ(WithoutTraces(software, kSoftware), Dump(disk.Path(kSoftware)));
+
+    // In JSON, an object for each original.
+    const Disk second = MakeDisk(temp / "second");
+    Outcome json = RunScanner({"--offline", second.root, "--remove", "--json", "--quarantine", store});
+    EXPECT_NE(std::string::npos,
+              json.out.find("{\"type\":\"original\",\"path\":\"" + second.Path(kSoftware) +
+                            "\",\"quarantine\":\"not quarantined\",\"quarantineReason\":\"the quarantine is "
+                            "full\"}"))
+        << json.out;
 }
 
 TEST(OfflineScan, ReportOnlyChangesNothing)
@@ -319,6 +353,51 @@ TEST(OfflineScan, AHiveWindowsDidNotCloseIsReportedAndNotWritten)
     EXPECT_EQ(WithoutTraces(bob, kBobHive), Dump(disk.Path(kBobHive)));
     EXPECT_EQ(std::string::npos, outcome.out.find("before its first change: " + alice));
     EXPECT_FALSE(Exists(disk.Path(kEvil)));
+}
+
+// Gives the tree to "nobody" when the tests run as the superuser, so the
+// scanner run under that account owns it.
+void GiveToUnprivileged(const std::string& path)
+{
+    if (geteuid() != 0) return;
+    ASSERT_EQ(0, lchown(path.c_str(), kNobody, kNobody)) << path;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path)) GiveToUnprivileged(entry.path());
+    }
+}
+
+TEST(OfflineScan, AHiveThatCannotBeWrittenIsNamedOnceAndTheRestIsCleaned)
+{
+    TempFolder temp;
+    const Disk disk = MakeDisk(temp / "disk");
+    const std::string store = temp.Folder("store");
+    GiveToUnprivileged(disk.root);
+    GiveToUnprivileged(store);
+    // Alice's folder is not the scanner's to write: her hive's new copy
+    // cannot be made beside it.
+    const std::string aliceFolder = disk.Path("Users/Alice");
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, lchown(aliceFolder.c_str(), 0, 0));
+    }
+    ASSERT_EQ(0, chmod(aliceFolder.c_str(), 0555));
+    const std::string alice = disk.Path(kAliceHive);
+    const std::string aliceBytes = ReadFileText(alice);
+    const std::vector<std::string> bob = Dump(disk.Path(kBobHive));
+    RunOptions unprivileged;
+    unprivileged.unprivileged = true;
+
+    Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--quarantine", store}, unprivileged);
+    chmod(aliceFolder.c_str(), 0755);
+    EXPECT_EQ(kExitFound, outcome.status);
+    // Two of her values were to go: one line says the hive was not written.
+    const std::vector<std::string> errors = Lines(outcome.err);
+    ASSERT_EQ(1u, errors.size()) << outcome.err;
+    EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + alice + ": a change could not be written"))
+        << errors[0];
+    EXPECT_EQ(aliceBytes, ReadFileText(alice));
+    EXPECT_EQ(WithoutTraces(bob, kBobHive), Dump(disk.Path(kBobHive)));
+    EXPECT_FALSE(Exists(disk.Path(kPhotos)));
 }
 
 TEST(OfflineScan, AWindows9xDiskHasItsFilesCleanedAndSaysItsRegistryIsNot)
