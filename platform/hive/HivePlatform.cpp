@@ -157,10 +157,10 @@ std::vector<HivePlatform::Profile> HivePlatform::Profiles()
     hive_node_h* children = list ? hivex_node_children(software_->reader, list) : nullptr;
     for (std::size_t i = 0; children && children[i]; ++i) {
         char* name = hivex_node_name(software_->reader, children[i]);
+        const std::string sid = hivetext::FromUtf8(name);
         const std::string image = ReadText(*software_, children[i], "ProfileImagePath");
-        if (name && !image.empty()) {
-            profiles.push_back(Profile{hivetext::FromUtf8(name), ExpandHiveText(environment_, image)});
-        }
+        // A key without a name (a damaged hive) names no account.
+        if (!sid.empty() && !image.empty()) profiles.push_back(Profile{sid, ExpandHiveText(environment_, image)});
         std::free(name);
     }
     std::free(children);
