@@ -98,6 +98,11 @@ const Damage kDamages[] = {
          ASSERT_EQ(0, mkdir(path.c_str(), 0700));
      }},
     {"Missing", [](const std::string& path) { ASSERT_EQ(0, unlink(path.c_str())); }},
+    {"ALinkToAHive",
+     [](const std::string& path) {
+         ASSERT_EQ(0, rename(path.c_str(), (path + "-real").c_str()));
+         ASSERT_EQ(0, symlink((path + "-real").c_str(), path.c_str()));
+     }},
 };
 
 using HiveSafety = HiveScratch;
@@ -249,6 +254,7 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
         {"Software\\Vendor\\Other", {}},
         {"Environment", {HiveSz("TEMP", "%USERPROFILE%\\tmp")}},
     });
+    ASSERT_EQ(0, chmod(path.c_str(), 0640));
     std::vector<std::string> problems;
     hives.AddUser(path, "C:\\Users\\u", problems);
     hives.AllowChanges(true);
@@ -266,6 +272,9 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
 
     std::string why;
     EXPECT_EQ(HiveVerdict::Sound, CheckHiveFile(path, why)) << why;
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777u);
     EXPECT_FALSE(FileExists(NewFileOf(path)));
     EXPECT_TRUE(hives.TakeProblems().empty());
 }
