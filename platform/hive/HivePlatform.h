@@ -206,6 +206,8 @@ private:
     HiveFile* SelectedUser() const;
     // Refuses or makes one change of a hive and reports its failure.
     long Change(HiveFile& hive, const HiveEdit& edit);
+    // Every place the file at `hostPath` is mounted.
+    std::vector<HiveFile*> MountsOf(const std::string& hostPath);
     void Note(const std::string& line);
     void MountOne(HiveFile& hive, const std::string& hostPath, std::vector<std::string>& problems);
     void ReadMachine();

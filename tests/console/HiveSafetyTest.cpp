@@ -306,6 +306,27 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     EXPECT_EQ(softwareBefore, seen[1]);
 }
 
+TEST_F(HiveSafety, OneFileMountedTwiceIsOneHive)
+{
+    // Two profiles whose ProfileImagePath name one folder share its NTUSER.DAT.
+    const std::string user = Hive("NTUSER.DAT", {{kRun, {HiveSz("one", "1"), HiveSz("two", "2")}}});
+    int hookCalls = 0;
+    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    std::vector<std::string> problems;
+    hives.AddUser(user, "C:\\Users\\u", problems);
+    hives.AddUser(user, "C:\\Users\\u", problems);
+    hives.AllowChanges(true);
+    ASSERT_EQ(kRegistryOk, DeleteValue(kKeyCurrentUser, kRun, "one"));
+    ASSERT_TRUE(hives.SelectRegistryUser(1));
+    EXPECT_EQ("-2", Read(kKeyCurrentUser, kRun, "one"));
+    ASSERT_EQ(kRegistryOk, DeleteValue(kKeyCurrentUser, kRun, "two"));
+    EXPECT_EQ(1, hookCalls);
+    EXPECT_EQ((std::vector<std::string>{"K ", "K Software", "K Software\\Microsoft", "K Software\\Microsoft\\Windows",
+                                        "K Software\\Microsoft\\Windows\\CurrentVersion",
+                                        "K Software\\Microsoft\\Windows\\CurrentVersion\\Run"}),
+              Meaning(user));
+}
+
 // A change that fails in the child: the call fails, the program goes on,
 // the hive is untouched.
 TEST_F(HiveSafety, AWriterThatDiesChangesNothing)
