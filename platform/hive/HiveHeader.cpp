@@ -45,7 +45,10 @@ HiveVerdict Damaged(std::string& why, const char* what)
 
 HiveVerdict CheckHiveFile(const std::string& hostPath, std::string& why)
 {
-    const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // A link would have a change replace the link, not the hive it names.
+    struct stat link;
+    if (lstat(hostPath.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return Damaged(why, "it is a link, not a file");
+    const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return Damaged(why, "it cannot be opened");
     struct stat st;
     unsigned char header[kHeaderSize];

@@ -157,10 +157,10 @@ std::vector<HivePlatform::Profile> HivePlatform::Profiles()
     hive_node_h* children = list ? hivex_node_children(software_->reader, list) : nullptr;
     for (std::size_t i = 0; children && children[i]; ++i) {
         char* name = hivex_node_name(software_->reader, children[i]);
+        const std::string sid = hivetext::FromUtf8(name);
         const std::string image = ReadText(*software_, children[i], "ProfileImagePath");
-        if (name && !image.empty()) {
-            profiles.push_back(Profile{hivetext::FromUtf8(name), ExpandHiveText(environment_, image)});
-        }
+        // A key without a name (a damaged hive) names no account.
+        if (!sid.empty() && !image.empty()) profiles.push_back(Profile{sid, ExpandHiveText(environment_, image)});
         std::free(name);
     }
     std::free(children);
@@ -456,6 +456,18 @@ long HivePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
     return Change(hive, edit);
 }
 
+std::vector<HiveFile*> HivePlatform::MountsOf(const std::string& hostPath)
+{
+    std::vector<HiveFile*> mounts;
+    for (HiveFile* hive : {software_.get(), system_.get()}) {
+        if (hive->hostPath == hostPath) mounts.push_back(hive);
+    }
+    for (auto& user : users_) {
+        if (user->hostPath == hostPath) mounts.push_back(user.get());
+    }
+    return mounts;
+}
+
 long HivePlatform::Change(HiveFile& hive, const HiveEdit& edit)
 {
     if (!allowChanges_ || hive.readOnly) return kRegistryAccessDenied;
@@ -464,17 +476,23 @@ long HivePlatform::Change(HiveFile& hive, const HiveEdit& edit)
         Note("registry hive " + hive.hostPath + " was not changed: " + why);
         return kRegistryAccessDenied;
     }
+    // One file may be mounted in more than one place (two profiles naming
+    // one NTUSER.DAT): each of them announces it and reads it again.
+    std::vector<HiveFile*> sameFile = MountsOf(hive.hostPath);
     if (!hive.changeAnnounced) {
-        hive.changeAnnounced = true;
+        for (HiveFile* mount : sameFile) mount->changeAnnounced = true;
         if (beforeFirstChange_) beforeFirstChange_(hive.hostPath);
     }
     if (!WriteHiveEdit(hive.hostPath, edit, fault_, why)) {
         Note("registry hive " + hive.hostPath + ": a change could not be written (" + why + "); the hive is unchanged");
         return kRegistryIoFailed;
     }
-    if (!ReopenHive(hive)) {
-        damaged_ = true;
-        Note("registry hive " + hive.hostPath + " cannot be read again after a change");
+    for (HiveFile* mount : sameFile) {
+        if (!ReopenHive(*mount)) {
+            damaged_ = true;
+            Note("registry hive " + hive.hostPath + " cannot be read again after a change");
+            break;
+        }
     }
     return kRegistryOk;
 }

@@ -18,13 +18,20 @@
 // Safety of the hives, which belong to another Windows:
 // - reading uses a read-only handle in this process;
 // - nothing is written unless AllowChanges(true); a hive that Windows did not
-//   close cleanly (its two sequence numbers differ) or whose header does not
-//   fit its file is never written;
+//   close cleanly (its two sequence numbers differ) is only read, and one
+//   whose header does not fit its file (or a path that is a link) is not
+//   used at all. The header is checked again before every change;
+// - a key holding a value of more than 16344 bytes is never rewritten:
+//   libhivex would store that value the way Windows XP and later misread;
 // - each change is made by a child process on a copy committed to
-//   "<hive>.quellor-new", flushed, then renamed over the hive by this
-//   process: an interruption leaves the old hive or the new one, and a
-//   failure (or a crash inside the library) only fails that one change.
-//   Leftover "<hive>.quellor-new" files are removed when the hive is mounted.
+//   "<hive>.quellor-new", flushed, given the hive's permissions, checked,
+//   then renamed over the hive by this process, which flushes the folder:
+//   an interruption leaves the old hive or the new one, and a failure (or
+//   a crash inside the library) only fails that one change. Leftover
+//   "<hive>.quellor-new" files are removed when the hive is mounted.
+// A refused or failed change answers kRegistryAccessDenied or
+// ERROR_REGISTRY_IO_FAILED (1016) and, unless changes are simply not
+// allowed, leaves a line for TakeProblems.
 //
 // Key handles keep the key's path, so they stay good across changes.
 #pragma once
@@ -206,6 +213,8 @@ private:
     HiveFile* SelectedUser() const;
     // Refuses or makes one change of a hive and reports its failure.
     long Change(HiveFile& hive, const HiveEdit& edit);
+    // Every place the file at `hostPath` is mounted.
+    std::vector<HiveFile*> MountsOf(const std::string& hostPath);
     void Note(const std::string& line);
     void MountOne(HiveFile& hive, const std::string& hostPath, std::vector<std::string>& problems);
     void ReadMachine();

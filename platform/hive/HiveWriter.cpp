@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -151,6 +152,16 @@ int WaitForChild(pid_t child)
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+// The new file gets the hive's permissions, and its owner where this
+// process may give it (the superuser on a disk mounted with owners).
+bool KeepOwnerAndMode(const std::string& hostPath, const std::string& newPath)
+{
+    struct stat hive;
+    if (stat(hostPath.c_str(), &hive) != 0) return false;
+    if (chown(newPath.c_str(), hive.st_uid, hive.st_gid) != 0 && geteuid() == 0) return false;
+    return chmod(newPath.c_str(), hive.st_mode & 07777) == 0;
+}
+
 bool FlushFolderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -183,6 +194,8 @@ bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatfo
     } else if (CheckHiveFile(newPath, newWhy) != HiveVerdict::Sound) {
         // What libhivex wrote must pass the same checks as the hive did.
         why = "the changed hive fails its checks: " + newWhy;
+    } else if (!KeepOwnerAndMode(hostPath, newPath)) {
+        why = "the changed hive could not be given the hive's owner and permissions";
     } else {
         if (fault == HivePlatform::ChangeFault::StopAfterNewFile) _exit(9);
         if (rename(newPath.c_str(), hostPath.c_str()) != 0) {

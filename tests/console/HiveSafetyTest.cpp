@@ -98,6 +98,11 @@ const Damage kDamages[] = {
          ASSERT_EQ(0, mkdir(path.c_str(), 0700));
      }},
     {"Missing", [](const std::string& path) { ASSERT_EQ(0, unlink(path.c_str())); }},
+    {"ALinkToAHive",
+     [](const std::string& path) {
+         ASSERT_EQ(0, rename(path.c_str(), (path + "-real").c_str()));
+         ASSERT_EQ(0, symlink((path + "-real").c_str(), path.c_str()));
+     }},
 };
 
 using HiveSafety = HiveScratch;
@@ -249,6 +254,7 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
         {"Software\\Vendor\\Other", {}},
         {"Environment", {HiveSz("TEMP", "%USERPROFILE%\\tmp")}},
     });
+    ASSERT_EQ(0, chmod(path.c_str(), 0640));
     std::vector<std::string> problems;
     hives.AddUser(path, "C:\\Users\\u", problems);
     hives.AllowChanges(true);
@@ -266,6 +272,9 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
 
     std::string why;
     EXPECT_EQ(HiveVerdict::Sound, CheckHiveFile(path, why)) << why;
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777u);
     EXPECT_FALSE(FileExists(NewFileOf(path)));
     EXPECT_TRUE(hives.TakeProblems().empty());
 }
@@ -295,6 +304,27 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     ASSERT_EQ(2u, seen.size());
     EXPECT_EQ(userBefore, seen[0]);
     EXPECT_EQ(softwareBefore, seen[1]);
+}
+
+TEST_F(HiveSafety, OneFileMountedTwiceIsOneHive)
+{
+    // Two profiles whose ProfileImagePath name one folder share its NTUSER.DAT.
+    const std::string user = Hive("NTUSER.DAT", {{kRun, {HiveSz("one", "1"), HiveSz("two", "2")}}});
+    int hookCalls = 0;
+    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    std::vector<std::string> problems;
+    hives.AddUser(user, "C:\\Users\\u", problems);
+    hives.AddUser(user, "C:\\Users\\u", problems);
+    hives.AllowChanges(true);
+    ASSERT_EQ(kRegistryOk, DeleteValue(kKeyCurrentUser, kRun, "one"));
+    ASSERT_TRUE(hives.SelectRegistryUser(1));
+    EXPECT_EQ("-2", Read(kKeyCurrentUser, kRun, "one"));
+    ASSERT_EQ(kRegistryOk, DeleteValue(kKeyCurrentUser, kRun, "two"));
+    EXPECT_EQ(1, hookCalls);
+    EXPECT_EQ((std::vector<std::string>{"K ", "K Software", "K Software\\Microsoft", "K Software\\Microsoft\\Windows",
+                                        "K Software\\Microsoft\\Windows\\CurrentVersion",
+                                        "K Software\\Microsoft\\Windows\\CurrentVersion\\Run"}),
+              Meaning(user));
 }
 
 // A change that fails in the child: the call fails, the program goes on,

@@ -33,6 +33,9 @@ const NotApplying kNoRegistryNotApplying[] = {
     {"RegistryValuesAreCountedListedAndRead", kNoRegistry},
     {"RegistryDeleteValueRemovesOnlyThatValue", kNoRegistry},
     {"RegistryDeleteKeyRefusesKeysWithSubkeys", kNoRegistry},
+    {"RegistryValuesShiftDownAfterADeletionThroughAnotherHandle", kNoRegistry},
+    {"RegistryDeleteValueNeedsAKeyOpenedForChanges", kNoRegistry},
+    {"RegistryKeyNamesIgnoreCase", kNoRegistry},
 };
 
 const char* WhyNotApplying(const char* name)
