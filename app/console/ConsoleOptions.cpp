@@ -6,9 +6,10 @@
 #include "app/console/ConsoleScan.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
+#include "scan/ProductText.h"
 #include "scan/QuarantineManifest.h"
 
-const char kConsoleVersion[] = "quellor-scan 7.0";
+const char kConsoleVersion[] = "quellor-scan " QUELLOR_VERSION;
 
 namespace {
 
@@ -26,7 +27,8 @@ enum Flag {
     FlagRestore,
     FlagTo,
     FlagPurge,
-    FlagPurgeOlderThan
+    FlagPurgeOlderThan,
+    FlagLog
 };
 
 struct OptionName {
@@ -51,6 +53,7 @@ const OptionName kOptionNames[] = {
     {"--to", FlagTo, "a path"},
     {"--purge", FlagPurge, "an entry's ID"},
     {"--purge-older-than", FlagPurgeOlderThan, "a number of days"},
+    {"--log", FlagLog, "a file"},
 };
 
 // The quarantine's commands, by their options.
@@ -96,6 +99,9 @@ bool TakeValue(const OptionName& option, const char* value, ConsoleOptions& opti
     case FlagTo:
         options.restoreTo = value;
         return true;
+    case FlagLog:
+        options.logFile = value;
+        return true;
     case FlagRestore:
     case FlagPurge:
         if (ReadEntryId(value, options.entry)) return true;
@@ -128,6 +134,7 @@ bool CheckCombination(const ConsoleOptions& options, const bool* given, std::str
     if (!options.targets.empty()) error = what + " takes no folder or file to scan";
     else if (given[FlagRemove] || given[FlagRename]) error = what + " cannot be used with --remove or --rename";
     else if (given[FlagNoQuarantine]) error = what + " cannot be used with --no-quarantine";
+    else if (given[FlagLog]) error = "--log records scans; " + what + " writes no record";
     else if (given[FlagTo] && options.command != CommandRestore) error = "--to is used only with --restore";
     else if (options.json && options.command != CommandListQuarantine)
         error = "--json is for scans and --quarantine-list";
@@ -154,7 +161,7 @@ ConsoleOptions DefaultConsoleOptions()
 bool ParseConsoleArguments(int argc, const char* const* argv, ConsoleOptions& options, std::string& error)
 {
     options = DefaultConsoleOptions();
-    bool given[FlagPurgeOlderThan + 1] = {};
+    bool given[FlagLog + 1] = {};
     bool onlyTargets = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -231,6 +238,9 @@ std::string ConsoleUsage(bool targetsRequired)
         "  --no-memory  do not examine the running processes first\n"
         "  --quiet      print only detections and the statistics\n"
         "  --json       print one JSON object per detection and one for the summary\n"
+        "  --log FILE   append a record of the run to FILE: every result line, the\n"
+        "               quarantine entry of each file changed, the statistics\n"
+        "               (the oldest runs give way past 1 MiB)\n"
         "  --help       print this text\n"
         "  --version    print the version\n"
         "\n"

@@ -4,6 +4,7 @@
 // '/'.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +28,7 @@ const char kDriveRoot[] = "C:\\";
 // of their own.
 const char kStoreDrive = 'Q';
 const char kRestoreDrive = 'R';
+const char kLogDrive = 'L';
 const char kStoreBelowDataHome[] = "/quellor/quarantine";
 
 // `path` made absolute against the working folder, without "." and ".."
@@ -199,6 +201,24 @@ public:
         struct timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    }
+
+    bool LogFile(const std::string& named, std::string& enginePath, std::string& error) override
+    {
+        const std::string path = AbsolutePath(named);
+        if (path.empty() || IsFolderPath(path)) {
+            error = "cannot write the log '" + named + "': not a file";
+            return false;
+        }
+        return MapUnder(platform_, kLogDrive, path, enginePath, error);
+    }
+
+    // The system's name, release and machine (never the host's name).
+    std::string SystemName() override
+    {
+        struct utsname names;
+        if (uname(&names) != 0) return "unknown";
+        return std::string(names.sysname) + " " + names.release + " " + names.machine;
     }
 
 private:
