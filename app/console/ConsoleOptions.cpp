@@ -6,9 +6,10 @@
 #include "app/console/ConsoleScan.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
+#include "scan/ProductText.h"
 #include "scan/QuarantineManifest.h"
 
-const char kConsoleVersion[] = "quellor-scan 7.0";
+const char kConsoleVersion[] = "quellor-scan " QUELLOR_VERSION;
 
 namespace {
 
@@ -27,6 +28,7 @@ enum Flag {
     FlagTo,
     FlagPurge,
     FlagPurgeOlderThan,
+    FlagLog,
     FlagOffline
 };
 
@@ -52,6 +54,7 @@ const OptionName kOptionNames[] = {
     {"--to", FlagTo, "a path"},
     {"--purge", FlagPurge, "an entry's ID"},
     {"--purge-older-than", FlagPurgeOlderThan, "a number of days"},
+    {"--log", FlagLog, "a file"},
     {"--offline", FlagOffline, "the root folder of a Windows disk"},
 };
 
@@ -98,6 +101,9 @@ bool TakeValue(const OptionName& option, const char* value, ConsoleOptions& opti
     case FlagTo:
         options.restoreTo = value;
         return true;
+    case FlagLog:
+        options.logFile = value;
+        return true;
     case FlagOffline:
         if (value[0] != '\0') {
             options.offline = value;
@@ -139,6 +145,7 @@ bool CheckCombination(const ConsoleOptions& options, const bool* given, std::str
     if (!options.targets.empty() || given[FlagOffline]) error = what + " takes no folder or file to scan";
     else if (given[FlagRemove] || given[FlagRename]) error = what + " cannot be used with --remove or --rename";
     else if (given[FlagNoQuarantine]) error = what + " cannot be used with --no-quarantine";
+    else if (given[FlagLog]) error = "--log records scans; " + what + " writes no record";
     else if (given[FlagTo] && options.command != CommandRestore) error = "--to is used only with --restore";
     else if (options.json && options.command != CommandListQuarantine)
         error = "--json is for scans and --quarantine-list";
@@ -249,6 +256,9 @@ std::string ConsoleUsage(ConsoleSystem system)
         "  --no-memory  do not examine the running processes first\n"
         "  --quiet      print only detections and the statistics\n"
         "  --json       print one JSON object per detection and one for the summary\n"
+        "  --log FILE   append a record of the run to FILE: every result line, the\n"
+        "               quarantine entry of each file changed, the statistics\n"
+        "               (the oldest runs give way past 1 MiB)\n"
         "  --help       print this text\n"
         "  --version    print the version\n";
     if (onLinux) {

@@ -34,6 +34,7 @@ struct ConsoleOptions {
     std::string entry;                 // the entry's id (upper case) for --restore and --purge
     std::string restoreTo;             // --to PATH
     std::uint32_t days;                // --purge-older-than
+    std::string logFile;               // --log FILE: the run's record is appended there
 };
 
 // Report only unless --remove or --rename: nothing is changed unless asked.

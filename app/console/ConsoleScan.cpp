@@ -9,6 +9,7 @@
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
 #include "scan/ResultLines.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 
@@ -150,7 +151,7 @@ public:
             char lines[kStatisticsLineCount][kLineTextSize];
             const std::size_t count = FormatStatisticsBlock(ScanStatistics, lines);
             for (std::size_t i = 0; i < count; ++i) Print(lines[i]);
-            Note(Completed() ? "Scanning completed" : "Scanning terminated");
+            Note(Completed() ? kScanCompletedText : kScanTerminatedText);
             return;
         }
         std::string json = "{\"type\":\"summary\"";
@@ -261,6 +262,50 @@ bool StartQuarantine(const ConsoleOptions& options, ConsoleHost& host, const Con
     }
     SetQuarantinePathNamer(NameForRecord, &entry);
     return true;
+}
+
+const char kConsoleProgramName[] = "quellor-scan";
+
+// The run log names files as the console's lines do.
+bool NameForLog(const char* enginePath, char* out, std::size_t size, void* context)
+{
+    TargetEntry& entry = *static_cast<TargetEntry*>(context);
+    return CopyText(out, size, entry.host.Display(entry.current, enginePath).c_str());
+}
+
+// Starts the run's record in the log the user named; false when there is
+// none. A log that cannot be written is noted on standard error, and the
+// scan goes on without it.
+bool StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
+                     TargetEntry& entry)
+{
+    if (options.logFile.empty()) return false;
+    std::string enginePath;
+    std::string error;
+    if (!host.LogFile(options.logFile, enginePath, error)) {
+        std::fputs(("quellor-scan: " + error + "; scanning without a log\n").c_str(), streams.err);
+        return false;
+    }
+    const std::string system = host.SystemName();
+    SetRunRecordPathNamer(NameForLog, &entry);
+    if (StartRunRecord(enginePath.c_str(), kConsoleProgramName, system.empty() ? nullptr : system.c_str())) {
+        return true;
+    }
+    std::fputs(("quellor-scan: cannot write the log '" + options.logFile + "'; scanning without it\n").c_str(),
+               streams.err);
+    return false;
+}
+
+// Closes the log; a record that started but could not be written in full
+// is noted.
+void StopConsoleLog(const ConsoleOptions& options, const ConsoleStreams& streams, bool started)
+{
+    StopRunRecord();
+    SetRunRecordPathNamer(nullptr, nullptr);
+    if (started && RunRecordFailed()) {
+        std::fputs(("quellor-scan: the log '" + options.logFile + "' could not be written in full\n").c_str(),
+                   streams.err);
+    }
 }
 
 bool Contains(const std::vector<std::string>& list, const char* item)
@@ -377,7 +422,9 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     }
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
+    const bool logged = StartConsoleLog(options, host, streams, entry);
     RunSessionPlan(plan);
+    StopConsoleLog(options, streams, logged);
     report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
     StopQuarantine();

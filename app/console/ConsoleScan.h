@@ -72,6 +72,18 @@ public:
                                std::string& enginePath, std::string& error) = 0;
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
+
+    // The run log the user named (--log FILE) as an engine path that is
+    // valid afterwards; false with a one-line reason. By default the name
+    // is the engine path (a host whose paths are the engine's).
+    virtual bool LogFile(const std::string& named, std::string& enginePath, std::string& /*error*/)
+    {
+        enginePath = named;
+        return true;
+    }
+    // What system the scanner runs on, for the run log; empty: the Windows
+    // version the platform reports.
+    virtual std::string SystemName() { return std::string(); }
 };
 
 // Output streams and whether progress goes to `err` (a terminal).

@@ -1,6 +1,7 @@
 #include "app/console/PosixHost.h"
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,7 @@ const char kDriveRoot[] = "C:\\";
 // of their own.
 const char kStoreDrive = 'Q';
 const char kRestoreDrive = 'R';
+const char kLogDrive = 'L';
 const char kStoreBelowDataHome[] = "/quellor/quarantine";
 
 // Maps drive `letter` to the deepest folder of the absolute host path
@@ -196,4 +198,21 @@ std::uint64_t PosixHost::Milliseconds()
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+bool PosixHost::LogFile(const std::string& named, std::string& enginePath, std::string& error)
+{
+    const std::string path = AbsolutePath(named);
+    if (path.empty() || IsFolderPath(path)) {
+        error = "cannot write the log '" + named + "': not a file";
+        return false;
+    }
+    return MapUnder(platform_, kLogDrive, path, enginePath, error);
+}
+
+std::string PosixHost::SystemName()
+{
+    struct utsname names;
+    if (uname(&names) != 0) return "unknown";
+    return std::string(names.sysname) + " " + names.release + " " + names.machine;
 }

@@ -35,6 +35,9 @@ public:
     bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
                        std::string& error) override;
     std::uint64_t Milliseconds() override;
+    bool LogFile(const std::string& named, std::string& enginePath, std::string& error) override;
+    // The system's name, release and machine (never the host's name).
+    std::string SystemName() override;
 
 protected:
     PosixPlatform& platform_;
