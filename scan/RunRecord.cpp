@@ -38,13 +38,33 @@ struct RecordState {
     bool failed;
     RunRecordPathNamer namer;
     void* namerContext;
+    // The second log the record is left in too, when asked.
+    char copyPath[kPathBufferSize];
+    RunLog copy;
+    bool copyOpen;
+    bool copyFailed;
 };
-RecordState record = {{nullptr, kNoFile, false}, false, false, false, nullptr, nullptr};
+RecordState record = {{nullptr, kNoFile, false}, false, false, false, nullptr, nullptr, "",
+                      {nullptr, kNoFile, false}, false, false};
 
 void WriteLine(const char* text)
 {
     RunLogLine(record.log, text);
     if (record.log.failed) record.failed = true;
+    if (!record.copyOpen) return;
+    RunLogLine(record.copy, text);
+    if (record.copy.failed) record.copyFailed = true;
+}
+
+// Opens the second log beside the first, when one is asked for.
+void OpenCopy()
+{
+    record.copyFailed = false;
+    if (record.copyPath[0] == '\0') return;
+    record.copyOpen = RunLogOpen(record.copy, Sys(), record.copyPath);
+    if (record.copyOpen) return;
+    RunLogClose(record.copy);
+    record.copyFailed = true;
 }
 
 void WriteQuarantineNote(const ResultLineFormat& format, const QuarantineNote& quarantine)
@@ -106,6 +126,7 @@ bool StartRunRecord(const char* logPath, const char* programName, const char* sy
     }
     record.open = true;
     record.active = true;
+    OpenCopy();
     char text[kLineTextSize];
     std::snprintf(text, sizeof text, "Program: %s %s (%u-bit)", programName, kProductVersion,
                   static_cast<unsigned>(sizeof(void*) * 8));
@@ -163,6 +184,11 @@ void RecordRunResult(ResultLine line, const char* path, const char* threat, cons
     WriteQuarantineNote(format, quarantine);
 }
 
+void RecordRunNote(const char* text)
+{
+    if (record.active) WriteLine(text);
+}
+
 void EndRunRecord(bool completed, RestartAnswer answer)
 {
     if (!record.active) return;
@@ -179,6 +205,18 @@ void EndRunRecord(bool completed, RestartAnswer answer)
 void StopRunRecord()
 {
     if (record.open) RunLogClose(record.log);
+    if (record.copyOpen) RunLogClose(record.copy);
     record.open = false;
+    record.copyOpen = false;
     record.active = false;
+}
+
+void SetRunRecordCopy(const char* logPath)
+{
+    if (!logPath || !CopyText(record.copyPath, sizeof record.copyPath, logPath)) record.copyPath[0] = '\0';
+}
+
+bool RunRecordCopyFailed()
+{
+    return record.copyFailed;
 }

@@ -70,6 +70,12 @@ void SetRunRecordPathNamer(RunRecordPathNamer namer, void* context);
 void RecordRunResult(ResultLine line, const char* path, const char* threat, const char* text,
                      const QuarantineNote& quarantine);
 
+// Adds a line of the front end's own to the record: what it did or met
+// beside the engine's results (a registry hive kept before its first
+// change, a hive that could not be read). Nothing while no record is
+// active.
+void RecordRunNote(const char* text);
+
 // The answer to the question whether to restart now.
 enum RestartAnswer {
     RestartNotAsked,
@@ -84,6 +90,14 @@ void EndRunRecord(bool completed, RestartAnswer answer);
 
 // Closes the log whether or not the record was ended.
 void StopRunRecord();
+
+// Leaves the records from now on in a second log as well, line for line:
+// `logPath` is an engine path (a Windows disk cleaned from outside keeps
+// one where its own program keeps its log). Null or empty: none. The copy
+// is opened with each record; one that cannot be written changes nothing
+// else, and RunRecordCopyFailed says so afterwards.
+void SetRunRecordCopy(const char* logPath);
+bool RunRecordCopyFailed();
 
 // The system line: "Windows NT 10.0 build 19045" (with " (WoW64)" for a
 // 32-bit program on 64-bit Windows), "Windows 95/98/ME 4.10 build 2222",

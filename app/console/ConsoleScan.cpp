@@ -85,6 +85,14 @@ public:
 
     void Record(const ResultRecord& record)
     {
+        PrintRecord(record);
+        // A change the host could not make shows beside the result that
+        // asked for it, in the run's record too.
+        HostProblems();
+    }
+
+    void PrintRecord(const ResultRecord& record)
+    {
         if (record.path[0] == '\0') {
             // Registry and memory lines name no file.
             const std::string line = LineOf(record, std::string());
@@ -119,26 +127,33 @@ public:
         std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
     }
 
-    // What the host could not read or change, said after the scan and
-    // before the statistics. The same failure met again (each change of a
-    // hive that cannot be written) is said once.
+    // What the host could not read or change, said once each on standard
+    // error and in the run's record: the same failure met again (each
+    // change of a hive that cannot be written) is not repeated.
     void HostProblems()
     {
-        std::set<std::string> said;
         for (const std::string& line : host_.TakeProblemLines()) {
-            if (said.insert(line).second) ProblemLine(line);
+            if (!hostProblems_.insert(line).second) continue;
+            ProblemLine(line);
+            RecordRunNote(line.c_str());
         }
     }
 
     void OriginalKept(const std::string& path, const QuarantineNote& note)
     {
         if (note.outcome == QuarantineNotAsked) return;
+        const std::string line = note.outcome == QuarantineKept
+                                     ? "Kept in the quarantine as " + std::string(note.id) +
+                                           " before its first change: " + path
+                                     : "Not quarantined (" + std::string(QuarantineFailureText(note.failure)) +
+                                           "): " + path;
+        RecordRunNote(line.c_str());
         if (options_.json) {
             Print(std::string("{\"type\":\"original\",\"path\":") + JsonString(path) + QuarantineFields(note) + "}");
         } else if (note.outcome == QuarantineKept) {
-            Note("Kept in the quarantine as " + std::string(note.id) + " before its first change: " + path);
+            Note(line);
         } else {
-            Print("Not quarantined (" + std::string(QuarantineFailureText(note.failure)) + "): " + path);
+            Print(line);
         }
     }
 
@@ -204,6 +219,7 @@ private:
     ConsoleStreams streams_;
     const ConsoleTarget* target_ = nullptr;
     int problems_ = 0;
+    std::set<std::string> hostProblems_;
     bool shown_ = false;
     std::uint64_t lastProgress_ = 0;
 };
@@ -273,37 +289,68 @@ bool NameForLog(const char* enginePath, char* out, std::size_t size, void* conte
     return CopyText(out, size, entry.host.Display(entry.current, enginePath).c_str());
 }
 
-// Starts the run's record in the log the user named; false when there is
-// none. A log that cannot be written is noted on standard error, and the
-// scan goes on without it.
-bool StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
-                     TargetEntry& entry)
+// The logs the run's record goes to, as the user knows them.
+struct ConsoleLog {
+    bool started;
+    std::string first;   // the log the record is started in
+    std::string second;  // the log it is left in as well; empty: none
+};
+
+bool ChangesFiles(const ConsoleOptions& options)
 {
-    if (options.logFile.empty()) return false;
-    std::string enginePath;
-    std::string error;
-    if (!host.LogFile(options.logFile, enginePath, error)) {
-        std::fputs(("quellor-scan: " + error + "; scanning without a log\n").c_str(), streams.err);
-        return false;
-    }
-    const std::string system = host.SystemName();
-    SetRunRecordPathNamer(NameForLog, &entry);
-    if (StartRunRecord(enginePath.c_str(), kConsoleProgramName, system.empty() ? nullptr : system.c_str())) {
-        return true;
-    }
-    std::fputs(("quellor-scan: cannot write the log '" + options.logFile + "'; scanning without it\n").c_str(),
-               streams.err);
-    return false;
+    return options.action == kActionDelete || options.action == kActionRename;
 }
 
-// Closes the log; a record that started but could not be written in full
+// Starts the run's record in the log the user named and, when the run
+// changes a system the scanner does not run on, in the log that system's
+// own program keeps (either alone when the other is missing). A log that
+// cannot be written is noted on standard error, and the scan goes on
+// without it.
+ConsoleLog StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
+                           TargetEntry& entry)
+{
+    ConsoleLog log = {false, std::string(), std::string()};
+    std::string named;
+    if (!options.logFile.empty()) {
+        std::string error;
+        if (host.LogFile(options.logFile, named, error)) log.first = options.logFile;
+        else std::fputs(("quellor-scan: " + error + "; scanning without a log\n").c_str(), streams.err);
+    }
+    std::string own;
+    std::string ownShown;
+    if (ChangesFiles(options) && host.OwnLogFile(own, ownShown)) {
+        if (log.first.empty()) {
+            named = own;
+            log.first = ownShown;
+        } else {
+            log.second = ownShown;
+        }
+    }
+    if (log.first.empty()) return log;
+    SetRunRecordCopy(log.second.empty() ? nullptr : own.c_str());
+    const std::string system = host.SystemName();
+    SetRunRecordPathNamer(NameForLog, &entry);
+    log.started = StartRunRecord(named.c_str(), kConsoleProgramName, system.empty() ? nullptr : system.c_str());
+    if (!log.started) {
+        std::fputs(("quellor-scan: cannot write the log '" + log.first + "'; scanning without it\n").c_str(),
+                   streams.err);
+    }
+    return log;
+}
+
+// Closes the logs; a record that started but could not be written in full
 // is noted.
-void StopConsoleLog(const ConsoleOptions& options, const ConsoleStreams& streams, bool started)
+void StopConsoleLog(const ConsoleLog& log, const ConsoleStreams& streams)
 {
     StopRunRecord();
     SetRunRecordPathNamer(nullptr, nullptr);
-    if (started && RunRecordFailed()) {
-        std::fputs(("quellor-scan: the log '" + options.logFile + "' could not be written in full\n").c_str(),
+    SetRunRecordCopy(nullptr);
+    if (log.started && RunRecordFailed()) {
+        std::fputs(("quellor-scan: the log '" + log.first + "' could not be written in full\n").c_str(),
+                   streams.err);
+    }
+    if (log.started && !log.second.empty() && RunRecordCopyFailed()) {
+        std::fputs(("quellor-scan: the log '" + log.second + "' could not be written in full\n").c_str(),
                    streams.err);
     }
 }
@@ -422,9 +469,11 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     }
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
-    const bool logged = StartConsoleLog(options, host, streams, entry);
+    const ConsoleLog log = StartConsoleLog(options, host, streams, entry);
+    // What the host met before the scan (a damaged hive), first.
+    report.HostProblems();
     RunSessionPlan(plan);
-    StopConsoleLog(options, streams, logged);
+    StopConsoleLog(log, streams);
     report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
     StopQuarantine();

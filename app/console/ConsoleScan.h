@@ -51,8 +51,9 @@ public:
     // Lines for the user before the scan begins (what was found to scan).
     virtual std::vector<std::string> Notes() { return {}; }
     // Lines about something the host could not read or change (a damaged
-    // registry hive, a change that could not be written), taken after the
-    // scan. Each is printed once and counts as trouble.
+    // registry hive, a change that could not be written), taken before the
+    // scan, after each result and at its end. Each is said once and counts
+    // as trouble.
     virtual std::vector<std::string> TakeProblemLines() { return {}; }
 
     // The quarantine's folder as an engine path: the folder the user named
@@ -84,6 +85,12 @@ public:
     // What system the scanner runs on, for the run log; empty: the Windows
     // version the platform reports.
     virtual std::string SystemName() { return std::string(); }
+    // The run log that the scanned system's own program keeps, when it is
+    // not the system the scanner runs on (a Windows disk cleaned from
+    // outside): a run that changes that system leaves its record there as
+    // well. Gives it as an engine path, valid afterwards, and as the user
+    // knows it; false when there is none.
+    virtual bool OwnLogFile(std::string& /*enginePath*/, std::string& /*shown*/) { return false; }
 };
 
 // Output streams and whether progress goes to `err` (a terminal).

@@ -229,17 +229,17 @@ WindowsOnDisk FindWindows(const std::string& root, const SystemRootReader& syste
     return WindowsOnDisk{NoWindows, std::string(), std::string(), std::string()};
 }
 
-ProfilePlace FindProfileFolder(const std::string& root, const std::string& systemDrive,
-                               const std::string& windowsPath, std::string& folder)
+FolderPlace FindNamedFolder(const std::string& root, const std::string& systemDrive, const std::string& windowsPath,
+                            std::string& folder)
 {
     folder.clear();
     std::string rest;
-    if (!DrivePathRest(windowsPath, rest) || SplitWindowsPath(rest).empty()) return ProfileElsewhere;
+    if (!DrivePathRest(windowsPath, rest) || SplitWindowsPath(rest).empty()) return FolderElsewhere;
     if (!systemDrive.empty() && FoldCase(static_cast<unsigned char>(systemDrive[0])) !=
                                     FoldCase(static_cast<unsigned char>(windowsPath[0]))) {
-        return ProfileElsewhere;
+        return FolderElsewhere;
     }
-    return FindOnDisk(root, rest, true, folder) ? ProfileFound : ProfileMissing;
+    return FindOnDisk(root, rest, true, folder) ? FolderFound : FolderMissing;
 }
 
 bool IsServiceProfile(const std::string& sid)

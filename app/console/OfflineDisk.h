@@ -52,16 +52,17 @@ typedef std::function<std::string(const std::string& softwareHostPath)> SystemRo
 // without one, a folder holding SYSTEM.DAT is a Windows 95/98/ME.
 WindowsOnDisk FindWindows(const std::string& root, const SystemRootReader& systemRootOf);
 
-// A user's profile folder as the disk's Windows names it ("C:\Users\alice",
-// "%SystemDrive%" already expanded), on the disk at `root` whose Windows
-// calls its own drive `systemDrive` ("C:"; empty when unknown: any letter).
-enum ProfilePlace {
-    ProfileFound,      // `folder` is the profile folder, relative to the root
-    ProfileElsewhere,  // on another drive, or not a drive path
-    ProfileMissing     // on this drive, but not on the disk
+// A folder as the disk's Windows names it (a profile, "C:\Users\alice";
+// its data folder, "C:\ProgramData"; references already expanded), on the
+// disk at `root` whose Windows calls its own drive `systemDrive` ("C:";
+// empty when unknown: any letter).
+enum FolderPlace {
+    FolderFound,      // `folder` is the folder, relative to the root
+    FolderElsewhere,  // on another drive, or not a drive path
+    FolderMissing     // on this drive, but not on the disk
 };
-ProfilePlace FindProfileFolder(const std::string& root, const std::string& systemDrive,
-                               const std::string& windowsPath, std::string& folder);
+FolderPlace FindNamedFolder(const std::string& root, const std::string& systemDrive, const std::string& windowsPath,
+                            std::string& folder);
 
 // Profiles of the well-known service accounts (LocalSystem S-1-5-18, local
 // and network service): unlike an account's (S-1-5-21-...) they often have

@@ -3,17 +3,38 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <iterator>
 #include <cstring>
 #include <set>
 #include <utility>
 
+#include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
+#include "scan/RunRecord.h"
 
 const char kHiveOriginalLabel[] = "registry hive before cleaning";
 
 namespace {
 
 const char kUserHive[] = "NTUSER.DAT";
+// The engine's drive of the disk's own run log.
+const char kOwnLogDrive = 'W';
+// The program's data folder in the Windows' own, as the dialog makes it.
+const char kDataFolderName[] = "Quellor";
+
+// Where the Windows on the disk names its all-users data folder: the shell
+// folder (XP and later, already expanded), and the profile list's
+// ProgramData (Vista and later).
+const struct {
+    const char* key;
+    const char* value;
+} kDataFolderSources[] = {
+    {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Common AppData"},
+    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "ProgramData"},
+};
+// The same folder by its usual names (Vista and later, 2000 and XP), for a
+// SOFTWARE hive that cannot be read.
+const char* const kUsualDataFolders[] = {"C:\\ProgramData", "C:\\Documents and Settings\\All Users\\Application Data"};
 
 // `text` expanded with the environment of the Windows whose hives
 // `platform` has mounted; empty when the variable it names is unknown.
@@ -23,6 +44,25 @@ std::string ExpandedVariable(HivePlatform& platform, const char* text)
     const std::uint32_t needed = platform.ExpandEnvironment(text, out, sizeof out);
     if (needed == 0 || needed > sizeof out || out[0] == '%') return std::string();
     return out;
+}
+
+// A text value of the machine's native registry view, up to its first
+// zero, with the Windows' own references expanded; empty when missing.
+std::string MachineText(HivePlatform& platform, const char* key, const char* name)
+{
+    KeyRef opened = 0;
+    if (platform.RegistryOpen(kKeyLocalMachine, key, kKeyRead | kKeyView64, opened) != kRegistryOk) {
+        return std::string();
+    }
+    char data[kPathBufferSize];
+    std::uint32_t size = sizeof data - 1;
+    const long read = platform.RegistryQueryValue(opened, name, nullptr, data, &size);
+    platform.RegistryClose(opened);
+    if (read != kRegistryOk) return std::string();
+    data[size] = '\0';
+    char expanded[kPathBufferSize];
+    const std::uint32_t needed = platform.ExpandEnvironment(data, expanded, sizeof expanded);
+    return needed == 0 || needed > sizeof expanded ? std::string() : std::string(expanded);
 }
 
 }  // namespace
@@ -126,14 +166,14 @@ void OfflineHost::MountUsers()
     for (const HivePlatform::Profile& profile : profiles) {
         std::string folder;
         std::string hive;
-        const ProfilePlace place = FindProfileFolder(root_, systemDrive, profile.imagePath, folder);
-        if (place == ProfileFound && FindOnDisk(root_, folder + "/" + kUserHive, false, hive)) {
+        const FolderPlace place = FindNamedFolder(root_, systemDrive, profile.imagePath, folder);
+        if (place == FolderFound && FindOnDisk(root_, folder + "/" + kUserHive, false, hive)) {
             MountUser(hive, profile.imagePath);
             continue;
         }
         if (IsServiceProfile(profile.sid)) continue;
         notes_.push_back("Profile " + profile.imagePath + " (" + profile.sid + ") " +
-                         (place == ProfileElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
+                         (place == FolderElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
                          ": that user's registry is not cleaned");
     }
 }
@@ -188,4 +228,45 @@ std::vector<std::string> OfflineHost::TakeProblemLines()
     lines.swap(problems_);
     for (const std::string& line : hives_.TakeProblems()) lines.push_back(line);
     return lines;
+}
+
+std::string OfflineHost::SystemName()
+{
+    char windows[128];
+    if (windows_.family == Windows9x) CopyText(windows, sizeof windows, "Windows 95/98/ME");
+    else DescribeWindowsVersion(windows, sizeof windows);
+    return std::string(windows) + " (offline disk) from " + PosixHost::SystemName();
+}
+
+std::string OfflineHost::DataFolder()
+{
+    // The 95/98/ME family, and NT 4.0 without a newer shell, have no
+    // all-users data folder: the dialog keeps its data in the Windows
+    // folder there.
+    if (windows_.family != WindowsNt) return windows_.folder;
+    const std::string systemDrive = ExpandedVariable(hives_, "%SystemDrive%");
+    std::vector<std::string> candidates;
+    for (const auto& source : kDataFolderSources) candidates.push_back(MachineText(hives_, source.key, source.value));
+    candidates.insert(candidates.end(), std::begin(kUsualDataFolders), std::end(kUsualDataFolders));
+    for (const std::string& named : candidates) {
+        std::string folder;
+        if (!named.empty() && FindNamedFolder(root_, systemDrive, named, folder) == FolderFound) return folder;
+    }
+    return windows_.folder;
+}
+
+bool OfflineHost::OwnLogFile(std::string& enginePath, std::string& shown)
+{
+    if (windows_.family == NoWindows) return false;
+    const std::string data = DataFolder();
+    std::string folder;
+    if (!FindOnDisk(root_, data + "/" + kDataFolderName, true, folder)) {
+        folder = data + "/" + kDataFolderName;
+        if (mkdir(HostPath(folder).c_str(), 0700) != 0) return false;
+    }
+    std::string log;
+    if (!FindOnDisk(root_, folder + "/" + kRunLogName, false, log)) log = folder + "/" + kRunLogName;
+    shown = HostPath(log);
+    std::string error;
+    return MapUnder(platform_, kOwnLogDrive, AbsolutePath(shown), enginePath, error);
 }

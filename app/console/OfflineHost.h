@@ -39,6 +39,10 @@ public:
     std::string ScannedSystem() override;
     std::vector<std::string> Notes() override { return notes_; }
     std::vector<std::string> TakeProblemLines() override;
+    // The disk's Windows, seen from the system the scanner runs on.
+    std::string SystemName() override;
+    // Quellor.log in the data folder the dialog uses on the disk's Windows.
+    bool OwnLogFile(std::string& enginePath, std::string& shown) override;
 
 private:
     void MountMachine();
@@ -49,6 +53,9 @@ private:
     std::string HostPath(const std::string& relative) const;
     // SystemRoot as the SOFTWARE hive at `softwareHostPath` names it.
     std::string SystemRootOf(const std::string& softwareHostPath);
+    // The folder where the disk's Windows keeps its programs' data for all
+    // users, relative to the root.
+    std::string DataFolder();
 
     HivePlatform& hives_;
     std::string root_;

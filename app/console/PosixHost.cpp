@@ -32,21 +32,6 @@ bool IsFolderPath(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-namespace {
-
-const char kDriveRoot[] = "C:\\";
-// The quarantine's folder and the place a file is restored to get drives
-// of their own.
-const char kStoreDrive = 'Q';
-const char kRestoreDrive = 'R';
-const char kLogDrive = 'L';
-const char kStoreBelowDataHome[] = "/quellor/quarantine";
-
-// Maps drive `letter` to the deepest folder of the absolute host path
-// `path` that exists, and gives `path` as an engine path on that drive:
-// the engine reaches nothing above that folder, and makes what is missing
-// below it. False with a reason when a name holds a backslash or the
-// engine path does not fit.
 bool MapUnder(PosixPlatform& platform, char letter, const std::string& path, std::string& engine,
               std::string& error)
 {
@@ -81,6 +66,16 @@ bool MapUnder(PosixPlatform& platform, char letter, const std::string& path, std
     platform.MapDrive(letter, existing);
     return true;
 }
+
+namespace {
+
+const char kDriveRoot[] = "C:\\";
+// The quarantine's folder and the place a file is restored to get drives
+// of their own.
+const char kStoreDrive = 'Q';
+const char kRestoreDrive = 'R';
+const char kLogDrive = 'L';
+const char kStoreBelowDataHome[] = "/quellor/quarantine";
 
 // $XDG_DATA_HOME (when it is an absolute path) or ~/.local/share.
 std::string DefaultStoreFolder()

@@ -21,6 +21,14 @@ std::string AbsolutePath(const std::string& path);
 
 bool IsFolderPath(const std::string& path);
 
+// Maps drive `letter` to the deepest folder of the absolute host path
+// `path` that exists, and gives `path` as an engine path on that drive:
+// the engine reaches nothing above that folder, and makes what is missing
+// below it. False with a reason when a name holds a backslash or the
+// engine path does not fit.
+bool MapUnder(PosixPlatform& platform, char letter, const std::string& path, std::string& engine,
+              std::string& error);
+
 class PosixHost : public ConsoleHost {
 public:
     explicit PosixHost(PosixPlatform& platform) : platform_(platform) {}

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/console/ConsoleScan.h"
 #include "app/console/OfflineDisk.h"
 #include "app/console/OfflineHost.h"
+#include "app/console/PosixHost.h"
 #include "console/TempFolder.h"
 #include "console/WindowsDisk.h"
 #include "platform/hive/HivePlatform.h"
@@ -135,31 +137,31 @@ TEST_F(OfflineDiskTree, TheWindowsFolderIsTheOneItsOwnSoftwareHiveNames)
     }
 }
 
-TEST_F(OfflineDiskTree, ProfileFoldersAreFoundOnTheWindowsOwnDriveOnly)
+TEST_F(OfflineDiskTree, FoldersTheWindowsNamesAreFoundOnItsOwnDriveOnly)
 {
     temp.Folder("Users/Alice");
     temp.Folder("Documents and Settings/bob");
     struct Row {
         const char* systemDrive;
         const char* profile;
-        ProfilePlace place;
+        FolderPlace place;
         const char* folder;
     } const rows[] = {
-        {"C:", "C:\\Users\\alice", ProfileFound, "Users/Alice"},
-        {"c:", "C:\\USERS\\ALICE", ProfileFound, "Users/Alice"},
-        {"C:", "C:\\Documents and Settings\\Bob", ProfileFound, "Documents and Settings/bob"},
-        {"", "E:\\Users\\alice", ProfileFound, "Users/Alice"},  // the Windows' drive unknown
-        {"C:", "D:\\Users\\alice", ProfileElsewhere, ""},
-        {"C:", "\\\\server\\profiles\\alice", ProfileElsewhere, ""},
-        {"C:", "Users\\alice", ProfileElsewhere, ""},
-        {"C:", "C:\\", ProfileElsewhere, ""},
-        {"C:", "C:\\Users\\carol", ProfileMissing, ""},
-        {"C:", "C:\\Users\\..\\Users\\Alice", ProfileMissing, ""},
+        {"C:", "C:\\Users\\alice", FolderFound, "Users/Alice"},
+        {"c:", "C:\\USERS\\ALICE", FolderFound, "Users/Alice"},
+        {"C:", "C:\\Documents and Settings\\Bob", FolderFound, "Documents and Settings/bob"},
+        {"", "E:\\Users\\alice", FolderFound, "Users/Alice"},  // the Windows' drive unknown
+        {"C:", "D:\\Users\\alice", FolderElsewhere, ""},
+        {"C:", "\\\\server\\profiles\\alice", FolderElsewhere, ""},
+        {"C:", "Users\\alice", FolderElsewhere, ""},
+        {"C:", "C:\\", FolderElsewhere, ""},
+        {"C:", "C:\\Users\\carol", FolderMissing, ""},
+        {"C:", "C:\\Users\\..\\Users\\Alice", FolderMissing, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.profile);
         std::string folder = "untouched";
-        EXPECT_EQ(row.place, FindProfileFolder(Root(), row.systemDrive, row.profile, folder));
+        EXPECT_EQ(row.place, FindNamedFolder(Root(), row.systemDrive, row.profile, folder));
         EXPECT_EQ(row.folder, folder);
     }
 }
@@ -267,6 +269,62 @@ TEST(OfflineDisk, AHiveTwoProfilesNameIsMountedOnce)
     OfflineHost host(files, hives);
     ASSERT_TRUE(host.OpenWith(disk.root, true, DiskAccess{false, true}, error)) << error;
     EXPECT_EQ(2u, hives.RegistryUserCount());
+}
+
+TEST(OfflineDisk, TheDisksOwnLogIsWhereItsDialogKeepsItsData)
+{
+    const char kShellFolders[] = "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const char kProfiles[] = "Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    struct Row {
+        const char* name;
+        std::vector<HiveKeySpec> software;
+        std::vector<const char*> folders;  // made on the disk
+        const char* log;                   // where it is, relative to the root
+    } const rows[] = {
+        {"Vista and later", {{kShellFolders, {HiveSz("Common AppData", "C:\\ProgramData")}}}, {"programdata"},
+         "programdata/Quellor/Quellor.log"},
+        {"a 64-bit Windows: its own view",
+         {{kShellFolders, {HiveSz("Common AppData", "C:\\Data")}},
+          {std::string("Wow6432Node\\") + kShellFolders, {HiveSz("Common AppData", "C:\\Data32")}}},
+         {"Data", "Data32"}, "Data/Quellor/Quellor.log"},
+        {"the profile list's", {{kProfiles, {HiveExpandSz("ProgramData", "%SystemDrive%\\Data")}}}, {"Data"},
+         "Data/Quellor/Quellor.log"},
+        {"XP", {{kShellFolders, {HiveSz("Common AppData", "C:\\Documents and Settings\\All Users\\Application Data")}}},
+         {"Documents and Settings/All Users/Application Data"},
+         "Documents and Settings/All Users/Application Data/Quellor/Quellor.log"},
+        {"a log there already", {{kShellFolders, {HiveSz("Common AppData", "C:\\ProgramData")}}},
+         {"ProgramData/QUELLOR/quellor.log"}, "ProgramData/QUELLOR/quellor.log"},
+        {"named but missing: the usual name", {{kShellFolders, {HiveSz("Common AppData", "C:\\Gone")}}},
+         {"ProgramData"}, "ProgramData/Quellor/Quellor.log"},
+        {"on another drive", {{kShellFolders, {HiveSz("Common AppData", "D:\\ProgramData")}}}, {},
+         "windows/Quellor/Quellor.log"},
+        {"NT 4.0: none", {}, {}, "windows/Quellor/Quellor.log"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder temp;
+        std::vector<HiveKeySpec> software = row.software;
+        software.push_back({"Microsoft\\Windows NT\\CurrentVersion", {HiveSz("SystemRoot", "C:\\WINDOWS")}});
+        std::string error;
+        temp.Folder("windows/system32/config");
+        ASSERT_TRUE(MakeHive(temp / "windows/system32/config/SOFTWARE", software, error)) << error;
+        for (const char* folder : row.folders) {
+            if (std::string(folder).find(".log") != std::string::npos) temp.Write(folder, "=== Quellor run\r\n");
+            else temp.Folder(folder);
+        }
+        PosixPlatform files;
+        HivePlatform hives(files);
+        OfflineHost host(files, hives);
+        ASSERT_TRUE(host.OpenWith(temp.Path(), true, DiskAccess{false, true}, error)) << error;
+        std::string enginePath;
+        std::string shown;
+        ASSERT_TRUE(host.OwnLogFile(enginePath, shown));
+        EXPECT_EQ(temp / row.log, shown);
+        EXPECT_TRUE(IsFolderPath(temp / std::filesystem::path(row.log).parent_path().string()));
+        std::string mapped;
+        EXPECT_TRUE(files.HostPath(enginePath.c_str(), mapped)) << enginePath;
+        EXPECT_EQ(temp / row.log, mapped);
+    }
 }
 
 TEST(OfflineDisk, TheOptionNamesOneDiskAndOnlyOnLinux)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -139,6 +140,7 @@ TEST(OfflineScan, RemoveCleansFilesAndEveryHiveAndKeepsTheOriginals)
     for (const char* gone : {kEvil, kHelper, kPhotos}) expectedFiles.erase(gone);
     auto filesAfter = FilesBelow(disk.root);
     for (const char* hive : kHives) expectedFiles.erase(hive), filesAfter.erase(hive);
+    filesAfter.erase(kDiskLog);
     EXPECT_EQ(expectedFiles, filesAfter);
 
     // The quarantine holds the infected files and the changed hives as they
@@ -196,6 +198,65 @@ TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned
                             "\",\"quarantine\":\"not quarantined\",\"quarantineReason\":\"the quarantine is "
                             "full\"}"))
         << json.out;
+}
+
+// The lines of a run log from the header of its run `index` (0: the
+// first) to the next header.
+std::vector<std::string> RunInLog(const std::string& log, std::size_t index)
+{
+    std::vector<std::string> run;
+    std::size_t seen = 0;
+    for (std::string line : Lines(ReadFileText(log))) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("=== Quellor run ", 0) == 0) ++seen;
+        if (seen == index + 1) run.push_back(line);
+    }
+    return run;
+}
+
+TEST(OfflineScan, ARemovalLeavesItsRecordOnTheDiskWhereTheDialogKeepsItsOwn)
+{
+    TempFolder temp;
+    const Disk disk = MakeDisk(temp / "disk");
+    const std::string store = temp / "store";
+    const std::string diskLog = disk.Path(kDiskLog);
+
+    // A report changes nothing, so leaves nothing on the disk.
+    RunScanner({"--offline", disk.root, "--log", temp / "report.log"});
+    EXPECT_FALSE(Exists(disk.Path("programdata/Quellor")));
+
+    Outcome removed = RunScanner({"--offline", disk.root, "--remove", "--quarantine", store});
+    EXPECT_EQ(kExitFound, removed.status) << removed.err;
+    const std::vector<std::string> record = RunInLog(diskLog, 0);
+    ASSERT_GE(record.size(), 4u) << ReadFileText(diskLog);
+    EXPECT_EQ("Program: quellor-scan 7.0 (64-bit)", record[1]);
+    EXPECT_EQ(0u, record[2].find("System: Windows NT 6.1 build 7601 (offline disk) from Linux ")) << record[2];
+    const std::string evilLine = disk.Path(kEvil) + "     " + kPeThreat + " removed";
+    const auto evil = std::find(record.begin(), record.end(), evilLine);
+    ASSERT_NE(record.end(), evil) << ReadFileText(diskLog);
+    EXPECT_TRUE(std::regex_match(*(evil + 1), std::regex("    Quarantine entry ([0-9A-F]{8}) \\(undo: quellor-scan "
+                                                         "--restore \\1\\)")))
+        << *(evil + 1);
+    EXPECT_EQ(9, std::count_if(record.begin(), record.end(),
+                               [](const std::string& line) { return line.rfind("System Registry", 0) == 0; }));
+    // The hives' originals are named with their entries.
+    EXPECT_EQ(3, std::count_if(record.begin(), record.end(), [](const std::string& line) {
+                  return line.rfind("Kept in the quarantine as ", 0) == 0;
+              }));
+    EXPECT_EQ("Scanning completed", record[record.size() - 2]);
+
+    // With a log of the user's own, the same record goes to both.
+    const Disk second = MakeDisk(temp / "second");
+    const std::string own = temp / "own.log";
+    Outcome both = RunScanner({"--offline", second.root, "--remove", "--log", own, "--quarantine", store});
+    EXPECT_EQ(kExitFound, both.status) << both.err;
+    const std::vector<std::string> inOwn = RunInLog(own, 0);
+    const std::vector<std::string> onDisk = RunInLog(second.Path(kDiskLog), 0);
+    ASSERT_GE(inOwn.size(), 10u);
+    // Each log's header line has its own time.
+    EXPECT_EQ(std::vector<std::string>(inOwn.begin() + 1, inOwn.end()),
+              std::vector<std::string>(onDisk.begin() + 1, onDisk.end()));
+    EXPECT_TRUE(RunInLog(own, 1).empty());
 }
 
 TEST(OfflineScan, ReportOnlyChangesNothing)
@@ -319,6 +380,8 @@ TEST(OfflineScan, ADamagedSoftwareHiveIsNamedAndTheRestOfTheDiskIsCleaned)
         ASSERT_EQ(1u, errors.size()) << outcome.err;
         EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + software + " is damaged")) << errors[0];
         EXPECT_EQ(damaged, ReadFileText(software));
+        const std::vector<std::string> record = RunInLog(disk.Path(kDiskLog), 0);
+        EXPECT_EQ(1, std::count(record.begin(), record.end(), errors[0].substr(std::strlen("quellor-scan: "))));
         for (const char* file : {kEvil, kHelper, kPhotos}) EXPECT_FALSE(Exists(disk.Path(file))) << file;
         // The users' hives are found in the usual places and still cleaned.
         EXPECT_NE(std::string::npos,
@@ -398,6 +461,11 @@ TEST(OfflineScan, AHiveThatCannotBeWrittenIsNamedOnceAndTheRestIsCleaned)
     EXPECT_EQ(aliceBytes, ReadFileText(alice));
     EXPECT_EQ(WithoutTraces(bob, kBobHive), Dump(disk.Path(kBobHive)));
     EXPECT_FALSE(Exists(disk.Path(kPhotos)));
+    // The disk's record names it too, within the run.
+    const std::vector<std::string> record = RunInLog(disk.Path(kDiskLog), 0);
+    const auto named = std::find(record.begin(), record.end(), errors[0].substr(std::strlen("quellor-scan: ")));
+    EXPECT_NE(record.end(), named) << ReadFileText(disk.Path(kDiskLog));
+    EXPECT_LT(named, std::find(record.begin(), record.end(), "Scanning completed"));
 }
 
 TEST(OfflineScan, AWindows9xDiskHasItsFilesCleanedAndSaysItsRegistryIsNot)
@@ -417,6 +485,9 @@ TEST(OfflineScan, AWindows9xDiskHasItsFilesCleanedAndSaysItsRegistryIsNot)
               LinesStartingWith(outcome.out, "Not available"));
     EXPECT_EQ(1u, LinesStartingWith(outcome.out, "Offline Windows 95/98/ME in " + root + "/WINDOWS").size());
     EXPECT_FALSE(Exists(root + "/WINDOWS/STARTM~1/evil.exe"));
+    // Its dialog keeps its data in the Windows folder.
+    EXPECT_NE(std::string::npos, ReadFileText(root + "/WINDOWS/Quellor/Quellor.log")
+                                     .find(root + "/WINDOWS/STARTM~1/evil.exe     " + kPeThreat + " removed"));
     EXPECT_EQ("CREG machine", ReadFileText(root + "/WINDOWS/SYSTEM.DAT"));
     EXPECT_EQ("letter", ReadFileText(root + "/MYDOCU~1/letter.txt"));
 }

@@ -40,6 +40,8 @@ const char kEvil[] = "windows/system32/evil.exe";
 const char kHelper[] = "Program Files (x86)/Tool/helper.exe";
 // A W32/Bagle archive in alice's downloads, started by her Run key.
 const char kPhotos[] = "Users/Alice/Downloads/photos.zip";
+// Where the dialog of the disk's Windows keeps its run log.
+const char kDiskLog[] = "programdata/Quellor/Quellor.log";
 
 const char kPeThreat[] = "W32/Murkel.A.Trojan";
 const char kZipThreat[] = "W32/Bagle.C.Worm";
@@ -60,6 +62,8 @@ inline std::vector<HiveKeySpec> SoftwareKeys(bool sixtyFourBit)
         {"Microsoft\\Windows NT\\CurrentVersion",
          {HiveSz("SystemRoot", "C:\\WINDOWS"), HiveSz("CurrentVersion", "6.1"), HiveSz("CurrentBuildNumber", "7601")}},
         {"Microsoft\\Windows\\CurrentVersion", {HiveSz("ProgramFilesDir", "C:\\Program Files")}},
+        {"Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+         {HiveSz("Common AppData", "C:\\ProgramData")}},
         {std::string(kProfileList) + "S-1-5-18",
          {HiveExpandSz("ProfileImagePath", "%systemroot%\\system32\\config\\systemprofile")}},
         {std::string(kProfileList) + kAliceSid, {HiveExpandSz("ProfileImagePath", "C:\\Users\\alice")}},
@@ -194,6 +198,7 @@ inline Disk MakeDisk(const std::string& root, bool sixtyFourBit = true)
     std::filesystem::create_directories(disk.Path("Users/BOB"));
     std::filesystem::create_directories(disk.Path("Users/carol/Documents"));
     std::filesystem::create_directories(disk.Path("Program Files (x86)/Tool"));
+    std::filesystem::create_directories(disk.Path("programdata/Vendor"));
     struct Made {
         const char* path;
         std::vector<HiveKeySpec> keys;
