@@ -186,7 +186,8 @@ void RecordRunResult(ResultLine line, const char* path, const char* threat, cons
 
 void RecordRunNote(const char* text)
 {
-    if (record.active) WriteLine(text);
+    // Outside a record the logs are closed, and take nothing.
+    WriteLine(text);
 }
 
 void EndRunRecord(bool completed, RestartAnswer answer)

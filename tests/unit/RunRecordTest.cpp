@@ -308,6 +308,56 @@ TEST_F(RunRecord, ALogThatCannotBeWrittenLeavesTheScanAsItIsWithoutOne)
     }
 }
 
+// A disk cleaned from outside keeps the record in its own program's log
+// as well: the same lines, each log with its own header; the front end's
+// own lines go to both; a second log that cannot be written leaves the
+// first as it would be alone.
+TEST_F(RunRecord, ASecondLogGetsTheSameRecordAndFailsOnItsOwn)
+{
+    struct Row {
+        const char* name;
+        const char* copy;
+        bool copyWritten;
+    };
+    const std::vector<Row> rows = {
+        {"written", "E:\\Quellor\\Quellor.log", true},
+        {"its folder is missing", "E:\\missing\\Quellor.log", false},
+        {"none", nullptr, false},
+    };
+    std::vector<std::string> firstLogs;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fresh();
+        // On a drive the walk leaves alone, so that the scan sees the same files.
+        fake->AddDrive('E', DriveRemovable);
+        fake->AddFolder("E:\\Quellor");
+        cleanAction = kActionDelete;
+        UseDefaultQuarantine();
+        RecordRunNote("said before any record: nowhere");
+        SetRunRecordCopy(row.copy);
+        ASSERT_TRUE(StartRunRecord(kLog, "quellor-scan", "Linux"));
+        RecordRunNote("Kept in the quarantine as 0000ABCD before its first change: /mnt/win/SOFTWARE");
+        RunScanSession();
+        StopRunRecord();
+        SetRunRecordCopy(nullptr);
+        RecordRunNote("said after the record: nowhere");
+        EXPECT_FALSE(RunRecordFailed());
+        EXPECT_EQ(!row.copyWritten && row.copy, RunRecordCopyFailed());
+        const std::string first = fake->Content(kLog);
+        EXPECT_EQ(0u, first.find(Header(fake->now, "quellor-scan", "Linux") +
+                                 "Kept in the quarantine as 0000ABCD before its first change: /mnt/win/SOFTWARE\r\n"));
+        EXPECT_EQ(std::string::npos, first.find("nowhere"));
+        if (row.copyWritten) {
+            EXPECT_EQ(first, fake->Content(row.copy));
+        } else if (row.copy) {
+            EXPECT_FALSE(fake->Exists(row.copy));
+        }
+        firstLogs.push_back(first);
+    }
+    // The first log is the same, line for line, whatever became of a copy.
+    EXPECT_EQ(std::vector<std::string>(rows.size(), firstLogs[0]), firstLogs);
+}
+
 TEST_F(RunRecord, TheSystemLineNamesTheWindowsVersion)
 {
     struct Row {
