@@ -124,23 +124,23 @@ std::string OfflineHost::SystemRootOf(const std::string& softwareHostPath)
     return ExpandedVariable(probe, "%SystemRoot%");
 }
 
+std::string OfflineHost::MachineHive(const std::string& relative, const char* name)
+{
+    if (relative.empty()) {
+        problems_.push_back("registry hive " + HostPath(windows_.folder + "/System32/config/" + name) +
+                            " is missing: what it holds is not cleaned");
+        return std::string();
+    }
+    const std::string path = HostPath(relative);
+    mounted_[path] = relative;
+    return path;
+}
+
 void OfflineHost::MountMachine()
 {
-    struct Hive {
-        const std::string& relative;
-        const char* name;
-    } const hives[] = {{windows_.softwareHive, "SOFTWARE"}, {windows_.systemHive, "SYSTEM"}};
-    std::string paths[2];
-    for (std::size_t i = 0; i < 2; ++i) {
-        if (hives[i].relative.empty()) {
-            problems_.push_back("registry hive " + HostPath(windows_.folder + "/System32/config/" + hives[i].name) +
-                                " is missing: what it holds is not cleaned");
-            continue;
-        }
-        paths[i] = HostPath(hives[i].relative);
-        mounted_[paths[i]] = hives[i].relative;
-    }
-    hives_.MountMachine(paths[0], paths[1], problems_);
+    const std::string software = MachineHive(windows_.softwareHive, "SOFTWARE");
+    const std::string system = MachineHive(windows_.systemHive, "SYSTEM");
+    hives_.MountMachine(software, system, problems_);
 }
 
 void OfflineHost::MountUsers()
@@ -181,8 +181,8 @@ void OfflineHost::MountUsers()
 void OfflineHost::MountUser(const std::string& hive, const std::string& profilePath)
 {
     // Two profiles may name one folder (an old copy of a profile's entry
-    // beside it): a hive is mounted once, never twice under two handles
-    // that would each change it from what it was before the other's change.
+    // beside it, another spelling of its path): its hive is one user,
+    // mounted and cleaned once.
     const std::string path = HostPath(hive);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return;

@@ -45,6 +45,9 @@ public:
     bool OwnLogFile(std::string& enginePath, std::string& shown) override;
 
 private:
+    // The host path of the machine's hive `name` found at `relative`, noted
+    // as mounted; empty, with a problem line, when it is missing.
+    std::string MachineHive(const std::string& relative, const char* name);
     void MountMachine();
     void MountUsers();
     void MountUser(const std::string& hive, const std::string& profilePath);

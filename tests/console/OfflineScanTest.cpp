@@ -348,27 +348,35 @@ TEST(OfflineScan, ARemovalOnADiskThisUserCannotWriteIsRefused)
 
 // ------------------------------------------------------------ hives that cannot be used
 
-TEST(OfflineScan, ADamagedSoftwareHiveIsNamedAndTheRestOfTheDiskIsCleaned)
+TEST(OfflineScan, ADamagedOrMissingSoftwareHiveIsNamedAndTheRestOfTheDiskIsCleaned)
 {
     struct Damage {
         const char* name;
         bool infected;  // the disk still holds its infected files
         int status;
-        std::string (*bytes)(const std::string& hive);
+        const char* bytes;  // the hive's bytes then; null: the hive is gone
+        const char* said;   // what the line says of it
     } const damages[] = {
-        {"not a hive", true, kExitFound, [](const std::string&) { return std::string("not a registry hive\n"); }},
-        {"truncated", true, kExitFound, [](const std::string& hive) { return hive.substr(0, 4096 + 100); }},
+        {"not a hive", true, kExitFound, "not a registry hive\n", " is damaged"},
+        {"truncated", true, kExitFound, "", " is damaged"},
+        {"missing", true, kExitFound, nullptr, " is missing"},
         // Nothing found, but not everything could be looked at.
-        {"not a hive, clean disk", false, kExitTrouble,
-         [](const std::string&) { return std::string("regf but nothing else"); }},
+        {"not a hive, clean disk", false, kExitTrouble, "regf but nothing else", " is damaged"},
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.name);
         TempFolder temp;
         const Disk disk = MakeDisk(temp / "disk");
-        const std::string software = disk.Path(kSoftware);
-        const std::string damaged = damage.bytes(ReadFileText(software));
-        std::ofstream(software, std::ios::binary | std::ios::trunc) << damaged;
+        std::string software = disk.Path(kSoftware);
+        std::string damaged;
+        if (!damage.bytes) {
+            ASSERT_EQ(0, unlink(software.c_str()));
+            // Named as the usual name, since it is not on the disk.
+            software = disk.Path("windows/System32/config/SOFTWARE");
+        } else {
+            damaged = damage.bytes[0] ? damage.bytes : ReadFileText(software).substr(0, 4096 + 100);
+            std::ofstream(software, std::ios::binary | std::ios::trunc) << damaged;
+        }
         if (!damage.infected) {
             for (const char* file : {kEvil, kHelper, kPhotos}) unlink(disk.Path(file).c_str());
         }
@@ -378,8 +386,12 @@ TEST(OfflineScan, ADamagedSoftwareHiveIsNamedAndTheRestOfTheDiskIsCleaned)
         EXPECT_EQ(damage.status, outcome.status);
         const std::vector<std::string> errors = Lines(outcome.err);
         ASSERT_EQ(1u, errors.size()) << outcome.err;
-        EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + software + " is damaged")) << errors[0];
-        EXPECT_EQ(damaged, ReadFileText(software));
+        EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + software + damage.said)) << errors[0];
+        if (damage.bytes) {
+            EXPECT_EQ(damaged, ReadFileText(software));
+        } else {
+            EXPECT_FALSE(Exists(software));
+        }
         const std::vector<std::string> record = RunInLog(disk.Path(kDiskLog), 0);
         EXPECT_EQ(1, std::count(record.begin(), record.end(), errors[0].substr(std::strlen("quellor-scan: "))));
         for (const char* file : {kEvil, kHelper, kPhotos}) EXPECT_FALSE(Exists(disk.Path(file))) << file;
