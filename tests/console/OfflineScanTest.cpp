@@ -167,6 +167,22 @@ TEST(OfflineScan, RemoveCleansFilesAndEveryHiveAndKeepsTheOriginals)
     EXPECT_TRUE(LinesStartingWith(again.out, "Kept").empty());
 }
 
+TEST(OfflineScan, A32BitWindowsHasOneViewOfItsSoftware)
+{
+    TempFolder temp;
+    const Disk disk = MakeDisk(temp / "disk", false);
+    const std::vector<std::string> software = Dump(disk.Path(kSoftware));
+    Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--quarantine", temp / "store"});
+    EXPECT_EQ(kExitFound, outcome.status) << outcome.err;
+    EXPECT_EQ(1u, LinesStartingWith(outcome.out, "Offline Windows in " + disk.Path("windows") +
+                                                     ": registry of the machine and of 2 users")
+                      .size())
+        << outcome.out;
+    EXPECT_EQ(WithoutTraces(software, kSoftware), Dump(disk.Path(kSoftware)));
+    // No 32-bit view: its rule and its start-up value are not there to go.
+    EXPECT_EQ(RegistryLines().size() - 2, LinesStartingWith(outcome.out, "System Registry").size());
+}
+
 // A hive the quarantine cannot take is still cleaned, as a file is still
 // removed: the user is told it was not kept.
 TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned)
