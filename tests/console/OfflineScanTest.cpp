@@ -183,6 +183,17 @@ TEST(OfflineScan, A32BitWindowsHasOneViewOfItsSoftware)
     EXPECT_EQ(RegistryLines().size() - 2, LinesStartingWith(outcome.out, "System Registry").size());
 }
 
+TEST(OfflineScan, WithoutTheQuarantineTheHivesAreCleanedAndNothingIsKept)
+{
+    TempFolder temp;
+    const Disk disk = MakeDisk(temp / "disk");
+    const std::vector<std::string> software = Dump(disk.Path(kSoftware));
+    Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--no-quarantine"});
+    EXPECT_EQ(kExitFound, outcome.status) << outcome.err;
+    EXPECT_EQ(std::string::npos, outcome.out.find("quarantine")) << outcome.out;
+    EXPECT_EQ(WithoutTraces(software, kSoftware), Dump(disk.Path(kSoftware)));
+}
+
 // A hive the quarantine cannot take is still cleaned, as a file is still
 // removed: the user is told it was not kept.
 TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned)
