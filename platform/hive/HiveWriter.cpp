@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -187,12 +188,19 @@ bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatfo
 {
     const std::string newPath = NewHivePath(hostPath);
     unlink(newPath.c_str());
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         why = "no process could be started to write it";
         return false;
     }
-    if (child == 0) _exit(RunChild(hostPath, edit, fault));
+    if (child == 0) {
+        // A writer outliving this process could only leave a new file that
+        // the next mount removes; it is ended with it all the same.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(ChildCannotOpen);
+        _exit(RunChild(hostPath, edit, fault));
+    }
 
     const bool hangs = fault == HivePlatform::ChangeFault::ChildHangs;
     const int status = WaitForChild(child, hangs ? kHangingWriterTimeLimitSeconds : kWriterTimeLimitSeconds);
