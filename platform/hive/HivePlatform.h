@@ -108,6 +108,7 @@ public:
         ChildAborts,              // the child calls abort() before committing
         ChildKilledBeforeCommit,  // the child is killed before committing
         ChildFlushFails,          // the child commits the new file, then cannot flush it
+        ChildHangs,               // the child never ends; it is stopped after 1 s instead of 120
         StopAfterNewFile,         // this process ends with the new file written, not renamed
         StopAfterRename           // this process ends just after the rename
     };

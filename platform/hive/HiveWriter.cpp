@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,6 +20,11 @@ namespace {
 
 // Far more than a change of the largest hive takes.
 const long kWriterTimeLimitSeconds = 120;
+// The limit when a test makes the child hang on purpose.
+const long kHangingWriterTimeLimitSeconds = 1;
+// What WaitForChild gives for a child that did not exit by itself.
+const int kChildCrashed = -1;
+const int kChildStopped = -2;
 
 // Exit statuses of the child, each naming the step that failed.
 enum ChildStatus {
@@ -117,6 +123,7 @@ int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::Ch
     }
     if (fault == HivePlatform::ChangeFault::ChildAborts) std::abort();
     if (fault == HivePlatform::ChangeFault::ChildKilledBeforeCommit) raise(SIGKILL);
+    while (fault == HivePlatform::ChangeFault::ChildHangs) pause();
     const std::string newPath = NewHivePath(hostPath);
     if (status == ChildDone && hivex_commit(hive, newPath.c_str(), 0) != 0) status = ChildCommitFailed;
     hivex_close(hive);
@@ -125,10 +132,11 @@ int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::Ch
     return status;
 }
 
-// Waits for the child; its exit status, or -1 when it did not exit (killed,
-// crashed). A child still at work after kWriterTimeLimit is ended: a hive
-// that makes the library loop must not hold the program.
-int WaitForChild(pid_t child)
+// Waits for the child; its exit status, kChildCrashed when it was ended by
+// a signal, kChildStopped when it was still at work after `limitSeconds`
+// and was ended here: a hive that makes the library loop must not hold the
+// program.
+int WaitForChild(pid_t child, long limitSeconds)
 {
     const long kPollNanoseconds = 5 * 1000 * 1000;
     timespec started;
@@ -137,19 +145,19 @@ int WaitForChild(pid_t child)
     for (;;) {
         const pid_t ended = waitpid(child, &raw, WNOHANG);
         if (ended == child) break;
-        if (ended < 0 && errno != EINTR) return -1;
+        if (ended < 0 && errno != EINTR) return kChildCrashed;
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec - started.tv_sec > kWriterTimeLimitSeconds) {
+        if (now.tv_sec - started.tv_sec > limitSeconds) {
             kill(child, SIGKILL);
             while (waitpid(child, &raw, 0) < 0 && errno == EINTR) {
             }
-            return -1;
+            return kChildStopped;
         }
         const timespec pause = {0, kPollNanoseconds};
         nanosleep(&pause, nullptr);
     }
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : kChildCrashed;
 }
 
 // The new file gets the hive's permissions, and its owner where this
@@ -180,17 +188,27 @@ bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatfo
 {
     const std::string newPath = NewHivePath(hostPath);
     unlink(newPath.c_str());
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         why = "no process could be started to write it";
         return false;
     }
-    if (child == 0) _exit(RunChild(hostPath, edit, fault));
+    if (child == 0) {
+        // A writer outliving this process could only leave a new file that
+        // the next mount removes; it is ended with it all the same.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(ChildCannotOpen);
+        _exit(RunChild(hostPath, edit, fault));
+    }
 
-    const int status = WaitForChild(child);
+    const bool hangs = fault == HivePlatform::ChangeFault::ChildHangs;
+    const int status = WaitForChild(child, hangs ? kHangingWriterTimeLimitSeconds : kWriterTimeLimitSeconds);
     std::string newWhy;
     if (status != ChildDone) {
-        why = status < 0 ? "the writer crashed" : ChildStatusText(status);
+        why = status == kChildStopped   ? "the writer did not finish and was stopped"
+              : status == kChildCrashed ? "the writer crashed"
+                                        : ChildStatusText(status);
     } else if (CheckHiveFile(newPath, newWhy) != HiveVerdict::Sound) {
         // What libhivex wrote must pass the same checks as the hive did.
         why = "the changed hive fails its checks: " + newWhy;

@@ -47,11 +47,11 @@ private:
     {
         mounted_ = true;
         std::vector<HiveKeySpec> software;
-        for (HiveKeySpec spec : software_) {
+        for (HiveKeySpec key : software_) {
             // The cases name machine keys from HKEY_LOCAL_MACHINE.
             const std::string prefix = "Software\\";
-            if (spec.path.compare(0, prefix.size(), prefix) == 0) spec.path = spec.path.substr(prefix.size());
-            software.push_back(spec);
+            if (key.path.compare(0, prefix.size(), prefix) == 0) key.path = key.path.substr(prefix.size());
+            software.push_back(key);
         }
         const std::vector<HiveKeySpec> system = {{"Select", {HiveDword("Current", 1)}}, {"ControlSet001", {}}};
         std::string error;

@@ -333,7 +333,8 @@ TEST_F(HiveSafety, AWriterThatDiesChangesNothing)
 {
     const HivePlatform::ChangeFault faults[] = {HivePlatform::ChangeFault::ChildAborts,
                                                 HivePlatform::ChangeFault::ChildKilledBeforeCommit,
-                                                HivePlatform::ChangeFault::ChildFlushFails};
+                                                HivePlatform::ChangeFault::ChildFlushFails,
+                                                HivePlatform::ChangeFault::ChildHangs};
     const std::string path = Hive("SOFTWARE", RunKeys());
     const std::vector<std::string> before = Meaning(path);
     const std::string bytes = Bytes(path);
