@@ -2,9 +2,10 @@
 //
 // A record starts with a header line beginning with kRunLogMarker; every
 // line is written through to the disk at once (the line and its end, then
-// FlushFile), so a crash keeps every whole line written before it. Before a run is appended,
-// a log past kRunLogCap bytes loses its oldest whole runs: the kept tail is
-// copied to "<log>.new" beside it, flushed and renamed over the log.
+// FlushFile), so a crash keeps every whole line written before it. Before
+// a run is appended, a log past kRunLogCap bytes loses its oldest whole
+// runs: the kept tail is copied to "<log>.new" beside it, flushed and
+// renamed over the log. What a record holds: scan/RunRecord.h.
 // Bytes are written as given. A log that cannot be written only sets
 // `failed`; callers never change what they do because of it.
 #pragma once

@@ -28,6 +28,15 @@
 // program). A front end whose session ends another way calls EndRunRecord
 // itself. A log that cannot be written changes nothing the scan does:
 // RunRecordFailed says so afterwards, for a note at most.
+//
+// A Windows disk cleaned from outside its own system (quellor-scan
+// --offline ROOT) gets its record at the dialog's own place on that disk:
+// where the platform answers CommonDataFolder / WindowsFolder for the disk,
+// StartDefaultRunRecord("quellor-scan") does it all; otherwise make the
+// engine path of Quellor\Quellor.log under the disk's all-users data
+// folder, CreateMissingFolders its folder, and call StartRunRecord with it
+// and a system text saying what system did the cleaning (the console's
+// ConsoleHost::SystemName).
 #pragma once
 
 #include <cstddef>

@@ -17,6 +17,7 @@
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
 #include "console/ScannerRun.h"
+#include "console/StoreIds.h"
 #include "console/TempFolder.h"
 #include "fixtures/InfectedFiles.h"
 #include "scan/SignatureRecord.h"
@@ -28,18 +29,6 @@ const char kNotAvailable[] = "Not available on this system: memory, registry, se
 std::string InfectedPe()
 {
     return infected::SignaturePe(SignatureTable[2]);
-}
-
-std::vector<std::string> StoreIds(const std::string& store)
-{
-    std::vector<std::string> ids;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(store, ignored)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 12 && name.compare(8, 4, ".QMF") == 0) ids.push_back(name.substr(0, 8));
-    }
-    std::sort(ids.begin(), ids.end());
-    return ids;
 }
 
 // The log's lines, each of which must end in CR LF.

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "resources/resource.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/DialogDriver.h"
 #include "wine/support/ProgramRun.h"
@@ -23,9 +22,7 @@
 
 namespace {
 
-const DWORD kStartTimeout = 30000;
 const DWORD kRunTimeout = 240000;
-const char kScanner[] = "C:\\Quellor\\quellor-scan.exe";
 const char kConsoleLog[] = "C:\\logs\\console.log";
 
 const char* const kSamples[] = {
@@ -115,13 +112,6 @@ std::string EntryOf(const std::string& line)
     return id;
 }
 
-Finished Scanner(const std::string& arguments)
-{
-    Finished finished = RunProgram(kScanner, arguments, kRunTimeout);
-    if (!finished.started) ReportFailure(__FILE__, __LINE__, "cannot start quellor-scan.exe");
-    return finished;
-}
-
 }  // namespace
 
 WINE_TEST(TheDialogsRunIsRecordedBesideTheStoreAndTheConsoleRecordsItsOwn)
@@ -131,16 +121,8 @@ WINE_TEST(TheDialogsRunIsRecordedBesideTheStoreAndTheConsoleRecordsItsOwn)
     CHECK(!data.empty());
     CHECK(!PathPresent(logPath));
 
-    Running running;
-    if (!Start(running, kStartTimeout)) {
-        ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
-        return;
-    }
-    Press(running.dialog, IDC_SCAN);
-    CHECK(WaitForFinalWord(running, "Scanning completed", kRunTimeout));
-    const std::vector<std::string> list = ListLines(running.dialog);
-    Press(running.dialog, IDC_OK_BUTTON);
-    CHECK(Ended(running, 10000));
+    std::vector<std::string> list;
+    CHECK(ScanToTheEnd(list, kRunTimeout));
     CHECK_EQ(12u, list.size());
 
     // The record: the header, then the list's lines in order, each removal
@@ -179,7 +161,7 @@ WINE_TEST(TheDialogsRunIsRecordedBesideTheStoreAndTheConsoleRecordsItsOwn)
 
     // The undo the record names gives the file back.
     CHECK_EQ(8u, setupId.size());
-    Finished restored = Scanner("--restore " + setupId);
+    Finished restored = RunInstalledScanner("--restore " + setupId);
     CHECK_EQ(0u, restored.status);
     CHECK(PathPresent("D:\\Downloads\\setup.exe"));
 
@@ -196,7 +178,7 @@ WINE_TEST(TheDialogsRunIsRecordedBesideTheStoreAndTheConsoleRecordsItsOwn)
               WriteFile(file, setup.data(), static_cast<DWORD>(setup.size()), &written, nullptr));
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     }
-    Finished console = Scanner(std::string("--no-memory --log ") + kConsoleLog + " D:\\Downloads D:\\Foreign");
+    Finished console = RunInstalledScanner(std::string("--no-memory --log ") + kConsoleLog + " D:\\Downloads D:\\Foreign");
     CHECK_EQ(1u, console.status);
     CHECK(console.err.empty());
     const std::vector<std::string> record = LogLines(kConsoleLog);
