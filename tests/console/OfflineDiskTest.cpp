@@ -271,6 +271,29 @@ TEST(OfflineDisk, AHiveTwoProfilesNameIsMountedOnce)
     EXPECT_EQ(2u, hives.RegistryUserCount());
 }
 
+// The hives give names in Latin-1 ('?' for what it cannot spell); Linux's
+// drivers give them in UTF-8.
+TEST(OfflineDisk, ProfilesNamedBeyondAsciiAreFoundOnTheDisk)
+{
+    TempFolder temp;
+    const windowsdisk::Disk disk = windowsdisk::MakeDisk(temp / "disk");
+    std::string error;
+    ASSERT_TRUE(AddToHive(disk.Path(windowsdisk::kSoftware),
+                          {{std::string(windowsdisk::kProfileList) + "S-1-5-21-9-9-9-1010",
+                            {HiveExpandSz("ProfileImagePath", "C:\\Users\\Jos\xC3\xA9")}},
+                           {std::string(windowsdisk::kProfileList) + "S-1-5-21-9-9-9-1011",
+                            {HiveExpandSz("ProfileImagePath", "C:\\Users\\\xC5\x81ukasz")}}},
+                          error))
+        << error;
+    temp.Write("disk/Users/JOS\xC3\x89/NTUSER.DAT", ReadFileText(disk.Path(windowsdisk::kAliceHive)));
+    temp.Write("disk/Users/\xC5\x81ukasz/NTUSER.DAT", ReadFileText(disk.Path(windowsdisk::kBobHive)));
+    PosixPlatform files;
+    HivePlatform hives(files);
+    OfflineHost host(files, hives);
+    ASSERT_TRUE(host.OpenWith(disk.root, false, DiskAccess{false, true}, error)) << error;
+    EXPECT_EQ(4u, hives.RegistryUserCount());
+}
+
 TEST(OfflineDisk, TheDisksOwnLogIsWhereItsDialogKeepsItsData)
 {
     const char kShellFolders[] = "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
