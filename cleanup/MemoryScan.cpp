@@ -8,6 +8,7 @@
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
 #include "scan/ProductText.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 #include "scan/SystemVersion.h"
@@ -208,9 +209,12 @@ void ScanMemory()
     memoryScanMode = true;
     if (platformClass == kPlatformWin9x) ScanProcesses9x();
     if (platformClass == kPlatformNT && ScanProcessesNT() != 0) {
-        if (memoryRestartNeeded && Sys().Prompt(kMemoryNotice, kProductTitle, kMemoryNoticeFlags) == kAnswerOk) {
-            RestartComputer();
-        }
+        const bool now =
+            memoryRestartNeeded && Sys().Prompt(kMemoryNotice, kProductTitle, kMemoryNoticeFlags) == kAnswerOk;
+        // The program ends here, before the drives: the run's record ends
+        // too, with what was done so far.
+        EndRunRecord(false, !memoryRestartNeeded ? RestartNotAsked : now ? RestartNow : RestartLater);
+        if (now) RestartComputer();
         memoryScanMode = false;
         Sys().EndProgram(0);
         return;

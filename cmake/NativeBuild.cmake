@@ -47,8 +47,31 @@ add_library(quellor_posix STATIC ${QUELLOR_POSIX_SOURCES})
 target_link_libraries(quellor_posix PUBLIC quellor_engine)
 target_compile_options(quellor_posix PRIVATE ${QUELLOR_WARNINGS})
 
+# The registry of a Windows disk that is not running: its hive files, read
+# and written through libhivex (native only; the Windows builds never have
+# it). The test hive maker uses the same library.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
+file(GLOB QUELLOR_HIVE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/hive/*.cpp)
+add_library(quellor_hive STATIC ${QUELLOR_HIVE_SOURCES})
+target_link_libraries(quellor_hive PUBLIC quellor_engine PkgConfig::HIVEX)
+target_compile_options(quellor_hive PRIVATE ${QUELLOR_WARNINGS})
+add_library(quellor_hive_maker STATIC ${CMAKE_SOURCE_DIR}/tests/fixtures/HiveMaker.cpp)
+target_include_directories(quellor_hive_maker PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quellor_hive_maker PUBLIC quellor_engine PkgConfig::HIVEX)
+target_compile_options(quellor_hive_maker PRIVATE ${QUELLOR_WARNINGS})
+
+# The console scanner's Linux hosts: named folders, and a Windows disk that
+# is not running (--offline ROOT).
+add_library(quellor_console_posix STATIC
+  ${CMAKE_SOURCE_DIR}/app/console/PosixHost.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/OfflineDisk.cpp
+  ${CMAKE_SOURCE_DIR}/app/console/OfflineHost.cpp)
+target_link_libraries(quellor_console_posix PUBLIC quellor_console quellor_posix quellor_hive)
+target_compile_options(quellor_console_posix PRIVATE ${QUELLOR_WARNINGS})
+
 add_executable(quellor-scan ${CMAKE_SOURCE_DIR}/app/console/PosixMain.cpp)
-target_link_libraries(quellor-scan PRIVATE quellor_console quellor_posix)
+target_link_libraries(quellor-scan PRIVATE quellor_console_posix)
 target_compile_options(quellor-scan PRIVATE ${QUELLOR_WARNINGS})
 
 # The demo drive's harmless detectable files, for the console scanner.
@@ -64,7 +87,8 @@ file(GLOB QUELLOR_CONSOLE_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
 add_executable(quellor_console_tests ${QUELLOR_CONSOLE_TEST_SOURCES})
 target_include_directories(quellor_console_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(quellor_console_tests PRIVATE quellor_console quellor_posix quellor_fake GTest::gtest_main)
+target_link_libraries(quellor_console_tests PRIVATE quellor_console_posix quellor_hive_maker quellor_fake
+  GTest::gtest_main)
 target_compile_options(quellor_console_tests PRIVATE ${QUELLOR_WARNINGS})
 target_compile_definitions(quellor_console_tests PRIVATE QUELLOR_SCAN_PATH="$<TARGET_FILE:quellor-scan>")
 add_dependencies(quellor_console_tests quellor-scan)

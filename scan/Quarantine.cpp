@@ -17,7 +17,10 @@ namespace {
 const char kCopyInProgressExtension[] = ".QTD";
 const char kManifestInProgressExtension[] = ".QTM";
 
-const char kStoreBelowCommonData[] = "\\Quellor\\Quarantine";
+// The program's data folder below the all-users data folder (or the
+// Windows folder), and the store inside it.
+const char kDataBelowCommonData[] = "\\Quellor";
+const char kStoreBelowDataFolder[] = "\\Quarantine";
 
 // Ids are tried from the current time on; so many may be taken in a row
 // before the store counts as full.
@@ -249,7 +252,7 @@ const QuarantineSettings& ActiveQuarantine()
     return settings;
 }
 
-bool DefaultQuarantineFolder(char* out, std::size_t size)
+bool DefaultDataFolder(char* out, std::size_t size)
 {
     if (size == 0) return false;
     out[0] = '\0';
@@ -262,8 +265,15 @@ bool DefaultQuarantineFolder(char* out, std::size_t size)
     if (length == 0 || length >= sizeof base) return false;
     // "C:\" comes back with its backslash, a folder without one.
     if (base[length - 1] == '\\') base[length - 1] = '\0';
-    if (CopyText(out, size, base) && AppendText(out, size, kStoreBelowCommonData)) return true;
+    if (CopyText(out, size, base) && AppendText(out, size, kDataBelowCommonData)) return true;
     out[0] = '\0';
+    return false;
+}
+
+bool DefaultQuarantineFolder(char* out, std::size_t size)
+{
+    if (DefaultDataFolder(out, size) && AppendText(out, size, kStoreBelowDataFolder)) return true;
+    if (size > 0) out[0] = '\0';
     return false;
 }
 

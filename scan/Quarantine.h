@@ -53,11 +53,13 @@ void StopQuarantine();
 bool QuarantineActive();
 const QuarantineSettings& ActiveQuarantine();
 
-// Where this system keeps the store: "Quellor\Quarantine" under the
+// The program's own data folder on this system: "Quellor" under the
 // all-users application data folder on the NT family (under the Windows
 // folder where the system names no such folder, as NT 4.0 may not), and
-// under the Windows folder on the 95/98/ME family. False on any other
-// system.
+// under the Windows folder on the 95/98/ME family. It holds the store and
+// the run log (scan/RunRecord.h). False on any other system.
+bool DefaultDataFolder(char* out, std::size_t size);
+// Where this system keeps the store: "Quarantine" in DefaultDataFolder.
 bool DefaultQuarantineFolder(char* out, std::size_t size);
 
 // The path as the user knows it of a file the engine names `enginePath`,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanState.h"
 
 const ResultLineFormat ResultLineFormats[kResultLineCount] = {
@@ -77,6 +78,7 @@ void ReportResult(ResultLine line, const char* path, const char* threat, const Q
     char text[kLineTextSize];
     FormatResultLine(line, path, threat, text, sizeof text);
     AppendResultLine(text);
+    RecordRunResult(line, path, threat, text, quarantine);
     if (!recordSink || !IsKnown(line)) return;
     ResultRecord record;
     std::memset(&record, 0, sizeof record);

@@ -78,8 +78,9 @@ void SetResultRecordSink(ResultRecordSink sink, void* context);
 void FormatResultLine(ResultLine line, const char* path, const char* threat, char* out, std::size_t size);
 
 // Reports one outcome: formats its line into ScanState.lineText, sends
-// AppendLineMessage to ScanState.resultSink, and hands the record to the
-// record sink, with what the quarantine did with the file (nothing, when
-// not given).
+// AppendLineMessage to ScanState.resultSink, adds it to the run's record
+// when one is kept (scan/RunRecord.h), and hands the record to the record
+// sink, with what the quarantine did with the file (nothing, when not
+// given).
 void ReportResult(ResultLine line, const char* path, const char* threat);
 void ReportResult(ResultLine line, const char* path, const char* threat, const QuarantineNote& quarantine);

@@ -10,11 +10,13 @@ namespace {
 
 const std::uint32_t kChunk = 4096;
 
-void WriteThrough(RunLog& log, const char* data, std::uint32_t count)
+// Writes the line and its end, then flushes once: a crash keeps the whole
+// line or none of it.
+void WriteLineThrough(RunLog& log, const char* text, std::uint32_t count)
 {
     if (log.file == kNoFile || log.failed) return;
-    if (log.platform->WriteBytes(log.file, data, count) != static_cast<std::int32_t>(count) ||
-        !log.platform->FlushFile(log.file))
+    if (log.platform->WriteBytes(log.file, text, count) != static_cast<std::int32_t>(count) ||
+        log.platform->WriteBytes(log.file, "\r\n", 2) != 2 || !log.platform->FlushFile(log.file))
         log.failed = true;
 }
 
@@ -92,8 +94,12 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
     if (made <= 0 || static_cast<std::size_t>(made) >= sizeof temporary) return false;
     // A trim that crashed between removing the log and renaming the kept
     // tail over it leaves only the tail: that is the log.
-    if (!platform.PathExists(path) && platform.PathExists(temporary))
-        platform.RenameFile(temporary, path);
+    // A trim that crashed before it removed the log leaves an unfinished
+    // tail beside it, which is no part of anything.
+    if (platform.PathExists(temporary)) {
+        if (platform.PathExists(path)) platform.RemoveFile(temporary);
+        else platform.RenameFile(temporary, path);
+    }
     FileRef file = platform.OpenForRead(path);
     if (file == kNoFile) return true;  // no log yet
     std::int32_t length = platform.FileLength(file);
@@ -118,7 +124,7 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
     return platform.RemoveFile(path) && platform.RenameFile(temporary, path);
 }
 
-bool RunLogOpen(RunLog& log, Platform& platform, const char* path, const char* programVersion)
+bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
 {
     log.platform = &platform;
     log.failed = false;
@@ -130,23 +136,15 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path, const char* p
     }
     char when[32];
     RunLogFormatTime(platform.CurrentTime(), when, sizeof when);
-    VersionInfo version = {};
-    char windows[64] = "unknown";
-    if (platform.QueryVersion(version))
-        std::snprintf(windows, sizeof windows, "%s %u.%u.%u",
-                      version.platformId == 2 ? "NT" : "9x", version.majorVersion,
-                      version.minorVersion, version.buildNumber);
-    char header[256];
-    std::snprintf(header, sizeof header, "%s%s; Windows %s; Quellor %s", kRunLogMarker, when,
-                  windows, programVersion);
+    char header[64];
+    std::snprintf(header, sizeof header, "%s%s", kRunLogMarker, when);
     RunLogLine(log, header);
     return !log.failed;
 }
 
 void RunLogLine(RunLog& log, const char* text)
 {
-    WriteThrough(log, text, static_cast<std::uint32_t>(std::strlen(text)));
-    WriteThrough(log, "\r\n", 2);
+    WriteLineThrough(log, text, static_cast<std::uint32_t>(std::strlen(text)));
 }
 
 void RunLogClose(RunLog& log)

@@ -7,10 +7,14 @@
 #include "platform/Platform.h"
 #include "scan/BoundedText.h"
 #include "scan/ProductText.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanState.h"
 #include "scan/SystemVersion.h"
 #include "scan/VirusHandler.h"
 #include "scan/Wow64View.h"
+
+const char kScanCompletedText[] = "Scanning completed";
+const char kScanTerminatedText[] = "Scanning terminated";
 
 namespace {
 
@@ -254,14 +258,19 @@ void FinishScanSession()
     AppendStatistics();
 
     CopyText(ScanState.statusText, sizeof ScanState.statusText,
-             ScanState.cancelRequested ? "Scanning terminated" : "Scanning completed");
+             ScanState.cancelRequested ? kScanTerminatedText : kScanCompletedText);
     SendStatus();
 
+    RestartAnswer answer = RestartNotAsked;
     if (ScanState.restartNeeded != 0) {
-        if (Sys().Prompt(kRestartQuestion, kProductTitle, kPromptYesNoQuestion) == kAnswerYes) {
-            RestartComputer();
-        }
+        const bool now = Sys().Prompt(kRestartQuestion, kProductTitle, kPromptYesNoQuestion) == kAnswerYes;
+        answer = now ? RestartNow : RestartLater;
     }
+    // The record is complete before the system may go down. A session whose
+    // memory scan left the drives for after a restart (the console's, which
+    // gets here) ended its record there already.
+    EndRunRecord(!ScanState.cancelRequested && !memoryRestartNeeded, answer);
+    if (answer == RestartNow) RestartComputer();
 }
 
 }  // namespace

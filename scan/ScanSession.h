@@ -35,6 +35,12 @@ struct SessionPlan {
 // scanner), the session leaves the walk out and still finishes.
 void RunSessionPlan(const SessionPlan& plan);
 
+// The status line's last word: whether the session went through every
+// target, or was stopped (a cancel, or a running threat that needs a
+// restart before the drives).
+extern const char kScanCompletedText[];   // "Scanning completed"
+extern const char kScanTerminatedText[];  // "Scanning terminated"
+
 // The dialog's session: the memory scan and every fixed drive. Always 1.
 std::int32_t RunScanSession();
 

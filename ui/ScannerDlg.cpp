@@ -9,6 +9,7 @@
 #include "scan/BinaryExamination.h"
 #include "scan/ProductText.h"
 #include "scan/Quarantine.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 #include "ui/PromptDlg.h"
@@ -35,6 +36,7 @@ const char kProductNotice[] = "This program is a part of Halvex antivirus softwa
 const char kDownloadPage[] = "http://www.example.com/halvex";
 const char kUtilitiesPage[] = "http://www.example.com/ferovan/tools";
 const char kCloseButtonCaption[] = "DialogBoxTitle";
+const char kDialogProgramName[] = "Quellor.exe";
 
 // The skin's design size: the children are scaled to 600 x 337, then the
 // window is made 600 x 462 and its region cuts it down to the skin.
@@ -213,7 +215,12 @@ void CScannerDlg::OnTimerTick()
 {
     ::KillTimer(m_hWnd, ScanTimerId);
     ScanState.cancelRequested = false;
+    // Every run leaves its record in the log beside the store, so what was
+    // removed can be looked up (and undone) afterwards. A log that cannot
+    // be written changes nothing here.
+    StartDefaultRunRecord(kDialogProgramName);
     RunScanSession();
+    StopRunRecord();
     m_status.ShowNow();
     EnterPhase(PhaseFinished);
     m_statusFrame.SetWindowText("");

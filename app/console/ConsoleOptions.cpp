@@ -6,9 +6,10 @@
 #include "app/console/ConsoleScan.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
+#include "scan/ProductText.h"
 #include "scan/QuarantineManifest.h"
 
-const char kConsoleVersion[] = "quellor-scan 7.0";
+const char kConsoleVersion[] = "quellor-scan " QUELLOR_VERSION;
 
 namespace {
 
@@ -26,7 +27,9 @@ enum Flag {
     FlagRestore,
     FlagTo,
     FlagPurge,
-    FlagPurgeOlderThan
+    FlagPurgeOlderThan,
+    FlagLog,
+    FlagOffline
 };
 
 struct OptionName {
@@ -51,6 +54,8 @@ const OptionName kOptionNames[] = {
     {"--to", FlagTo, "a path"},
     {"--purge", FlagPurge, "an entry's ID"},
     {"--purge-older-than", FlagPurgeOlderThan, "a number of days"},
+    {"--log", FlagLog, "a file"},
+    {"--offline", FlagOffline, "the root folder of a Windows disk"},
 };
 
 // The quarantine's commands, by their options.
@@ -96,6 +101,16 @@ bool TakeValue(const OptionName& option, const char* value, ConsoleOptions& opti
     case FlagTo:
         options.restoreTo = value;
         return true;
+    case FlagLog:
+        options.logFile = value;
+        return true;
+    case FlagOffline:
+        if (value[0] != '\0') {
+            options.offline = value;
+            return true;
+        }
+        error = "--offline needs the root folder of a Windows disk";
+        return false;
     case FlagRestore:
     case FlagPurge:
         if (ReadEntryId(value, options.entry)) return true;
@@ -122,12 +137,15 @@ bool CheckCombination(const ConsoleOptions& options, const bool* given, std::str
     }
     if (!command) {
         if (given[FlagTo]) error = "--to is used only with --restore";
-        return !given[FlagTo];
+        else if (given[FlagOffline] && !options.targets.empty())
+            error = "--offline ROOT takes the place of folders and files to scan: name none beside it";
+        return error.empty();
     }
     const std::string what = command;
-    if (!options.targets.empty()) error = what + " takes no folder or file to scan";
+    if (!options.targets.empty() || given[FlagOffline]) error = what + " takes no folder or file to scan";
     else if (given[FlagRemove] || given[FlagRename]) error = what + " cannot be used with --remove or --rename";
     else if (given[FlagNoQuarantine]) error = what + " cannot be used with --no-quarantine";
+    else if (given[FlagLog]) error = "--log records scans; " + what + " writes no record";
     else if (given[FlagTo] && options.command != CommandRestore) error = "--to is used only with --restore";
     else if (options.json && options.command != CommandListQuarantine)
         error = "--json is for scans and --quarantine-list";
@@ -154,7 +172,7 @@ ConsoleOptions DefaultConsoleOptions()
 bool ParseConsoleArguments(int argc, const char* const* argv, ConsoleOptions& options, std::string& error)
 {
     options = DefaultConsoleOptions();
-    bool given[FlagPurgeOlderThan + 1] = {};
+    bool given[FlagOffline + 1] = {};
     bool onlyTargets = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -172,6 +190,10 @@ bool ParseConsoleArguments(int argc, const char* const* argv, ConsoleOptions& op
         }
         if (!known) {
             error = std::string("unknown option '") + argument + "'";
+            return false;
+        }
+        if (given[known->flag] && known->flag == FlagOffline) {
+            error = "--offline names one disk";
             return false;
         }
         if (known->value) {
@@ -214,14 +236,17 @@ bool ParseConsoleArguments(int argc, const char* const* argv, ConsoleOptions& op
     return true;
 }
 
-std::string ConsoleUsage(bool targetsRequired)
+std::string ConsoleUsage(ConsoleSystem system)
 {
+    const bool onLinux = system == ConsoleOnLinux;
     std::string text = "usage: quellor-scan [options] ";
-    text += targetsRequired ? "FOLDER|FILE...\n" : "[FOLDER|FILE...]\n";
+    text += onLinux ? "FOLDER|FILE...\n"
+                    "       quellor-scan [options] --offline ROOT\n"
+                  : "[FOLDER|FILE...]\n";
     text += "       quellor-scan [--quarantine DIR] --quarantine-list | --restore ID [--to PATH]\n"
             "                    | --purge ID | --purge-older-than DAYS\n";
-    text += targetsRequired ? "Scans the named folders and files.\n"
-                            : "Scans the named folders and files, or every fixed drive when none is named.\n";
+    text += onLinux ? "Scans the named folders and files, or a Windows disk that is not running.\n"
+                  : "Scans the named folders and files, or every fixed drive when none is named.\n";
     text +=
         "Detected files are only reported unless an action is chosen.\n"
         "\n"
@@ -231,18 +256,30 @@ std::string ConsoleUsage(bool targetsRequired)
         "  --no-memory  do not examine the running processes first\n"
         "  --quiet      print only detections and the statistics\n"
         "  --json       print one JSON object per detection and one for the summary\n"
+        "  --log FILE   append a record of the run to FILE: every result line, the\n"
+        "               quarantine entry of each file changed, the statistics\n"
+        "               (the oldest runs give way past 1 MiB)\n"
         "  --help       print this text\n"
-        "  --version    print the version\n"
+        "  --version    print the version\n";
+    if (onLinux) {
+        text +=
+            "  --offline ROOT  scan the Windows disk mounted at ROOT (the root folder of its\n"
+            "               system drive) as its drive C:, and clean its registry hives\n"
+            "               (the machine's and every user's) with --remove or --rename;\n"
+            "               the original of each hive changed is kept in the quarantine\n"
+            "               first. A removal needs the disk mounted read-write.\n";
+    }
+    text +=
         "\n"
         "A file is kept in the quarantine before --remove or --rename changes it, so a\n"
         "wrong detection can be undone; a file that cannot be kept is still removed\n"
         "and is reported as not quarantined.\n"
         "  --no-quarantine           remove or rename without keeping a copy\n"
         "  --quarantine DIR          the quarantine's folder; by default ";
-    text += targetsRequired ? "$XDG_DATA_HOME/quellor/quarantine\n"
-                              "                            (~/.local/share/quellor/quarantine)\n"
-                            : "the program's own\n"
-                              "                            folder of the system\n";
+    text += onLinux ? "$XDG_DATA_HOME/quellor/quarantine\n"
+                    "                            (~/.local/share/quellor/quarantine)\n"
+                  : "the program's own\n"
+                    "                            folder of the system\n";
     text +=
         "  --quarantine-list         list the entries (with --json: one object each)\n"
         "  --restore ID [--to PATH]  put the file of entry ID back where it was, or at\n"
@@ -258,17 +295,24 @@ std::string ConsoleUsage(bool targetsRequired)
     return text;
 }
 
-bool ReadConsoleCommandLine(int argc, const char* const* argv, bool targetsRequired, ConsoleOptions& options,
+bool ReadConsoleCommandLine(int argc, const char* const* argv, ConsoleSystem system, ConsoleOptions& options,
                             int& exitStatus)
 {
     std::string error;
-    if (!ParseConsoleArguments(argc, argv, options, error)) {
+    bool read = ParseConsoleArguments(argc, argv, options, error);
+    if (read && system != ConsoleOnLinux && !options.offline.empty()) {
+        // A disk of a Windows that is not running is cleaned from Linux;
+        // here its drive can be scanned like any other.
+        error = "--offline is for quellor-scan on Linux; name the disk's drive (such as D:) to scan its files";
+        read = false;
+    }
+    if (!read) {
         std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
         exitStatus = kExitTrouble;
         return false;
     }
     if (options.help) {
-        std::fputs(ConsoleUsage(targetsRequired).c_str(), stdout);
+        std::fputs(ConsoleUsage(system).c_str(), stdout);
         exitStatus = kExitClean;
         return false;
     }

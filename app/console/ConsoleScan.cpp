@@ -1,6 +1,7 @@
 #include "app/console/ConsoleScan.h"
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "app/console/ConsoleStore.h"
@@ -8,6 +9,7 @@
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
 #include "scan/ResultLines.h"
+#include "scan/RunRecord.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanState.h"
 
@@ -83,6 +85,14 @@ public:
 
     void Record(const ResultRecord& record)
     {
+        PrintRecord(record);
+        // A change the host could not make shows beside the result that
+        // asked for it, in the run's record too.
+        HostProblems();
+    }
+
+    void PrintRecord(const ResultRecord& record)
+    {
         if (record.path[0] == '\0') {
             // Registry and memory lines name no file.
             const std::string line = LineOf(record, std::string());
@@ -107,9 +117,44 @@ public:
 
     void Problem(const std::string& path, const std::string& reason)
     {
+        ProblemLine(path + ": " + reason);
+    }
+
+    void ProblemLine(const std::string& text)
+    {
         ++problems_;
         ClearProgress();
-        std::fputs(("quellor-scan: " + path + ": " + reason + "\n").c_str(), streams_.err);
+        std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
+    }
+
+    // What the host could not read or change, said once each on standard
+    // error and in the run's record: the same failure met again (each
+    // change of a hive that cannot be written) is not repeated.
+    void HostProblems()
+    {
+        for (const std::string& line : host_.TakeProblemLines()) {
+            if (!hostProblems_.insert(line).second) continue;
+            ProblemLine(line);
+            RecordRunNote(line.c_str());
+        }
+    }
+
+    void OriginalKept(const std::string& path, const QuarantineNote& note)
+    {
+        if (note.outcome == QuarantineNotAsked) return;
+        const std::string line = note.outcome == QuarantineKept
+                                     ? "Kept in the quarantine as " + std::string(note.id) +
+                                           " before its first change: " + path
+                                     : "Not quarantined (" + std::string(QuarantineFailureText(note.failure)) +
+                                           "): " + path;
+        RecordRunNote(line.c_str());
+        if (options_.json) {
+            Print(std::string("{\"type\":\"original\",\"path\":") + JsonString(path) + QuarantineFields(note) + "}");
+        } else if (note.outcome == QuarantineKept) {
+            Note(line);
+        } else {
+            Print(line);
+        }
     }
 
     void Finish(bool memoryScanned, int status)
@@ -121,7 +166,7 @@ public:
             char lines[kStatisticsLineCount][kLineTextSize];
             const std::size_t count = FormatStatisticsBlock(ScanStatistics, lines);
             for (std::size_t i = 0; i < count; ++i) Print(lines[i]);
-            Note(Completed() ? "Scanning completed" : "Scanning terminated");
+            Note(Completed() ? kScanCompletedText : kScanTerminatedText);
             return;
         }
         std::string json = "{\"type\":\"summary\"";
@@ -174,6 +219,7 @@ private:
     ConsoleStreams streams_;
     const ConsoleTarget* target_ = nullptr;
     int problems_ = 0;
+    std::set<std::string> hostProblems_;
     bool shown_ = false;
     std::uint64_t lastProgress_ = 0;
 };
@@ -232,6 +278,81 @@ bool StartQuarantine(const ConsoleOptions& options, ConsoleHost& host, const Con
     }
     SetQuarantinePathNamer(NameForRecord, &entry);
     return true;
+}
+
+const char kConsoleProgramName[] = "quellor-scan";
+
+// The run log names files as the console's lines do.
+bool NameForLog(const char* enginePath, char* out, std::size_t size, void* context)
+{
+    TargetEntry& entry = *static_cast<TargetEntry*>(context);
+    return CopyText(out, size, entry.host.Display(entry.current, enginePath).c_str());
+}
+
+// The logs the run's record goes to, as the user knows them.
+struct ConsoleLog {
+    bool started;
+    std::string first;   // the log the record is started in
+    std::string second;  // the log it is left in as well; empty: none
+};
+
+bool ChangesFiles(const ConsoleOptions& options)
+{
+    return options.action == kActionDelete || options.action == kActionRename;
+}
+
+// Starts the run's record in the log the user named and, when the run
+// changes a system the scanner does not run on, in the log that system's
+// own program keeps (either alone when the other is missing). A log that
+// cannot be written is noted on standard error, and the scan goes on
+// without it.
+ConsoleLog StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
+                           TargetEntry& entry)
+{
+    ConsoleLog log = {false, std::string(), std::string()};
+    std::string named;
+    if (!options.logFile.empty()) {
+        std::string error;
+        if (host.LogFile(options.logFile, named, error)) log.first = options.logFile;
+        else std::fputs(("quellor-scan: " + error + "; scanning without a log\n").c_str(), streams.err);
+    }
+    std::string own;
+    std::string ownShown;
+    if (ChangesFiles(options) && host.OwnLogFile(own, ownShown)) {
+        if (log.first.empty()) {
+            named = own;
+            log.first = ownShown;
+        } else {
+            log.second = ownShown;
+        }
+    }
+    if (log.first.empty()) return log;
+    SetRunRecordCopy(log.second.empty() ? nullptr : own.c_str());
+    const std::string system = host.SystemName();
+    SetRunRecordPathNamer(NameForLog, &entry);
+    log.started = StartRunRecord(named.c_str(), kConsoleProgramName, system.empty() ? nullptr : system.c_str());
+    if (!log.started) {
+        std::fputs(("quellor-scan: cannot write the log '" + log.first + "'; scanning without it\n").c_str(),
+                   streams.err);
+    }
+    return log;
+}
+
+// Closes the logs; a record that started but could not be written in full
+// is noted.
+void StopConsoleLog(const ConsoleLog& log, const ConsoleStreams& streams)
+{
+    StopRunRecord();
+    SetRunRecordPathNamer(nullptr, nullptr);
+    SetRunRecordCopy(nullptr);
+    if (log.started && RunRecordFailed()) {
+        std::fputs(("quellor-scan: the log '" + log.first + "' could not be written in full\n").c_str(),
+                   streams.err);
+    }
+    if (log.started && !log.second.empty() && RunRecordCopyFailed()) {
+        std::fputs(("quellor-scan: the log '" + log.second + "' could not be written in full\n").c_str(),
+                   streams.err);
+    }
 }
 
 bool Contains(const std::vector<std::string>& list, const char* item)
@@ -303,6 +424,11 @@ void ConsoleProblem(const std::string& displayPath, const std::string& reason)
     if (activeReport) activeReport->Problem(displayPath, reason);
 }
 
+void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& note)
+{
+    if (activeReport) activeReport->OriginalKept(displayPath, note);
+}
+
 int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
 {
     if (options.targets.empty() && !host.AllDrivesByDefault()) {
@@ -332,8 +458,10 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     if (!missing.empty()) {
         std::string note;
         for (std::size_t i = 0; i < missing.size(); ++i) note += (i ? ", " : "") + missing[i];
-        report.Note("Not available on this system: " + note + " (files only)");
+        if (Contains(missing, "registry")) note += " (files only)";
+        report.Note("Not available on " + host.ScannedSystem() + ": " + note);
     }
+    for (const std::string& note : host.Notes()) report.Note(note);
     const bool memoryScanned = options.memory && !Contains(missing, "memory");
     std::vector<SessionTarget> walked(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -341,7 +469,12 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     }
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
+    const ConsoleLog log = StartConsoleLog(options, host, streams, entry);
+    // What the host met before the scan (a damaged hive), first.
+    report.HostProblems();
     RunSessionPlan(plan);
+    StopConsoleLog(log, streams);
+    report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
     StopQuarantine();
     SetQuarantinePathNamer(nullptr, nullptr);

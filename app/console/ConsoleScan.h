@@ -16,6 +16,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "platform/Platform.h"
+#include "scan/Quarantine.h"
 
 // Exit statuses.
 const int kExitClean = 0;
@@ -45,6 +46,15 @@ public:
     virtual std::string Display(const ConsoleTarget* target, const std::string& enginePath) = 0;
     // Steps of the full system this host cannot take ("memory", ...).
     virtual std::vector<std::string> NotAvailable() = 0;
+    // What the scan runs on, as the note about NotAvailable names it.
+    virtual std::string ScannedSystem() { return "this system"; }
+    // Lines for the user before the scan begins (what was found to scan).
+    virtual std::vector<std::string> Notes() { return {}; }
+    // Lines about something the host could not read or change (a damaged
+    // registry hive, a change that could not be written), taken before the
+    // scan, after each result and at its end. Each is said once and counts
+    // as trouble.
+    virtual std::vector<std::string> TakeProblemLines() { return {}; }
 
     // The quarantine's folder as an engine path: the folder the user named
     // (--quarantine), or the system's own place for it when `named` is
@@ -63,6 +73,24 @@ public:
                                std::string& enginePath, std::string& error) = 0;
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
+
+    // The run log the user named (--log FILE) as an engine path that is
+    // valid afterwards; false with a one-line reason. By default the name
+    // is the engine path (a host whose paths are the engine's).
+    virtual bool LogFile(const std::string& named, std::string& enginePath, std::string& /*error*/)
+    {
+        enginePath = named;
+        return true;
+    }
+    // What system the scanner runs on, for the run log; empty: the Windows
+    // version the platform reports.
+    virtual std::string SystemName() { return std::string(); }
+    // The run log that the scanned system's own program keeps, when it is
+    // not the system the scanner runs on (a Windows disk cleaned from
+    // outside): a run that changes that system leaves its record there as
+    // well. Gives it as an engine path, valid afterwards, and as the user
+    // knows it; false when there is none.
+    virtual bool OwnLogFile(std::string& /*enginePath*/, std::string& /*shown*/) { return false; }
 };
 
 // Output streams and whether progress goes to `err` (a terminal).
@@ -85,6 +113,11 @@ void ConsoleReceive(std::uint32_t message);
 
 // A file or folder the backend could not examine, reported once each.
 void ConsoleProblem(const std::string& displayPath, const std::string& reason);
+
+// The original of a file the scan is about to change without detecting it
+// (a registry hive before its first cleaning) was offered to the
+// quarantine: says where it went, or that it was not kept.
+void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& note);
 
 // Text as a JSON string literal: valid UTF-8 kept, control characters
 // escaped, and each byte of an invalid sequence written as the character

@@ -153,6 +153,16 @@ public:
     }
 
     std::uint64_t Milliseconds() override { return GetTickCount(); }
+
+    bool LogFile(const std::string& named, std::string& enginePath, std::string& error) override
+    {
+        enginePath = FullPath(named);
+        if (!OnADrive(enginePath) || IsFolderPath(enginePath)) {
+            error = "cannot write the log '" + named + "': not a file on a drive";
+            return false;
+        }
+        return true;
+    }
 };
 
 // Standard error is a console (not a file or a pipe).
@@ -168,7 +178,7 @@ int main(int argc, char** argv)
 {
     ConsoleOptions options;
     int exitStatus = kExitClean;
-    if (!ReadConsoleCommandLine(argc, argv, false, options, exitStatus)) return exitStatus;
+    if (!ReadConsoleCommandLine(argc, argv, ConsoleOnWindows, options, exitStatus)) return exitStatus;
 
     static ConsolePlatform platform;
     static HeadCachePlatform files(platform);

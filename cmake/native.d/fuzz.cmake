@@ -50,3 +50,14 @@ quellor_fuzz_target(script_fuzz ${CMAKE_SOURCE_DIR}/fuzz/script_fuzz.cpp)
 quellor_fuzz_target(perfdata_fuzz ${CMAKE_SOURCE_DIR}/fuzz/perfdata_fuzz.cpp)
 quellor_fuzz_target(wininit_fuzz ${CMAKE_SOURCE_DIR}/fuzz/wininit_fuzz.cpp)
 quellor_fuzz_target(quarantine_fuzz ${CMAKE_SOURCE_DIR}/fuzz/quarantine_fuzz.cpp)
+
+# The hive backend's read path, over libhivex (quellor_hive, NativeBuild.cmake).
+# Its seeds are hives made by the tests' hive maker (make_hive_seeds).
+quellor_fuzz_target(hive_fuzz ${CMAKE_SOURCE_DIR}/fuzz/hive_fuzz.cpp)
+target_link_libraries(hive_fuzz_replay PRIVATE quellor_hive)
+if(QUELLOR_FUZZ)
+  target_link_libraries(hive_fuzz PRIVATE quellor_hive)
+endif()
+add_executable(make_hive_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_hive_seeds.cpp)
+target_link_libraries(make_hive_seeds PRIVATE quellor_hive_maker)
+target_compile_options(make_hive_seeds PRIVATE ${QUELLOR_WARNINGS})

@@ -18,6 +18,7 @@
 #include "app/console/ConsoleScan.h"
 #include "app/console/ConsoleStore.h"
 #include "console/ScannerRun.h"
+#include "console/StoreIds.h"
 #include "console/TempFolder.h"
 #include "fixtures/InfectedFiles.h"
 #include "scan/SignatureRecord.h"
@@ -29,19 +30,6 @@ const char kThreat[] = "W32/Murkel.A.Trojan";
 std::string InfectedPe()
 {
     return infected::SignaturePe(SignatureTable[2]);
-}
-
-// The ids of the entries a store folder holds (its manifests' names).
-std::vector<std::string> StoreIds(const std::string& store)
-{
-    std::vector<std::string> ids;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(store, ignored)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 12 && name.compare(8, 4, ".QMF") == 0) ids.push_back(name.substr(0, 8));
-    }
-    std::sort(ids.begin(), ids.end());
-    return ids;
 }
 
 // A tree with one infected file, removed into `store`; the entry's id.

@@ -127,7 +127,7 @@ TEST(ConsoleProgram, UsageVersionAndUsageErrors)
         std::string err;
     } const rows[] = {
         {{"--version"}, kExitClean, "quellor-scan 7.0\n", ""},
-        {{"--help"}, kExitClean, ConsoleUsage(true), ""},
+        {{"--help"}, kExitClean, ConsoleUsage(ConsoleOnLinux), ""},
         {{}, kExitTrouble, "", "quellor-scan: name a folder or file to scan (--help for usage)\n"},
         {{"--bogus", tree.Path()}, kExitTrouble, "",
          "quellor-scan: unknown option '--bogus'\nTry 'quellor-scan --help'.\n"},

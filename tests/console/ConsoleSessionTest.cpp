@@ -149,9 +149,12 @@ TEST(ConsoleSessionMemory, ARunningThreatThatWillNotEndGivesTheStatisticsAndExit
     fake.AddFile("C:\\mem\\evil.exe", infected::SignaturePe(SignatureTable[2]));
     fake.AddFile("C:\\tools\\setup.exe", infected::SignaturePe(SignatureTable[2]));
     fake.AddProcess("C:\\mem\\evil.exe", true, false);
+    fake.AddDrive('E', DriveRemovable);
+    fake.AddFolder("E:\\logs");
 
     ConsoleOptions options = DefaultConsoleOptions();
     options.action = kActionDelete;
+    options.logFile = "E:\\logs\\run.log";
     std::string text;
     const int status = RunAndRead(options, text);
 
@@ -163,6 +166,16 @@ TEST(ConsoleSessionMemory, ARunningThreatThatWillNotEndGivesTheStatisticsAndExit
               "Scanning terminated\n",
               text);
     EXPECT_TRUE(fake.Exists("C:\\tools\\setup.exe"));
+    // The run's record ends once, where the memory scan ended the program's
+    // work, with the restart question's answer (the console's No).
+    const std::string log = fake.Content("E:\\logs\\run.log");
+    const std::string end = "\r\n \r\nScanning statistics\r\n------------------------------\r\n"
+                            "Total files scanned\t\t:  0\r\nTotal files infected\t\t:  1\r\n"
+                            "Total files removed\t\t:  0\r\nScanning terminated\r\n"
+                            "Restart question: No, the removal finishes at the next start\r\n";
+    ASSERT_GE(log.size(), end.size());
+    EXPECT_EQ(end, log.substr(log.size() - end.size()));
+    EXPECT_EQ(log.find("Scanning statistics"), log.rfind("Scanning statistics"));
     ResetScanGlobals();
 }
 

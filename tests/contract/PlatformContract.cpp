@@ -1214,6 +1214,75 @@ CONTRACT_CASE(RegistryDeleteKeyRefusesKeysWithSubkeys)
     CONTRACT_EQ(kRegistryNotFound, platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyRead, key));
 }
 
+CONTRACT_CASE(RegistryValuesShiftDownAfterADeletionThroughAnotherHandle)
+{
+    // How the Run-value scan goes: one handle lists the values by position
+    // while another deletes one of them.
+    const std::string keyPath = CaseKey(__func__);
+    for (const char* name : {"A", "B", "C"}) world.MakeRegistryString(kKeyCurrentUser, keyPath, name, name);
+    Platform& platform = world.platform();
+
+    KeyRef lister = 0;
+    KeyRef deleter = 0;
+    CONTRACT_REQUIRE(platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyRead, lister) == kRegistryOk);
+    CONTRACT_REQUIRE(platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyAllAccess, deleter) ==
+                     kRegistryOk);
+    // The value listed first, whatever order the platform keeps them in.
+    char first[8];
+    std::uint32_t length = sizeof first;
+    CONTRACT_REQUIRE(platform.RegistryEnumValue(lister, 0, first, length) == kRegistryOk);
+    CONTRACT_EQ(kRegistryOk, platform.RegistryDeleteValue(deleter, first));
+
+    std::uint32_t count = 0;
+    CONTRACT_EQ(kRegistryOk, platform.RegistryValueCount(lister, count));
+    CONTRACT_EQ(2u, count);
+    std::vector<std::string> names;
+    for (std::uint32_t index = 0; index < 2; ++index) {
+        char name[8];
+        length = sizeof name;
+        CONTRACT_EQ(kRegistryOk, platform.RegistryEnumValue(lister, index, name, length));
+        names.push_back(name);
+    }
+    names.push_back(first);
+    std::sort(names.begin(), names.end());
+    CONTRACT_EQ((std::vector<std::string>{"A", "B", "C"}), names);
+    char name[8];
+    length = sizeof name;
+    CONTRACT_EQ(kRegistryNoMoreItems, platform.RegistryEnumValue(lister, 2, name, length));
+    platform.RegistryClose(deleter);
+    platform.RegistryClose(lister);
+}
+
+CONTRACT_CASE(RegistryDeleteValueNeedsAKeyOpenedForChanges)
+{
+    const std::string keyPath = CaseKey(__func__);
+    world.MakeRegistryString(kKeyCurrentUser, keyPath, "Kept", "k");
+    Platform& platform = world.platform();
+
+    KeyRef key = 0;
+    CONTRACT_REQUIRE(platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyRead, key) == kRegistryOk);
+    CONTRACT_EQ(kRegistryAccessDenied, platform.RegistryDeleteValue(key, "Kept"));
+    std::uint32_t size = 0;
+    CONTRACT_EQ(kRegistryOk, platform.RegistryQueryValue(key, "Kept", nullptr, nullptr, &size));
+    platform.RegistryClose(key);
+}
+
+CONTRACT_CASE(RegistryKeyNamesIgnoreCase)
+{
+    const std::string keyPath = CaseKey(__func__) + "\\Inner";
+    world.MakeRegistryString(kKeyCurrentUser, keyPath, "Value", "v");
+    Platform& platform = world.platform();
+
+    KeyRef key = 0;
+    CONTRACT_REQUIRE(platform.RegistryOpen(kKeyCurrentUser, Upper(keyPath).c_str(), kKeyRead, key) == kRegistryOk);
+    std::uint32_t size = 0;
+    CONTRACT_EQ(kRegistryOk, platform.RegistryQueryValue(key, "VALUE", nullptr, nullptr, &size));
+    platform.RegistryClose(key);
+
+    CONTRACT_EQ(kRegistryOk, platform.RegistryDeleteKey(kKeyCurrentUser, Upper(keyPath).c_str()));
+    CONTRACT_EQ(kRegistryNotFound, platform.RegistryOpen(kKeyCurrentUser, keyPath.c_str(), kKeyRead, key));
+}
+
 // ------------------------------------------------------------ keeping copies
 
 CONTRACT_CASE(CreateFolderMakesOneMissingFolder)
@@ -1394,6 +1463,9 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(RegistryValuesAreCountedListedAndRead),
     CONTRACT_ENTRY(RegistryDeleteValueRemovesOnlyThatValue),
     CONTRACT_ENTRY(RegistryDeleteKeyRefusesKeysWithSubkeys),
+    CONTRACT_ENTRY(RegistryValuesShiftDownAfterADeletionThroughAnotherHandle),
+    CONTRACT_ENTRY(RegistryDeleteValueNeedsAKeyOpenedForChanges),
+    CONTRACT_ENTRY(RegistryKeyNamesIgnoreCase),
     CONTRACT_ENTRY(OpeningUnknownProcessFails),
     CONTRACT_ENTRY(OpeningUnknownServiceFails),
     CONTRACT_ENTRY(PostedMessageIsTakenOnce),

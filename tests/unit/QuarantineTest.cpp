@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/DemoSamples.h"
 #include "fixtures/InfectedFiles.h"
 #include "fixtures/QuarantineHelpers.h"
 #include "fixtures/ScriptStandIns.h"
@@ -159,24 +160,6 @@ TEST_F(Quarantine, TheImageOfAnEndedProcessIsKeptUnderTheThreatFoundInMemory)
               lines);
     ASSERT_EQ(1u, Entries().size());
     EXPECT_STREQ("W32/MurkEl.G.Downloader.Trojan", Entries()[0].entry.threat);
-}
-
-// The demo drive's six harmless detectable files.
-struct Sample {
-    const char* path;
-    std::string content;
-};
-
-std::vector<Sample> DemoSamples()
-{
-    return {
-        {"D:\\Downloads\\setup.exe", infected::SignaturePe(SignatureTable[2])},
-        {"D:\\Downloads\\tools\\update.exe", infected::SignaturePe(SignatureTable[5])},
-        {"D:\\Mail\\photos.zip", infected::WormZip(ArchiveWormTable[0], 12288)},
-        {"D:\\Mail\\newsletter.htm", standin::WebPage()},
-        {"D:\\Mail\\greeting.vbs", standin::WormScriptF()},
-        {"D:\\Downloads\\postcard.vbs", standin::WormScriptI()},
-    };
 }
 
 TEST_F(Quarantine, KeptCopiesAreNoProgramsAndARescanOfTheStoreFindsNothing)

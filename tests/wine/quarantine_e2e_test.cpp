@@ -22,9 +22,7 @@
 
 namespace {
 
-const DWORD kStartTimeout = 30000;
 const DWORD kRunTimeout = 240000;
-const char kScanner[] = "C:\\Quellor\\quellor-scan.exe";
 const char kHeader[] = "QUELLOR QUARANTINE 1: ";
 
 // The demo samples the scan removes, with their threats.
@@ -70,7 +68,7 @@ std::string IdOf(const std::vector<std::string>& listing, const std::string& pat
 
 Finished Scanner(const std::string& arguments)
 {
-    Finished finished = RunProgram(kScanner, arguments, kRunTimeout);
+    Finished finished = RunInstalledScanner(arguments);
     if (!finished.started) ReportFailure(__FILE__, __LINE__, "cannot start quellor-scan.exe");
     return finished;
 }
@@ -83,16 +81,8 @@ WINE_TEST(TheDialogsScanKeepsSixNeuteredCopiesAndOneComesBackToBeFoundAgain)
     CHECK(!store.empty());
     CHECK(StoreFiles(store, ".QMF").empty());
 
-    Running running;
-    if (!Start(running, kStartTimeout)) {
-        ReportFailure(__FILE__, __LINE__, "the main dialog did not appear");
-        return;
-    }
-    Press(running.dialog, IDC_SCAN);
-    CHECK(WaitForFinalWord(running, "Scanning completed", kRunTimeout));
-    const std::vector<std::string> lines = ListLines(running.dialog);
-    Press(running.dialog, IDC_OK_BUTTON);
-    CHECK(Ended(running, 10000));
+    std::vector<std::string> lines;
+    CHECK(ScanToTheEnd(lines, kRunTimeout));
     // The results list holds what it always held: six lines, then the
     // statistics; nothing about the quarantine.
     CHECK_EQ(12u, lines.size());

@@ -210,3 +210,15 @@ RECT VisibleBox(HWND window)
     if (region) DeleteObject(region);
     return box;
 }
+
+bool ScanToTheEnd(std::vector<std::string>& lines, DWORD timeout)
+{
+    lines.clear();
+    Running running;
+    if (!Start(running, 30000)) return false;
+    Press(running.dialog, IDC_SCAN);
+    const bool completed = WaitForFinalWord(running, "Scanning completed", timeout);
+    lines = ListLines(running.dialog);
+    Press(running.dialog, IDC_OK_BUTTON);
+    return Ended(running, 10000) && completed;
+}

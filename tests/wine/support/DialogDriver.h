@@ -65,6 +65,12 @@ HWND WaitForPrompt(Running& running, DWORD timeout);
 // Waits until the status line holds `word` and OK is shown.
 bool WaitForFinalWord(Running& running, const char* word, DWORD timeout);
 
+// One whole run of the program the way a user makes it: start it, press
+// SCAN, wait up to `timeout` ms for "Scanning completed", read the results
+// list, press OK and wait for the program to end. False when a step did
+// not happen; `lines` holds what the list held.
+bool ScanToTheEnd(std::vector<std::string>& lines, DWORD timeout);
+
 // What the screen shows inside `box`, as a device-independent bitmap of
 // `bitsPerPixel` (24 or 32), its top row first when `topDown` is set;
 // `header` describes the pixels. False when the screen could not be read.

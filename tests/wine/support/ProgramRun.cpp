@@ -61,3 +61,8 @@ Finished RunProgram(const char* program, const std::string& arguments, DWORD tim
     if (ReadWholeFile(kErrFile, text)) finished.err = LinesOf(text);
     return finished;
 }
+
+Finished RunInstalledScanner(const std::string& arguments)
+{
+    return RunProgram("C:\\Quellor\\quellor-scan.exe", arguments, 240000);
+}

@@ -22,3 +22,7 @@ std::vector<std::string> LinesOf(const std::string& text);
 // Runs `program` with `arguments` (one command-line text) in the folder
 // C:\ and waits for it; ended by force after `timeout` ms.
 Finished RunProgram(const char* program, const std::string& arguments, DWORD timeout);
+
+// quellor-scan.exe as the tests install it (C:\Quellor), run with
+// `arguments` and four minutes to finish.
+Finished RunInstalledScanner(const std::string& arguments);

@@ -143,8 +143,9 @@ void ScanAndCheck(ThreatRun& run, ThreatFinder finder)
     expected.push_back(std::string(kThreatImage) + "     " + threatName + " removed");
     // The memory pass removed the image before the walk, which then no
     // longer counts it, but counts the two files the quarantine kept of it
-    // on c: (its copy and its manifest).
-    const std::size_t scanned = walkable.size() + (finder == MemoryPassFindsIt ? 2 - 1 : 0);
+    // on c: (its copy and its manifest). The run log the dialog writes in
+    // its data folder on c: is counted too.
+    const std::size_t scanned = walkable.size() + (finder == MemoryPassFindsIt ? 2 - 1 : 0) + 1;
     const std::vector<std::string> statistics = {
         " ",
         "Scanning statistics",

@@ -1,0 +1,142 @@
+#include "platform/hive/HiveFile.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/hive/HiveText.h"
+
+namespace {
+
+const std::uint32_t kStringTypes[] = {1, 2, 7};  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
+
+bool IsStringType(std::uint32_t type)
+{
+    for (std::uint32_t stringType : kStringTypes) {
+        if (type == stringType) return true;
+    }
+    return false;
+}
+
+// The child of `key` named `name`: the first that matches, in the hive's
+// order (a damaged hive may hold two).
+hive_node_h FindChild(hive_h* reader, hive_node_h key, const std::string& name)
+{
+    hive_node_h* children = hivex_node_children(reader, key);
+    if (!children) return 0;
+    hive_node_h found = 0;
+    for (std::size_t i = 0; children[i] && !found; ++i) {
+        char* childName = hivex_node_name(reader, children[i]);
+        if (hivetext::SameName(childName, name)) found = children[i];
+        std::free(childName);
+    }
+    std::free(children);
+    return found;
+}
+
+}  // namespace
+
+std::string NewHivePath(const std::string& hostPath)
+{
+    return hostPath + ".quellor-new";
+}
+
+HiveVerdict MountHive(HiveFile& hive, const std::string& hostPath, std::string& why)
+{
+    UnmountHive(hive);
+    hive.hostPath = hostPath;
+    hive.readOnly = false;
+    hive.changeAnnounced = false;
+    // What an interrupted change left: the hive itself was never touched.
+    unlink(NewHivePath(hostPath).c_str());
+    const HiveVerdict verdict = CheckHiveFile(hostPath, why);
+    if (verdict == HiveVerdict::Damaged) return verdict;
+    hive.readOnly = verdict == HiveVerdict::Dirty;
+    hive.reader = hivex_open(hostPath.c_str(), 0);
+    if (!hive.reader) {
+        why = "libhivex cannot read it";
+        return HiveVerdict::Damaged;
+    }
+    return verdict;
+}
+
+bool ReopenHive(HiveFile& hive)
+{
+    if (hive.reader) hivex_close(hive.reader);
+    hive.reader = hivex_open(hive.hostPath.c_str(), 0);
+    return hive.reader != nullptr;
+}
+
+void UnmountHive(HiveFile& hive)
+{
+    if (hive.reader) hivex_close(hive.reader);
+    hive.reader = nullptr;
+}
+
+hive_node_h FindHiveKey(const HiveFile& hive, const std::vector<std::string>& path)
+{
+    if (!hive.reader) return 0;
+    hive_node_h key = hivex_root(hive.reader);
+    for (std::size_t i = 0; i < path.size() && key; ++i) key = FindChild(hive.reader, key, path[i]);
+    return key;
+}
+
+long HiveSubkeyCount(const HiveFile& hive, hive_node_h key)
+{
+    hive_node_h* children = hivex_node_children(hive.reader, key);
+    if (!children) return -1;
+    long count = 0;
+    while (children[count]) ++count;
+    std::free(children);
+    return count;
+}
+
+bool ListHiveValues(const HiveFile& hive, hive_node_h key, HiveValueList& list)
+{
+    list.handles.clear();
+    list.names.clear();
+    hive_value_h* values = hivex_node_values(hive.reader, key);
+    if (!values) return false;
+    bool read = true;
+    for (std::size_t i = 0; values[i] && read; ++i) {
+        char* name = hivex_value_key(hive.reader, values[i]);
+        read = name != nullptr;
+        if (read) {
+            list.handles.push_back(values[i]);
+            list.names.push_back(hivetext::FromUtf8(name));
+        }
+        std::free(name);
+    }
+    std::free(values);
+    return read;
+}
+
+long FindHiveValue(const HiveFile& hive, const HiveValueList& list, const std::string& name)
+{
+    for (std::size_t i = 0; i < list.handles.size(); ++i) {
+        char* stored = hivex_value_key(hive.reader, list.handles[i]);
+        const bool same = hivetext::SameName(stored, name);
+        std::free(stored);
+        if (same) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+bool ReadHiveValue(const HiveFile& hive, hive_value_h value, std::uint32_t& type, std::string& data)
+{
+    hive_type storedType;
+    std::size_t length = 0;
+    char* stored = hivex_value_value(hive.reader, value, &storedType, &length);
+    if (!stored) return false;
+    type = StoredType(storedType);
+    if (IsStringType(type)) data = hivetext::FromUtf16(stored, length);
+    else data.assign(stored, length);
+    std::free(stored);
+    return true;
+}
+
+bool HiveValueLength(const HiveFile& hive, hive_value_h value, std::size_t& length)
+{
+    hive_type type;
+    return hivex_value_type(hive.reader, value, &type, &length) == 0;
+}

@@ -1,0 +1,64 @@
+// One hive file of the disk, read through a read-only libhivex handle, and
+// the lookups the registry calls need: keys by path and values by name,
+// compared the way Windows compares them (see HiveText.h).
+#pragma once
+
+#include <hivex.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hive/HiveHeader.h"
+
+// libhivex hands a value's type over as its enum, holding whatever number
+// the hive stores, which may be none of the enum's names: only the bits are
+// read and written, never the enum as such (out of its range it would be
+// undefined behaviour).
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t), "hive_type holds a stored 32-bit type");
+inline std::uint32_t StoredType(const hive_type& type)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &type, sizeof bits);
+    return bits;
+}
+
+struct HiveFile {
+    std::string hostPath;
+    hive_h* reader = nullptr;  // null: missing or unusable, so nothing is found
+    bool readOnly = false;     // Windows did not close it cleanly: never written
+    bool changeAnnounced = false;  // the before-first-change hook has run for it
+};
+
+// Where a change of the hive is committed before it replaces the hive.
+std::string NewHivePath(const std::string& hostPath);
+
+// Removes a leftover new file of an interrupted change, checks the file and
+// opens it for reading. `why` explains a verdict other than Sound; a Dirty
+// hive is opened (read only), a Damaged one is not.
+HiveVerdict MountHive(HiveFile& hive, const std::string& hostPath, std::string& why);
+// Opens the hive's file again after it was replaced; false (and nothing
+// found any more) when the new file cannot be read.
+bool ReopenHive(HiveFile& hive);
+void UnmountHive(HiveFile& hive);
+
+// The key at `path` (engine names) from the root; 0 when missing.
+hive_node_h FindHiveKey(const HiveFile& hive, const std::vector<std::string>& path);
+// The number of subkeys, or -1 when they cannot be read.
+long HiveSubkeyCount(const HiveFile& hive, hive_node_h key);
+
+// A key's values, in the hive's order: names in engine text.
+struct HiveValueList {
+    std::vector<hive_value_h> handles;
+    std::vector<std::string> names;
+};
+bool ListHiveValues(const HiveFile& hive, hive_node_h key, HiveValueList& list);
+// The position of the first value named `name`, or -1.
+long FindHiveValue(const HiveFile& hive, const HiveValueList& list, const std::string& name);
+// The value's type as stored and its data for the engine: string types
+// (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) in single bytes, the rest as stored.
+bool ReadHiveValue(const HiveFile& hive, hive_value_h value, std::uint32_t& type, std::string& data);
+// The stored length of the value's data; false when it cannot be read.
+bool HiveValueLength(const HiveFile& hive, hive_value_h value, std::size_t& length);
