@@ -13,7 +13,7 @@ namespace {
 
 struct Seed {
     const char* name;
-    std::vector<HiveKeySpec> keys;
+    std::vector<HiveKeyDraft> keys;
     bool dirty;
 };
 

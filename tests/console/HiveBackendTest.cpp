@@ -152,9 +152,9 @@ TEST_F(HiveBackend, ValuesComeBackWithTheirStoredTypes)
                            HiveDword("dword", 0x12345678),
                            HiveQword("qword", 0x0102030405060708ull),
                            HiveBinary("binary", binary),
-                           HiveValueSpec{"odd", 0x7FFF0001u, "raw"},
-                           HiveValueSpec{"unterminated", kRegSz, HiveUtf16("abc", false)},
-                           HiveValueSpec{"none", 0, ""},
+                           HiveValueDraft{"odd", 0x7FFF0001u, "raw"},
+                           HiveValueDraft{"unterminated", kRegSz, HiveUtf16("abc", false)},
+                           HiveValueDraft{"none", 0, ""},
                        }}}),
                   "C:\\Users\\u", problems);
     EXPECT_TRUE(problems.empty());
@@ -312,9 +312,9 @@ TEST_F(HiveBackend, KeysWithSubkeysAndHiveRootsAreNotDeleted)
 
 class HiveMachine : public HiveScratch {
 protected:
-    void MountWindows(const std::vector<HiveKeySpec>& extraSoftware = {})
+    void MountWindows(const std::vector<HiveKeyDraft>& extraSoftware = {})
     {
-        std::vector<HiveKeySpec> software = {
+        std::vector<HiveKeyDraft> software = {
             {"Microsoft\\Windows NT\\CurrentVersion",
              {HiveSz("SystemRoot", "D:\\WINNT"), HiveSz("CurrentVersion", "6.1"),
               HiveSz("CurrentBuildNumber", "7601")}},
@@ -417,7 +417,7 @@ TEST_F(HiveMachine, VersionComesFromCurrentVersion)
 {
     struct Row {
         const char* name;
-        std::vector<HiveValueSpec> values;
+        std::vector<HiveValueDraft> values;
         bool known;
         std::uint32_t major, minor, build;
     } const rows[] = {

@@ -31,13 +31,13 @@ public:
     void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                             const std::string& text) override
     {
-        Prepared(hive).push_back(HiveKeySpec{key, {HiveSz(name, text)}});
+        Prepared(hive).push_back(HiveKeyDraft{key, {HiveSz(name, text)}});
     }
-    void MakeRegistryKey(KeyRef hive, const std::string& key) override { Prepared(hive).push_back(HiveKeySpec{key, {}}); }
+    void MakeRegistryKey(KeyRef hive, const std::string& key) override { Prepared(hive).push_back(HiveKeyDraft{key, {}}); }
 
 private:
     // The keys for `hive`; the machine's are those of SOFTWARE.
-    std::vector<HiveKeySpec>& Prepared(KeyRef hive)
+    std::vector<HiveKeyDraft>& Prepared(KeyRef hive)
     {
         EXPECT_FALSE(mounted_) << "the hives are made already: prepare keys before using the platform";
         return hive == kKeyCurrentUser ? user_ : software_;
@@ -46,14 +46,14 @@ private:
     void Mount()
     {
         mounted_ = true;
-        std::vector<HiveKeySpec> software;
-        for (HiveKeySpec key : software_) {
+        std::vector<HiveKeyDraft> software;
+        for (HiveKeyDraft key : software_) {
             // The cases name machine keys from HKEY_LOCAL_MACHINE.
             const std::string prefix = "Software\\";
             if (key.path.compare(0, prefix.size(), prefix) == 0) key.path = key.path.substr(prefix.size());
             software.push_back(key);
         }
-        const std::vector<HiveKeySpec> system = {{"Select", {HiveDword("Current", 1)}}, {"ControlSet001", {}}};
+        const std::vector<HiveKeyDraft> system = {{"Select", {HiveDword("Current", 1)}}, {"ControlSet001", {}}};
         std::string error;
         const std::string softwarePath = temp_ / "SOFTWARE";
         const std::string systemPath = temp_ / "SYSTEM";
@@ -71,8 +71,8 @@ private:
     TempFolder temp_;
     HivePlatform hive_;
     bool mounted_ = false;
-    std::vector<HiveKeySpec> user_;
-    std::vector<HiveKeySpec> software_;
+    std::vector<HiveKeyDraft> user_;
+    std::vector<HiveKeyDraft> software_;
 };
 
 class HiveContract : public ::testing::TestWithParam<ContractCase> {};

@@ -21,7 +21,7 @@ namespace {
 const char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunInSoftware[] = "Microsoft\\Windows\\CurrentVersion\\Run";
 
-std::vector<HiveKeySpec> RunKeys()
+std::vector<HiveKeyDraft> RunKeys()
 {
     return {{kRunInSoftware, {HiveSz("evil", "C:\\evil.exe"), HiveSz("good", "C:\\good.exe")}},
             {"Vendor\\Empty", {}}};
@@ -248,7 +248,7 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
          {HiveSz("", "default"), HiveSz("evil", "C:\\evil.exe"), HiveExpandSz("expand", "%SystemRoot%\\a.exe"),
           HiveMultiSz("multi", {"x", "y"}), HiveDword("dword", 1), HiveQword("qword", 2),
           HiveBinary("binary", std::string(3000, '\x5A')), HiveSz("\xC4\x81-name", "\xC4\x81-data"),
-          HiveValueSpec{"odd type", 0x40000001u, "raw"}, HiveValueSpec{"empty", kRegBinary, ""}}},
+          HiveValueDraft{"odd type", 0x40000001u, "raw"}, HiveValueDraft{"empty", kRegBinary, ""}}},
         {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", {HiveSz("once", "x")}},
         {"Software\\Vendor\\Leaf", {HiveSz("v", "x")}},
         {"Software\\Vendor\\Other", {}},

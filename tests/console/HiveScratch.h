@@ -17,7 +17,7 @@ protected:
     HiveScratch() : hives(posix) {}
 
     // Makes the hive `name` in the scratch folder; its host path.
-    std::string Hive(const std::string& name, const std::vector<HiveKeySpec>& keys)
+    std::string Hive(const std::string& name, const std::vector<HiveKeyDraft>& keys)
     {
         std::string error;
         const std::string path = temp / name;

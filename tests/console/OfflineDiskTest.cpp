@@ -300,7 +300,7 @@ TEST(OfflineDisk, TheDisksOwnLogIsWhereItsDialogKeepsItsData)
     const char kProfiles[] = "Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     struct Row {
         const char* name;
-        std::vector<HiveKeySpec> software;
+        std::vector<HiveKeyDraft> software;
         std::vector<const char*> folders;  // made on the disk
         const char* log;                   // where it is, relative to the root
     } const rows[] = {
@@ -326,7 +326,7 @@ TEST(OfflineDisk, TheDisksOwnLogIsWhereItsDialogKeepsItsData)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempFolder temp;
-        std::vector<HiveKeySpec> software = row.software;
+        std::vector<HiveKeyDraft> software = row.software;
         software.push_back({"Microsoft\\Windows NT\\CurrentVersion", {HiveSz("SystemRoot", "C:\\WINDOWS")}});
         std::string error;
         temp.Folder("windows/system32/config");

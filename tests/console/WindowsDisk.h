@@ -56,9 +56,9 @@ inline std::string InfectedZip()
 }
 
 // What each hive holds. Values named "keep..." must survive every run.
-inline std::vector<HiveKeySpec> SoftwareKeys(bool sixtyFourBit)
+inline std::vector<HiveKeyDraft> SoftwareKeys(bool sixtyFourBit)
 {
-    std::vector<HiveKeySpec> keys = {
+    std::vector<HiveKeyDraft> keys = {
         {"Microsoft\\Windows NT\\CurrentVersion",
          {HiveSz("SystemRoot", "C:\\WINDOWS"), HiveSz("CurrentVersion", "6.1"), HiveSz("CurrentBuildNumber", "7601")}},
         {"Microsoft\\Windows\\CurrentVersion", {HiveSz("ProgramFilesDir", "C:\\Program Files")}},
@@ -86,7 +86,7 @@ inline std::vector<HiveKeySpec> SoftwareKeys(bool sixtyFourBit)
     return keys;
 }
 
-inline std::vector<HiveKeySpec> SystemKeys()
+inline std::vector<HiveKeyDraft> SystemKeys()
 {
     return {
         {"Select", {HiveDword("Current", 1), HiveDword("Default", 1)}},
@@ -95,7 +95,7 @@ inline std::vector<HiveKeySpec> SystemKeys()
     };
 }
 
-inline std::vector<HiveKeySpec> AliceKeys()
+inline std::vector<HiveKeyDraft> AliceKeys()
 {
     return {
         {kRun,
@@ -107,7 +107,7 @@ inline std::vector<HiveKeySpec> AliceKeys()
     };
 }
 
-inline std::vector<HiveKeySpec> BobKeys()
+inline std::vector<HiveKeyDraft> BobKeys()
 {
     return {
         {kRun,
@@ -201,7 +201,7 @@ inline Disk MakeDisk(const std::string& root, bool sixtyFourBit = true)
     std::filesystem::create_directories(disk.Path("programdata/Vendor"));
     struct Made {
         const char* path;
-        std::vector<HiveKeySpec> keys;
+        std::vector<HiveKeyDraft> keys;
     } const hives[] = {
         {kSoftware, SoftwareKeys(sixtyFourBit)},
         {kSystem, SystemKeys()},
