@@ -14,21 +14,6 @@ std::string UpperName(const std::string& name)
     return upper;
 }
 
-// A string value of the key at `path`, as text up to its first zero; ""
-// when missing or not a string.
-std::string ReadString(const HiveFile& hive, const std::vector<std::string>& path, const char* name)
-{
-    const hive_node_h key = FindHiveKey(hive, path);
-    HiveValueList values;
-    if (!key || !ListHiveValues(hive, key, values)) return "";
-    const long index = FindHiveValue(hive, values, name);
-    std::uint32_t type = 0;
-    std::string data;
-    if (index < 0 || !ReadHiveValue(hive, values.handles[static_cast<std::size_t>(index)], type, data)) return "";
-    if (type != 1 && type != 2) return "";
-    return data.substr(0, data.find('\0'));
-}
-
 // Where each of the folders that come from SOFTWARE is read.
 struct FolderSource {
     const char* variable;
@@ -47,7 +32,8 @@ HiveEnvironment ReadHiveEnvironment(const HiveFile& software, const HiveFile& sy
 {
     HiveEnvironment folders;
     for (const FolderSource& source : kFolderSources) {
-        const std::string value = ReadString(software, hivetext::SplitPath(source.key), source.value);
+        const hive_node_h key = FindHiveKey(software, hivetext::SplitPath(source.key));
+        const std::string value = ReadHiveText(software, key, source.value);
         if (!value.empty()) folders[source.variable] = value;
     }
     const auto root = folders.find("SYSTEMROOT");

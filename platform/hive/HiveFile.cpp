@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/Platform.h"
 #include "platform/hive/HiveText.h"
 
 namespace {
@@ -139,4 +140,22 @@ bool HiveValueLength(const HiveFile& hive, hive_value_h value, std::size_t& leng
 {
     hive_type type;
     return hivex_value_type(hive.reader, value, &type, &length) == 0;
+}
+
+bool ReadNamedHiveValue(const HiveFile& hive, hive_node_h key, const char* name, std::uint32_t& type,
+                        std::string& data)
+{
+    HiveValueList values;
+    if (!key || !ListHiveValues(hive, key, values)) return false;
+    const long index = FindHiveValue(hive, values, name);
+    return index >= 0 && ReadHiveValue(hive, values.handles[static_cast<std::size_t>(index)], type, data);
+}
+
+std::string ReadHiveText(const HiveFile& hive, hive_node_h key, const char* name)
+{
+    std::uint32_t type = 0;
+    std::string data;
+    if (!ReadNamedHiveValue(hive, key, name, type, data)) return "";
+    if (type != kRegSz && type != kRegExpandSz) return "";
+    return data.substr(0, data.find('\0'));
 }

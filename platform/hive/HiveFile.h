@@ -60,5 +60,12 @@ long FindHiveValue(const HiveFile& hive, const HiveValueList& list, const std::s
 // The value's type as stored and its data for the engine: string types
 // (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) in single bytes, the rest as stored.
 bool ReadHiveValue(const HiveFile& hive, hive_value_h value, std::uint32_t& type, std::string& data);
+// The first value of `key` named `name`, read as ReadHiveValue reads it;
+// false when the key or the value is missing or cannot be read.
+bool ReadNamedHiveValue(const HiveFile& hive, hive_node_h key, const char* name, std::uint32_t& type,
+                        std::string& data);
+// A string value (REG_SZ or REG_EXPAND_SZ) of `key` up to its first zero;
+// "" when missing or of another type.
+std::string ReadHiveText(const HiveFile& hive, hive_node_h key, const char* name);
 // The stored length of the value's data; false when it cannot be read.
 bool HiveValueLength(const HiveFile& hive, hive_value_h value, std::size_t& length);

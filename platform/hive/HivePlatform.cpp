@@ -47,30 +47,14 @@ bool Same(const std::string& a, const char* b)
 // A dword value of `key`, when it is one.
 bool ReadDword(const HiveFile& hive, hive_node_h key, const char* name, std::uint32_t& value)
 {
-    HiveValueList values;
-    if (!key || !ListHiveValues(hive, key, values)) return false;
-    const long index = FindHiveValue(hive, values, name);
     std::uint32_t type = 0;
     std::string data;
-    if (index < 0 || !ReadHiveValue(hive, values.handles[static_cast<std::size_t>(index)], type, data)) return false;
+    if (!ReadNamedHiveValue(hive, key, name, type, data)) return false;
     if (type != kRegDword || data.size() != 4) return false;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
     value = bytes[0] | static_cast<std::uint32_t>(bytes[1]) << 8 | static_cast<std::uint32_t>(bytes[2]) << 16 |
             static_cast<std::uint32_t>(bytes[3]) << 24;
     return true;
-}
-
-// A string value of `key` up to its first zero; "" when missing.
-std::string ReadText(const HiveFile& hive, hive_node_h key, const char* name)
-{
-    HiveValueList values;
-    if (!key || !ListHiveValues(hive, key, values)) return "";
-    const long index = FindHiveValue(hive, values, name);
-    std::uint32_t type = 0;
-    std::string data;
-    if (index < 0 || !ReadHiveValue(hive, values.handles[static_cast<std::size_t>(index)], type, data)) return "";
-    if (type != kRegSz && type != kRegExpandSz) return "";
-    return data.substr(0, data.find('\0'));
 }
 
 // The leading decimal digits of `text`; false when there are none.
@@ -158,7 +142,7 @@ std::vector<HivePlatform::Profile> HivePlatform::Profiles()
     for (std::size_t i = 0; children && children[i]; ++i) {
         char* name = hivex_node_name(software_->reader, children[i]);
         const std::string sid = hivetext::FromUtf8(name);
-        const std::string image = ReadText(*software_, children[i], "ProfileImagePath");
+        const std::string image = ReadHiveText(*software_, children[i], "ProfileImagePath");
         // A key without a name (a damaged hive) names no account.
         if (!sid.empty() && !image.empty()) profiles.push_back(Profile{sid, ExpandHiveText(environment_, image)});
         std::free(name);
@@ -219,14 +203,14 @@ bool HivePlatform::QueryVersion(VersionInfo& info)
     // the real numbers are in their own dwords.
     if (!ReadDword(*software_, key, "CurrentMajorVersionNumber", info.majorVersion) ||
         !ReadDword(*software_, key, "CurrentMinorVersionNumber", info.minorVersion)) {
-        const std::string version = ReadText(*software_, key, "CurrentVersion");
+        const std::string version = ReadHiveText(*software_, key, "CurrentVersion");
         const char* dot = nullptr;
         if (!LeadingNumber(version.c_str(), info.majorVersion, &dot) || *dot != '.' ||
             !LeadingNumber(dot + 1, info.minorVersion, nullptr)) {
             return false;
         }
     }
-    if (!LeadingNumber(ReadText(*software_, key, "CurrentBuildNumber").c_str(), info.buildNumber, nullptr)) {
+    if (!LeadingNumber(ReadHiveText(*software_, key, "CurrentBuildNumber").c_str(), info.buildNumber, nullptr)) {
         info.buildNumber = 0;
     }
     return true;

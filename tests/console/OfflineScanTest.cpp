@@ -457,18 +457,6 @@ TEST(OfflineScan, AHiveWindowsDidNotCloseIsReportedAndNotWritten)
     EXPECT_FALSE(Exists(disk.Path(kEvil)));
 }
 
-// Gives the tree to "nobody" when the tests run as the superuser, so the
-// scanner run under that account owns it.
-void GiveToUnprivileged(const std::string& path)
-{
-    if (geteuid() != 0) return;
-    ASSERT_EQ(0, lchown(path.c_str(), kNobody, kNobody)) << path;
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        for (const auto& entry : std::filesystem::directory_iterator(path)) GiveToUnprivileged(entry.path());
-    }
-}
-
 TEST(OfflineScan, AHiveThatCannotBeWrittenIsNamedOnceAndTheRestIsCleaned)
 {
     TempFolder temp;

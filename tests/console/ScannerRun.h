@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -82,3 +85,15 @@ inline std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
+
+// Gives the tree to "nobody" when the tests run as the superuser, so the
+// scanner run under that account owns what it must change.
+inline void GiveToUnprivileged(const std::string& path)
+{
+    if (geteuid() != 0) return;
+    ASSERT_EQ(0, lchown(path.c_str(), kNobody, kNobody)) << path;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path)) GiveToUnprivileged(entry.path());
+    }
+}
