@@ -1,6 +1,7 @@
-// Writes the hive fuzz target's seeds (fuzz/corpus/hive_fuzz/) with the
-// tests' hive maker: hives shaped like a disk's SOFTWARE, SYSTEM and
-// NTUSER.DAT, an empty one and one Windows did not close cleanly.
+// Writes the hive fuzz targets' seeds (fuzz/corpus/hive_fuzz/ and
+// fuzz/corpus/hive_write_fuzz/) with the tests' hive maker: hives shaped
+// like a disk's SOFTWARE, SYSTEM and NTUSER.DAT, an empty one, one Windows
+// did not close cleanly and one with a value too large to be rewritten.
 //
 // Usage: make_hive_seeds FOLDER
 #include <cstdio>
@@ -48,6 +49,10 @@ std::vector<Seed> Seeds()
           {"Environment", {HiveExpandSz("TEMP", "%USERPROFILE%\\AppData\\Local\\Temp")}}},
          false},
         {"not-closed-cleanly", {{run, {HiveSz("evil", "C:\\evil.exe")}}}, true},
+        {"large-data",
+         {{run, {HiveSz("evil", "C:\\evil.exe"), HiveBinary("blob", std::string(20000, 'b'))}},
+          {"Vendor\\Empty", {}}},
+         false},
     };
 }
 

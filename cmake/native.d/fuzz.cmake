@@ -58,6 +58,17 @@ target_link_libraries(hive_fuzz_replay PRIVATE quellor_hive)
 if(QUELLOR_FUZZ)
   target_link_libraries(hive_fuzz PRIVATE quellor_hive)
 endif()
+
+# The hive backend's write path: deletions through the backend, each made by
+# its writer child, checked against the file. Same seeds as hive_fuzz.
+quellor_fuzz_target(hive_write_fuzz ${CMAKE_SOURCE_DIR}/fuzz/hive_write_fuzz.cpp)
+target_link_libraries(hive_write_fuzz_replay PRIVATE quellor_hive)
+if(QUELLOR_FUZZ)
+  target_link_libraries(hive_write_fuzz PRIVATE quellor_hive)
+endif()
+
+# Writes the seeds of both hive targets.
 add_executable(make_hive_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_hive_seeds.cpp)
 target_link_libraries(make_hive_seeds PRIVATE quellor_hive_maker)
 target_compile_options(make_hive_seeds PRIVATE ${QUELLOR_WARNINGS})
+

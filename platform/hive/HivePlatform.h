@@ -24,7 +24,9 @@
 // - a key holding a value of more than 16344 bytes is never rewritten:
 //   libhivex would store that value the way Windows XP and later misread;
 // - each change is made by a child process on a copy committed to
-//   "<hive>.quellor-new", flushed, given the hive's permissions, checked,
+//   "<hive>.quellor-new", read back (it must hold the old hive less what
+//   was deleted: on a damaged hive libhivex may free a cell that another
+//   key still uses), flushed, given the hive's permissions, checked,
 //   then renamed over the hive by this process, which flushes the folder:
 //   an interruption leaves the old hive or the new one, and a failure (or
 //   a crash inside the library) only fails that one change. Leftover

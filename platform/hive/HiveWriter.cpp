@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/hive/HiveDigest.h"
 #include "platform/hive/HiveFile.h"
 #include "platform/hive/HiveHeader.h"
 
@@ -33,7 +35,9 @@ enum ChildStatus {
     ChildKeyMoved,
     ChildEditFailed,
     ChildCommitFailed,
-    ChildFlushFailed
+    ChildFlushFailed,
+    ChildNotATree,
+    ChildChangedMore
 };
 
 struct StatusText {
@@ -46,7 +50,14 @@ const StatusText kChildStatusTexts[] = {
     {ChildEditFailed, "libhivex could not make the change"},
     {ChildCommitFailed, "the changed hive could not be written"},
     {ChildFlushFailed, "the changed hive could not be flushed to the disk"},
+    {ChildNotATree, "a key of the hive is reached from two places"},
+    {ChildChangedMore, "libhivex changed more of the hive than the one deletion"},
 };
+
+// A crash in the library ends the child by its own signal, whatever
+// handlers this process installed (a sanitizer's, a fuzzer's): none of
+// them is to run, or write anything, on the writer's behalf.
+const int kCrashSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 
 const char* ChildStatusText(int status)
 {
@@ -106,12 +117,26 @@ int FlushFile(const std::string& path)
     return status;
 }
 
+int ReadsAs(const std::string& path, const HiveDigest& expected)
+{
+    hive_h* hive = hivex_open(path.c_str(), 0);
+    if (!hive) return ChildChangedMore;
+    HiveDigest digest;
+    const bool same = DigestHive(hive, HiveDigestSkip(), digest) && digest == expected;
+    hivex_close(hive);
+    return same ? ChildDone : ChildChangedMore;
+}
+
 // The child's whole work; its result is the exit status.
 int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::ChangeFault fault)
 {
     hive_h* hive = hivex_open(hostPath.c_str(), HIVEX_OPEN_WRITE);
     if (!hive) return ChildCannotOpen;
     int status = SameStoredName(hive, edit.key, edit.keyName) ? ChildDone : ChildKeyMoved;
+    // What the new hive must read as: the old one less the deleted key or value.
+    const HiveDigestSkip deleted{edit.key, edit.kind == HiveEdit::DeleteValue ? edit.value : 0};
+    HiveDigest expected;
+    if (status == ChildDone && !DigestHive(hive, deleted, expected)) status = ChildNotATree;
     if (status == ChildDone && edit.kind == HiveEdit::DeleteKey) {
         hive_node_h* children = hivex_node_children(hive, edit.key);
         // Checked by the caller already: a key with subkeys is never deleted.
@@ -127,6 +152,7 @@ int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::Ch
     const std::string newPath = NewHivePath(hostPath);
     if (status == ChildDone && hivex_commit(hive, newPath.c_str(), 0) != 0) status = ChildCommitFailed;
     hivex_close(hive);
+    if (status == ChildDone) status = ReadsAs(newPath, expected);
     if (status == ChildDone) status = FlushFile(newPath);
     if (fault == HivePlatform::ChangeFault::ChildFlushFails) status = ChildFlushFailed;
     return status;
@@ -199,6 +225,7 @@ bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatfo
         // the next mount removes; it is ended with it all the same.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(ChildCannotOpen);
+        for (int crash : kCrashSignals) std::signal(crash, SIG_DFL);
         _exit(RunChild(hostPath, edit, fault));
     }
 

@@ -1,9 +1,10 @@
 // One change of a hive file, made so that nothing this program or
 // libhivex does wrong can leave the hive half-written:
 // - a child process opens the hive for writing, makes the one edit and
-//   commits it to a new file beside the hive, flushes it and exits 0; any
-//   failed libhivex call ends it without committing, and a crash inside the
-//   library ends only the child;
+//   commits it to a new file beside the hive, reads that file back (it must
+//   hold the old hive less what was deleted, HiveDigest.h), flushes it and
+//   exits 0; any failed libhivex call or check ends it without handing the
+//   file over, and a crash inside the library ends only the child;
 // - this process checks the new file, renames it over the hive and flushes
 //   the folder. Before the rename the hive is the old one; after it, the
 //   new one.

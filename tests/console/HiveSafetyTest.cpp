@@ -3,18 +3,22 @@
 // unless allowed, the hook before a hive's first change, and a change that
 // fails or is interrupted at any step leaving the old hive or the new one.
 #include <gtest/gtest.h>
+#include <hivex.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "console/HiveScratch.h"
 #include "platform/hive/HiveHeader.h"
+#include "platform/hive/HiveText.h"
 
 namespace {
 
@@ -104,6 +108,52 @@ const Damage kDamages[] = {
          ASSERT_EQ(0, symlink((path + "-real").c_str(), path.c_str()));
      }},
 };
+
+// ------------------------------------------------------------ cells two owners share
+
+// Where fields sit in the records libhivex reads (offsets within the cell,
+// its size field included); cell offsets inside records count from the
+// first bin, handles from the start of the file.
+const std::uint32_t kFirstBin = 0x1000;
+const std::size_t kKeySubkeyList = 0x20;
+const std::size_t kValueDataOffset = 0x0C;
+const std::size_t kSubkeyListEntries = 0x08;
+const std::size_t kSubkeyListEntrySize = 8;
+
+std::uint32_t Le32At(const std::string& bytes, std::size_t at)
+{
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+    return b[0] | static_cast<std::uint32_t>(b[1]) << 8 | static_cast<std::uint32_t>(b[2]) << 16 |
+           static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+std::string Le32Bytes(std::uint32_t value)
+{
+    const char bytes[] = {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+                          static_cast<char>(value >> 24)};
+    return std::string(bytes, 4);
+}
+
+// The handles (file offsets) of a key and of its first value named `value`.
+struct Handles {
+    hive_node_h key = 0;
+    hive_value_h value = 0;
+};
+
+Handles Find(const std::string& path, const char* keyPath, const char* value = nullptr)
+{
+    Handles found;
+    hive_h* hive = hivex_open(path.c_str(), 0);
+    if (!hive) return found;
+    found.key = hivex_root(hive);
+    for (const std::string& name : hivetext::SplitPath(keyPath)) {
+        if (found.key) found.key = hivex_node_get_child(hive, found.key, name.c_str());
+    }
+    if (found.key && value) found.value = hivex_node_get_value(hive, found.key, value);
+    hivex_close(hive);
+    return found;
+}
+
 
 using HiveSafety = HiveScratch;
 
@@ -355,6 +405,70 @@ TEST_F(HiveSafety, AWriterThatDiesChangesNothing)
     hives.SetChangeFaultForTesting(HivePlatform::ChangeFault::None);
     ASSERT_EQ(kRegistryOk, DeleteValue(kKeyLocalMachine, kRun, "evil"));
     EXPECT_EQ(WithoutEvil(before), Meaning(path));
+}
+
+// A damaged hive whose value keeps its data in the cell of another key's
+// subkey list: libhivex frees that cell with the value, which would lose
+// the other key's subkeys. The writer reads its result back and does not
+// hand it over.
+TEST_F(HiveSafety, AChangeThatWouldLoseAnotherKeyIsNotWritten)
+{
+    const std::string path = Hive("SOFTWARE", {{kRunInSoftware, {HiveSz("evil", "C:\\evil.exe"), HiveSz("good", "x")}},
+                                               {"Vendor\\A", {HiveSz("a", "1")}},
+                                               {"Vendor\\B", {}}});
+    const Handles vendor = Find(path, "Vendor");
+    const Handles evil = Find(path, kRunInSoftware, "evil");
+    ASSERT_NE(0u, vendor.key);
+    ASSERT_NE(0u, evil.value);
+    const std::string original = Bytes(path);
+    const std::uint32_t subkeys = Le32At(original, vendor.key + kKeySubkeyList);
+    Overwrite(path, evil.value + kValueDataOffset, Le32Bytes(subkeys));
+    const std::string bytes = Bytes(path);
+
+    std::vector<std::string> problems;
+    hives.MountMachine(path, "", problems);
+    ASSERT_TRUE(problems.empty());
+    hives.AllowChanges(true);
+    EXPECT_EQ(1016, DeleteValue(kKeyLocalMachine, kRun, "evil"));
+    const std::vector<std::string> reported = hives.TakeProblems();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_NE(std::string::npos, reported[0].find(path)) << reported[0];
+    EXPECT_EQ(bytes, Bytes(path));
+    EXPECT_FALSE(FileExists(NewFileOf(path)));
+    EXPECT_EQ(EngineText("1"), Read(kKeyLocalMachine, "Software\\Vendor\\A", "a"));
+    // A change that frees no shared cell is still made.
+    ASSERT_EQ(kRegistryOk, DeleteValue(kKeyLocalMachine, "Software\\Vendor\\A", "a"));
+    EXPECT_EQ("-2", Read(kKeyLocalMachine, "Software\\Vendor\\A", "a"));
+    KeyRef b = 0;
+    EXPECT_EQ(kRegistryOk, hives.RegistryOpen(kKeyLocalMachine, "Software\\Vendor\\B", kKeyRead, b));
+    hives.RegistryClose(b);
+}
+
+// A damaged hive in which one key is listed under two parents (here twice
+// under one) is not a tree: deleting from it could free what the other
+// place still names, so it is not changed at all.
+TEST_F(HiveSafety, AHiveWhoseKeysAreNotATreeIsNotWritten)
+{
+    const std::string path = Hive("SOFTWARE", {{kRunInSoftware, {HiveSz("evil", "C:\\evil.exe")}},
+                                               {"Vendor\\A", {}},
+                                               {"Vendor\\B", {}}});
+    const Handles vendor = Find(path, "Vendor");
+    ASSERT_NE(0u, vendor.key);
+    const std::string original = Bytes(path);
+    const std::size_t list = kFirstBin + Le32At(original, vendor.key + kKeySubkeyList);
+    const std::size_t first = list + kSubkeyListEntries;
+    Overwrite(path, first + kSubkeyListEntrySize, original.substr(first, 4));
+    const std::string bytes = Bytes(path);
+
+    std::vector<std::string> problems;
+    hives.MountMachine(path, "", problems);
+    ASSERT_TRUE(problems.empty());
+    hives.AllowChanges(true);
+    EXPECT_EQ(1016, DeleteValue(kKeyLocalMachine, kRun, "evil"));
+    EXPECT_EQ(1016, hives.RegistryDeleteKey(kKeyLocalMachine, "Software\\Vendor\\A"));
+    EXPECT_EQ(2u, hives.TakeProblems().size());
+    EXPECT_EQ(bytes, Bytes(path));
+    EXPECT_FALSE(FileExists(NewFileOf(path)));
 }
 
 // This process ended at a step of the change: the hive is whole, old or new,
