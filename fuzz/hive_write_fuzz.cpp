@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/fake/FakePlatform.h"
+#include "platform/hive/HiveFile.h"
 #include "platform/hive/HivePlatform.h"
 #include "platform/hive/HiveText.h"
 
@@ -191,9 +192,7 @@ std::vector<StoredValue> ValuesOf(hive_h* hive, hive_node_h key)
         std::size_t length = 0;
         char* data = hivex_value_value(hive, listed[i], &type, &length);
         if (data) {
-            std::uint32_t bits;
-            std::memcpy(&bits, &type, sizeof bits);
-            value.content = std::to_string(bits) + ":" + std::string(data, length);
+            value.content = std::to_string(StoredType(type)) + ":" + std::string(data, length);
         }
         std::free(data);
         values.push_back(value);

@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/hive/HiveFile.h"
+
 namespace {
 
 // Each record begins with one of these, so that no two readings of a hive
@@ -53,9 +55,7 @@ void DigestValues(hive_h* hive, hive_node_h key, const HiveDigestSkip& skip, Has
         std::size_t length = 0;
         char* data = hivex_value_value(hive, values[i], &type, &length);
         if (data) {
-            std::uint32_t bits;
-            std::memcpy(&bits, &type, sizeof bits);
-            hasher.Number(bits);
+            hasher.Number(StoredType(type));
             hasher.Text(data, length);
         } else {
             hasher.Tagged(Unreadable);

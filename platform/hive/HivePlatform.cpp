@@ -44,6 +44,16 @@ bool Same(const std::string& a, const char* b)
     return true;
 }
 
+// The node and values of the key at `path`; kRegistryKeyDeleted when the
+// key is gone, `unreadable` when its values cannot be listed.
+long ValuesOf(const HiveFile& hive, const std::vector<std::string>& path, long unreadable, hive_node_h& node,
+              HiveValueList& values)
+{
+    node = FindHiveKey(hive, path);
+    if (!node) return kRegistryKeyDeleted;
+    return ListHiveValues(hive, node, values) ? kRegistryOk : unreadable;
+}
+
 // A dword value of `key`, when it is one.
 bool ReadDword(const HiveFile& hive, hive_node_h key, const char* name, std::uint32_t& value)
 {
@@ -333,10 +343,10 @@ long HivePlatform::RegistryQueryValue(KeyRef key, const char* name, std::uint32_
     OpenKey target;
     long result = kRegistryOk;
     if (!Target(key, target, result)) return result;
-    const hive_node_h node = FindHiveKey(*target.hive, target.path);
+    hive_node_h node = 0;
     HiveValueList values;
-    if (!node) return kRegistryKeyDeleted;
-    if (!ListHiveValues(*target.hive, node, values)) return kRegistryNotFound;
+    result = ValuesOf(*target.hive, target.path, kRegistryNotFound, node, values);
+    if (result != kRegistryOk) return result;
     const long index = FindHiveValue(*target.hive, values, name ? name : "");
     std::uint32_t storedType = 0;
     std::string stored;
@@ -361,10 +371,10 @@ long HivePlatform::RegistryValueCount(KeyRef key, std::uint32_t& count)
     OpenKey target;
     long result = kRegistryOk;
     if (!Target(key, target, result)) return result;
-    const hive_node_h node = FindHiveKey(*target.hive, target.path);
+    hive_node_h node = 0;
     HiveValueList values;
-    if (!node) return kRegistryKeyDeleted;
-    if (!ListHiveValues(*target.hive, node, values)) return kRegistryIoFailed;
+    result = ValuesOf(*target.hive, target.path, kRegistryIoFailed, node, values);
+    if (result != kRegistryOk) return result;
     count = static_cast<std::uint32_t>(values.handles.size());
     return kRegistryOk;
 }
@@ -374,10 +384,10 @@ long HivePlatform::RegistryEnumValue(KeyRef key, std::uint32_t index, char* name
     OpenKey target;
     long result = kRegistryOk;
     if (!Target(key, target, result)) return result;
-    const hive_node_h node = FindHiveKey(*target.hive, target.path);
+    hive_node_h node = 0;
     HiveValueList values;
-    if (!node) return kRegistryKeyDeleted;
-    if (!ListHiveValues(*target.hive, node, values)) return kRegistryIoFailed;
+    result = ValuesOf(*target.hive, target.path, kRegistryIoFailed, node, values);
+    if (result != kRegistryOk) return result;
     if (index >= values.names.size()) return kRegistryNoMoreItems;
     const std::string& found = values.names[index];
     if (found.size() >= nameLength) return kRegistryMoreData;
@@ -395,10 +405,10 @@ long HivePlatform::RegistryDeleteValue(KeyRef key, const char* name)
     if (!Target(key, target, result)) return result;
     if (!(target.access & kKeySetValue)) return kRegistryAccessDenied;
     HiveFile& hive = *target.hive;
-    const hive_node_h node = FindHiveKey(hive, target.path);
+    hive_node_h node = 0;
     HiveValueList values;
-    if (!node) return kRegistryKeyDeleted;
-    if (!ListHiveValues(hive, node, values)) return kRegistryNotFound;
+    result = ValuesOf(*target.hive, target.path, kRegistryNotFound, node, values);
+    if (result != kRegistryOk) return result;
     const long index = FindHiveValue(hive, values, name ? name : "");
     if (index < 0) return kRegistryNotFound;
     for (std::size_t i = 0; i < values.handles.size(); ++i) {
