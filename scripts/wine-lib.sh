@@ -59,6 +59,24 @@ quellor_wineserver() {
     "$QUELLOR_WINESERVER" "$@"
 }
 
+# quellor_reg ARGUMENTS...: a change made with Wine's reg tool (add, copy,
+# import, delete) for the current prefix. On a loaded machine one call in a
+# long series of them has been seen to fail, now and then, and succeed when
+# made again: a failed call is made once more. Each failure prints the end
+# of the tool's output on standard error; after two, the tool's status is
+# returned. The output goes to a file, not a pipe: a call that starts the
+# prefix's services would leave them holding a pipe open.
+quellor_reg() {
+    local out="$WINEPREFIX/.reg-output" try status=0
+    for try in 1 2; do
+        quellor_wine reg "$@" >"$out" 2>&1 && { rm -f "$out"; return 0; }
+        status=$?
+        echo "reg $1 failed (try $try, status $status): $(tail -n 3 "$out" | tr -d '\r' | tr '\n' ' ' | cut -c1-300)" >&2
+    done
+    rm -f "$out"
+    return "$status"
+}
+
 # wine_check_arch [ARCH]: whether this machine runs the loader of ARCH.
 # Status 0: it runs. Status 1, with the reason on standard output: the
 # kernel refuses 32-bit programs (the exec-format failure of the 32-bit
@@ -124,7 +142,7 @@ wine_make_prefix() {
     find "$prefix/drive_c/users" -maxdepth 2 -type l | while read -r link; do
         rm -f "$link" && mkdir -p "$link"
     done
-    quellor_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    quellor_reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f || return 1
     # The prefix runs what it was made for: a trivial command must answer.
     local out
     out=$(quellor_wine cmd /c echo wine-runs 2>&1 | tr -d '\r') || true
@@ -134,7 +152,7 @@ wine_make_prefix() {
 
 # wine_set_version win98|winxp|win7...: the Windows version Wine reports.
 wine_set_version() {
-    quellor_wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+    quellor_reg add 'HKCU\Software\Wine' /v Version /d "$1" /f
 }
 
 # wine_map_drive LETTER FOLDER: maps a drive letter to a Linux folder as a
@@ -143,7 +161,7 @@ wine_map_drive() {
     local letter=$1 folder=$2
     mkdir -p "$folder" &&
         ln -sfn "$folder" "$WINEPREFIX/dosdevices/$letter:" &&
-        quellor_wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f >/dev/null 2>&1
+        quellor_reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d hd /f
 }
 
 # wine_run_check HOOK: sources a check hook in a subshell with `set -e` in

@@ -18,4 +18,4 @@ cat > "$recorder" <<RECORDER
 printf '%s\n' "\$*" >> "$DRIVE_C/opened-pages.txt"
 RECORDER
 chmod +x "$recorder"
-quellor_wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$recorder" /f >/dev/null 2>&1
+quellor_reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$recorder" /f

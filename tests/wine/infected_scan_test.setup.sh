@@ -11,7 +11,7 @@ infected_ru1n='HKCU\Software\Microsoft\Windows\CurrentVersion\Ru1n'
 quellor_wineserver -p 60 >/dev/null 2>&1 || true
 
 infected_add() {
-    quellor_wine reg add "$@" /f >/dev/null 2>&1 || { echo "setup: reg add $*" >&2; return 1; }
+    quellor_reg add "$@" /f || { echo "setup: reg add $*" >&2; return 1; }
 }
 
 # Worm rules: these hold and go.

@@ -22,19 +22,10 @@ kinds_repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
 kinds_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
 kinds_note() { local IFS='|'; printf '%s\n' "$*" >> "$kinds_manifest"; }
 # kinds_add HIVE NAME TYPE OUTCOME LABEL DATA
-# Wine's reg tool has been seen to fail once in a long series of calls on a
-# loaded machine and succeed when called again: a second try, with the end
-# of the first one's output kept for the log; two failures fail the setup.
 kinds_add() {
-    local out try
-    for try in 1 2; do
-        if out=$(quellor_wine reg add "$1\\$kinds_run" /v "$2" /t "$3" /d "$6" /f 2>&1); then
-            kinds_note "$1" "$2" "$3" "$4" "$5"
-            return 0
-        fi
-        echo "setup: reg add $1 $2 ($3) failed (try $try): $(printf '%s' "$out" | tail -n 3 | cut -c1-300)" >&2
-    done
-    return 1
+    quellor_reg add "$1\\$kinds_run" /v "$2" /t "$3" /d "$6" /f ||
+        { echo "setup: reg add $1 $2 ($3) failed" >&2; return 1; }
+    kinds_note "$1" "$2" "$3" "$4" "$5"
 }
 
 # Worm rules, in rule order (the order of their lines), in kinds the
@@ -81,4 +72,4 @@ for hive in HKLM HKCU; do
         'D:\\KINDS\\Evil.exe' "$(kinds_repeat y 70000)" >> "$kinds_import"
     kinds_note "$hive" LongerThanACommandLine REG_SZ goes W32/MurkEl.Trojan
 done
-quellor_wine reg import 'C:\run-kinds.reg' >/dev/null 2>&1 || { echo "setup: reg import failed" >&2; false; }
+quellor_reg import 'C:\run-kinds.reg' || { echo "setup: reg import failed" >&2; false; }

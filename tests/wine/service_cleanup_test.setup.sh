@@ -13,9 +13,9 @@ service_setup() {
 }
 service_setup sc create QuellorTestSvc binpath= 'C:\tests\test_service.exe' start= demand
 for set in ControlSet001 ControlSet002; do
-    service_setup reg copy 'HKLM\SYSTEM\CurrentControlSet\Services\QuellorTestSvc' \
+    quellor_reg copy 'HKLM\SYSTEM\CurrentControlSet\Services\QuellorTestSvc' \
         "HKLM\\SYSTEM\\$set\\Services\\QuellorTestSvc" /s /f
     for subkey in Enum Security; do
-        service_setup reg add "HKLM\\SYSTEM\\$set\\Services\\QuellorTestSvc\\$subkey" /f
+        quellor_reg add "HKLM\\SYSTEM\\$set\\Services\\QuellorTestSvc\\$subkey" /f
     done
 done
