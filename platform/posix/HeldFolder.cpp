@@ -16,11 +16,6 @@ namespace {
 
 bool resolveStepwise = false;
 
-bool IsPlainName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 bool SplitRelative(const std::string& relative, std::vector<std::string>& names)
 {
     if (!relative.empty() && relative[0] == '/') return false;
@@ -63,6 +58,11 @@ int OpenBeneath(int base, const std::string& relative)
 
 }  // namespace
 
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 int OpenFolderBelow(int base, const std::string& relative)
 {
     std::vector<std::string> names;
@@ -70,7 +70,9 @@ int OpenFolderBelow(int base, const std::string& relative)
         errno = EINVAL;
         return -1;
     }
-    if (names.empty()) return fcntl(base, F_DUPFD_CLOEXEC, 0);
+    // `base` itself, opened anew: it may be held without being readable
+    // (O_PATH), and a listing needs a position of its own.
+    if (names.empty()) return openat(base, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::string joined;
     for (const std::string& name : names) joined += (joined.empty() ? "" : "/") + name;
     const int fd = resolveStepwise ? -2 : OpenBeneath(base, joined);

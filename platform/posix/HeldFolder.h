@@ -15,8 +15,12 @@
 
 #include <string>
 
+// True for one name of a folder: not empty, not "." or "..", no '/'.
+bool IsPlainName(const std::string& name);
+
 // The descriptor of the folder `relative` below the folder open as `base`
-// ('/' between names; "" is `base` itself), opened O_DIRECTORY | O_CLOEXEC.
+// ('/' between names; "" is `base` itself), opened O_RDONLY | O_DIRECTORY |
+// O_CLOEXEC; `base` may be held O_PATH.
 // Every step must be a real folder: -1 with errno ELOOP for a link at any
 // step, ENOTDIR for anything else that is not a folder, EINVAL for a "." or ".." step or an absolute
 // path, or whatever the system answered.

@@ -82,12 +82,13 @@ TEST(PosixContractList, EveryExceptionNamesACase)
 struct Noticed {
     PosixPlatform::NoticeKind kind;
     std::string path;
+    int detail;
 };
 std::vector<Noticed> notices;
 
-void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int)
+void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int detail)
 {
-    notices.push_back({kind, hostPath});
+    notices.push_back({kind, hostPath, detail});
 }
 
 class PosixBackend : public ::testing::Test {
@@ -186,15 +187,23 @@ TEST_F(PosixBackend, LinksToFoldersAreMarkedAndLinksAreNeverOpened)
     EXPECT_TRUE(notices.empty());
 }
 
-TEST_F(PosixBackend, SpecialFilesAreListedButNeverOpened)
+TEST_F(PosixBackend, SpecialFilesAreLeftOutNamedOnceAndNeverOpened)
 {
-    ASSERT_EQ(0, mkfifo((temp / "pipe").c_str(), 0644));
-    auto listing = List("C:\\pipe");
-    ASSERT_EQ(1u, listing.size());
-    EXPECT_EQ(0u, listing[0].second.attributes & kAttrDirectory);
-    // Opening a pipe for reading would wait for a writer; it is refused.
-    EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\pipe"));
-    EXPECT_TRUE(notices.empty());
+    temp.Write("dir/plain.txt", "p");
+    ASSERT_EQ(0, mkfifo((temp / "dir/pipe").c_str(), 0644));
+    for (int pass = 0; pass < 2; ++pass) {
+        auto listing = List("C:\\dir\\*.*");
+        std::vector<std::string> names;
+        for (const auto& item : listing) names.push_back(item.first);
+        EXPECT_EQ((std::vector<std::string>{".", "..", "plain.txt"}), names);
+        EXPECT_TRUE(List("C:\\dir\\pipe").empty());
+        // Opening a pipe for reading would wait for a writer; it is refused.
+        EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\dir\\pipe"));
+    }
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(PosixPlatform::NoticeNotRegular, notices[0].kind);
+    EXPECT_EQ(temp / "dir/pipe", notices[0].path);
+    EXPECT_EQ(static_cast<int>(S_IFIFO), notices[0].detail);
 }
 
 TEST_F(PosixBackend, NamesTheEngineCannotHoldAreLeftOutAndNoticedOnce)
