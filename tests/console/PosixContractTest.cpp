@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/PosixContractWorld.h"
+#include "console/NoticeRecorder.h"
 #include "console/TempFolder.h"
 #include "contract/GoogleTestContractCheck.h"
 #include "contract/PlatformContract.h"
@@ -79,17 +80,7 @@ TEST(PosixContractList, EveryExceptionNamesACase)
 
 // ------------------------------------------------------------ the backend's own rules
 
-struct Noticed {
-    PosixPlatform::NoticeKind kind;
-    std::string path;
-    int detail;
-};
-std::vector<Noticed> notices;
-
-void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int detail)
-{
-    notices.push_back({kind, hostPath, detail});
-}
+std::vector<RecordedNotice>& notices = RecordedNotices();
 
 class PosixBackend : public ::testing::Test {
 protected:
@@ -97,7 +88,7 @@ protected:
     {
         notices.clear();
         platform.MapDrive('C', temp.Path());
-        platform.SetNoticeHandler(Record);
+        platform.SetNoticeHandler(RecordNotice);
     }
 
     // Names of the listing, sorted, with their attributes.
@@ -227,7 +218,7 @@ TEST_F(PosixBackend, NamesTheEngineCannotHoldAreLeftOutAndNoticedOnce)
         EXPECT_EQ((std::vector<std::string>{".", "..", folderFits, fileFits}), names);
     }
     ASSERT_EQ(3u, notices.size());
-    std::sort(notices.begin(), notices.end(), [](const Noticed& a, const Noticed& b) { return a.path < b.path; });
+    std::sort(notices.begin(), notices.end(), [](const RecordedNotice& a, const RecordedNotice& b) { return a.path < b.path; });
     EXPECT_EQ(PosixPlatform::NoticeBackslash, notices[0].kind);
     EXPECT_EQ(temp / "dir/back\\slash.exe", notices[0].path);
     EXPECT_EQ(PosixPlatform::NoticeTooLong, notices[1].kind);

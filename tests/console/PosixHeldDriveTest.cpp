@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "console/SpecialFiles.h"
+#include "console/NoticeRecorder.h"
 #include "console/TempFolder.h"
 #include "platform/posix/HeldFolder.h"
 #include "platform/posix/PosixPlatform.h"
@@ -50,17 +51,7 @@ std::map<std::string, std::string> Snapshot(const std::string& folder)
     return entries;
 }
 
-struct Noticed {
-    PosixPlatform::NoticeKind kind;
-    std::string path;
-    int detail;
-};
-std::vector<Noticed> noticed;
-
-void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int detail)
-{
-    noticed.push_back({kind, hostPath, detail});
-}
+std::vector<RecordedNotice>& noticed = RecordedNotices();
 
 // A tree mapped as drive C: ("root", open to everyone, as the folders of a
 // disk mounted with ntfs-3g show), and beside it "outside" with canaries
@@ -80,7 +71,7 @@ public:
         temp.Write("outside/canary.txt", "canary");
         chmod((temp / "outside/dir/f.txt").c_str(), 0644);
         mapped = platform.MapDrive('C', root_);
-        platform.SetNoticeHandler(Record);
+        platform.SetNoticeHandler(RecordNotice);
         before_ = Snapshot(temp / "outside");
     }
 
@@ -537,7 +528,7 @@ TEST(PosixHeldDrive, SpecialFilesAreLeftOutOfEveryListingAndNamedOnceEach)
         }
     }
     std::map<std::string, int> types;
-    for (const Noticed& notice : noticed) {
+    for (const RecordedNotice& notice : noticed) {
         EXPECT_EQ(PosixPlatform::NoticeNotRegular, notice.kind);
         types[notice.path] = notice.detail;
     }
