@@ -30,15 +30,19 @@
 // reparse tag, which the walk does not enter; its own name exists. A listed
 // folder stays open until its enumeration ends, and the file the listing
 // gave last is opened, removed or renamed relative to that folder, with the
-// type the listing gave it (one open per file). Where another user could
-// change a folder, a name listed as a regular file is checked again before it
-// is opened (platform/posix/HeldFolder.h).
+// type the listing gave it: one open per file where no other user can
+// change the folder; where another user could, a name listed as a regular
+// file is first reached without being opened and checked
+// (platform/posix/HeldFolder.h).
 //
-// Changes: nothing is written through a name this backend did not just
-// create. New files are created only where no entry has the name; a copy over
-// a file is written to a new file beside it and renamed over it; renames
-// never replace an existing name; attributes change only on the regular
-// file that was checked; removals and renames act in the folder held.
+// Changes: only an existing regular file, reached without a link, is
+// written in place (OpenForWrite, CreateForAppend). Every other write goes
+// to a file this backend has just created, only where no entry had the name;
+// a copy over a file is written to a new file beside it and renamed over it;
+// renames never replace an existing name; attributes change only on the
+// regular file that was checked; removals and renames act in the folder
+// held. A call whose name or folder is swapped between its steps acts on
+// what it checked or fails.
 //
 // A file opened for reading is read at the position kept for it, one call
 // per read; quellor-scan puts the head cache (platform/HeadCachePlatform.h)
