@@ -125,6 +125,11 @@ bool PosixPlatform::MapDrive(char letter, const std::string& hostFolder)
 
 int PosixPlatform::OpenFolder(const char* engineFolder)
 {
+    return OpenFolderAs(engineFolder, O_RDONLY);
+}
+
+int PosixPlatform::OpenFolderAs(const char* engineFolder, int access)
+{
     EngineSplit split;
     if (!SplitEnginePath(engineFolder, split)) {
         errno = ENOENT;
@@ -134,7 +139,7 @@ int PosixPlatform::OpenFolder(const char* engineFolder)
         errno = ENOENT;
         return -1;
     }
-    return OpenFolderBelow(drives_[split.drive].fd, split.Relative());
+    return OpenFolderBelow(drives_[split.drive].fd, split.Relative(), access);
 }
 
 bool PosixPlatform::MapDriveBelow(char letter, const char* engineFolder)
@@ -143,7 +148,7 @@ bool PosixPlatform::MapDriveBelow(char letter, const char* engineFolder)
     if (letter < 'A' || letter > 'Z') return false;
     std::string host;
     const bool named = HostPath(engineFolder, host);
-    const int fd = named ? OpenFolder(engineFolder) : -1;
+    const int fd = named ? OpenFolderAs(engineFolder, O_PATH) : -1;
     ReleaseDrive(letter - 'A');
     if (fd < 0) return false;
     while (host.size() > 1 && host.back() == '/') host.pop_back();
@@ -194,7 +199,7 @@ bool PosixPlatform::Locate(const char* enginePath, EnginePlace& place)
             return true;
         }
     }
-    place.folder = OpenFolderBelow(driveFolder, split.folders);
+    place.folder = OpenFolderBelow(driveFolder, split.folders, O_PATH);
     if (place.folder < 0) {
         place.error = errno;
         return false;

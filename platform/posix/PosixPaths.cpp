@@ -56,9 +56,8 @@ bool PosixPlatform::PathReadable(const char* path)
     EnginePlace place;
     struct stat st;
     if (!Locate(path, place) || !LookAt(place, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
-    // The held folder was opened for reading.
-    if (place.split.name.empty()) return true;
-    return faccessat(place.folder, place.split.name.c_str(), R_OK, AT_SYMLINK_NOFOLLOW) == 0;
+    const char* name = place.split.name.empty() ? "." : place.split.name.c_str();
+    return faccessat(place.folder, name, R_OK, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool PosixPlatform::IsVolumeMountPoint(const char* path)

@@ -213,6 +213,8 @@ private:
     // Resolves `enginePath` below its drive's held folder: false, with the
     // reason in place.error, when it leads nowhere.
     bool Locate(const char* enginePath, EnginePlace& place);
+    // OpenFolder, with `access` O_RDONLY or O_PATH.
+    int OpenFolderAs(const char* engineFolder, int access);
     void Step(const char* name);
     void ReleaseDrive(int index);
 

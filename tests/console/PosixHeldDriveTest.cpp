@@ -23,6 +23,7 @@
 
 #include "console/SpecialFiles.h"
 #include "console/NoticeRecorder.h"
+#include "console/ScannerRun.h"
 #include "console/TempFolder.h"
 #include "platform/posix/HeldFolder.h"
 #include "platform/posix/PosixPlatform.h"
@@ -179,6 +180,25 @@ TEST(PosixHeldDrive, ADriveBelowAnotherIsReachedWithoutALink)
     EXPECT_GE(held, 0);
     if (held >= 0) close(held);
     EXPECT_TRUE(scene.OutsideUnchanged());
+}
+
+TEST(PosixHeldDrive, FoldersOnTheWayNeedOnlyBeSearchable)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs another account to run the scanner as";
+    TempFolder temp;
+    temp.Write("passage/inner/plain.txt", "plain");
+    temp.Write("passage/top.txt", "top");
+    // Others may pass through these folders, not list them.
+    ASSERT_EQ(0, chmod((temp / "passage").c_str(), 0711));
+    ASSERT_EQ(0, chmod((temp / "passage/inner").c_str(), 0711));
+    RunOptions unprivileged;
+    unprivileged.unprivileged = true;
+    for (const char* named : {"passage/top.txt", "passage/inner/plain.txt"}) {
+        SCOPED_TRACE(named);
+        const Outcome outcome = RunScanner({temp / named}, unprivileged);
+        EXPECT_EQ(0, outcome.status) << outcome.err;
+        EXPECT_NE(std::string::npos, outcome.out.find("Total files scanned\t\t:  1\n")) << outcome.out;
+    }
 }
 
 // ------------------------------------------------------------ links
