@@ -94,6 +94,29 @@ TEST_P(HeldFolderTest, AFolderSwappedForALinkAfterItWasHeldLeadsNowhereElse)
     EXPECT_EQ(OpenFolderBelow(root, "a/b"), -1);
 }
 
+TEST_P(HeldFolderTest, AFolderHeldToPassThroughStillLeadsToItsNamesAndOpensAnewToBeListed)
+{
+    const int held = OpenFolderBelow(root, "a/b", O_PATH);
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(O_PATH, fcntl(held, F_GETFL) & O_PATH);
+    const FileOpening file = OpenFileIn(held, RiskOf(held), "file.txt", O_RDONLY, DT_UNKNOWN);
+    EXPECT_GE(file.fd, 0);
+    if (file.fd >= 0) close(file.fd);
+    DIR* listing = fdopendir(OpenFolderBelow(held, ""));
+    ASSERT_NE(listing, nullptr);
+    std::set<std::string> names;
+    while (const struct dirent* entry = readdir(listing)) names.insert(entry->d_name);
+    closedir(listing);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "file.txt"}));
+    close(held);
+
+    errno = 0;
+    EXPECT_EQ(OpenFolderBelow(root, "a/linked", O_PATH), -1);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_EQ(OpenFolderBelow(root, "a", O_WRONLY), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
 INSTANTIATE_TEST_SUITE_P(OpenAt2AndStepwise, HeldFolderTest, ::testing::Bool());
 
 class OpenFileInTest : public ::testing::Test {
