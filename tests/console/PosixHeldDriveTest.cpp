@@ -542,6 +542,7 @@ TEST(PosixHeldDrive, SpecialFilesAreLeftOutOfEveryListingAndNamedOnceEach)
         std::sort(names.begin(), names.end());
         EXPECT_EQ((std::vector<std::string>{".", "..", "f.txt", "src.txt"}), names);
         for (const char* name : {"pipe", "socket", "device"}) {
+            if (!root && std::strcmp(name, "device") == 0) continue;
             EXPECT_EQ(0u, scene.platform.FindFirstEntry((std::string("C:\\dir\\") + name).c_str(), entry));
             EXPECT_FALSE(Read(scene.platform, (std::string("C:\\dir\\") + name).c_str()));
             EXPECT_EQ(kNoFile, scene.platform.CreateForAppend((std::string("C:\\dir\\") + name).c_str()));
