@@ -172,5 +172,6 @@ bool PosixPlatform::RemoveAtReboot(const char*)
 bool PosixPlatform::CreateFolder(const char* path)
 {
     EnginePlace place;
-    return Locate(path, place) && !place.split.name.empty() && mkdirat(place.folder, place.split.name.c_str(), 0700) == 0;
+    return Locate(path, place) && !place.split.name.empty() &&
+           mkdirat(place.folder, place.split.name.c_str(), 0700) == 0;
 }

@@ -227,7 +227,9 @@ const PathCall kPathCalls[] = {
     {"RenameFile away",
      [](PosixPlatform& p, const std::string& path) { return p.RenameFile(path.c_str(), "C:\\moved.txt"); }},
     {"RenameFile into",
-     [](PosixPlatform& p, const std::string& path) { return p.RenameFile("C:\\dir\\src.txt", (path + ".in").c_str()); }},
+     [](PosixPlatform& p, const std::string& path) {
+         return p.RenameFile("C:\\dir\\src.txt", (path + ".in").c_str());
+     }},
     {"CopyFileOver onto",
      [](PosixPlatform& p, const std::string& path) { return p.CopyFileOver("C:\\dir\\src.txt", path.c_str()); }},
     {"CopyFileOver from",
