@@ -14,6 +14,7 @@
 #include "app/console/PosixHost.h"
 #include "platform/HeadCachePlatform.h"
 #include "platform/hive/HivePlatform.h"
+#include "platform/posix/HeldFolder.h"
 #include "platform/posix/PosixPlatform.h"
 #include "scan/BinaryExamination.h"
 
@@ -24,17 +25,21 @@ void OnNotify(WindowRef, std::uint32_t message)
     ConsoleReceive(message);
 }
 
-void OnNotice(PosixPlatform::NoticeKind kind, const char* hostPath, int error)
+void OnNotice(PosixPlatform::NoticeKind kind, const char* hostPath, int detail)
 {
     switch (kind) {
     case PosixPlatform::NoticeUnreadable:
-        ConsoleProblem(hostPath, std::string("cannot read: ") + std::strerror(error));
+        ConsoleProblem(hostPath, std::string("cannot read: ") + std::strerror(detail));
         break;
     case PosixPlatform::NoticeBackslash:
         ConsoleProblem(hostPath, "skipped: its name holds a backslash");
         break;
     case PosixPlatform::NoticeTooLong:
         ConsoleProblem(hostPath, "skipped: path too long for the scanner");
+        break;
+    case PosixPlatform::NoticeNotRegular:
+        ConsoleProblem(hostPath, std::string("skipped: not a regular file (") +
+                                     EntryTypeText(static_cast<mode_t>(detail)) + ")");
         break;
     }
 }

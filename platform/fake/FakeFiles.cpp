@@ -62,9 +62,10 @@ FakePlatform::Node* FakePlatform::Resolve(const std::string& path, bool followFi
         if (!next) return nullptr;
         bool last = i + 1 == parts.size();
         // Links are followed a bounded number of times so a loop of links
-        // cannot hang a lookup.
+        // cannot hang a lookup. A symbolic link is never followed, as the
+        // POSIX backend never follows one: a path through it names nothing.
         for (int hops = 0; !next->linkTarget.empty() && (!last || followFinalLink); ++hops) {
-            if (hops == 16) return nullptr;
+            if (hops == 16 || next->reparseTag == kReparseTagSymlink) return nullptr;
             Node* target = Resolve(next->linkTarget, false);
             if (!target) return nullptr;
             next = target;
@@ -296,9 +297,10 @@ void FakePlatform::FindEnd(SearchRef handle)
     searches_.erase(handle);
 }
 
+// A link's own name exists, whatever its target.
 bool FakePlatform::PathExists(const char* path)
 {
-    return Resolve(ProgramView(path)) != nullptr;
+    return Resolve(ProgramView(path), false) != nullptr;
 }
 
 bool FakePlatform::PathReadable(const char* path)
@@ -335,7 +337,7 @@ FileRef FakePlatform::OpenForWrite(const char* path)
 FileRef FakePlatform::CreateForAppend(const char* path)
 {
     std::string text = ProgramView(path);
-    if (!Resolve(text)) {
+    if (!Resolve(text, false)) {
         if (!TakeStep()) return kNoFile;
         std::size_t slash = text.rfind('\\');
         if (slash == std::string::npos) return kNoFile;
@@ -475,7 +477,8 @@ bool FakePlatform::CopyFileOver(const char* from, const char* to)
     Node* source = Resolve(ProgramView(from));
     if (!source || source->IsFolder()) return false;
     std::string target = ProgramView(to);
-    Node* existing = Resolve(target);
+    // A link is a folder's entry: never replaced, never written through.
+    Node* existing = Resolve(target, false);
     // The source is open for reading while the target is opened for writing;
     // on one file the two opens collide (a sharing violation).
     if (existing == source) return false;

@@ -48,6 +48,8 @@ public:
     void AddFile(const std::string& path, const std::string& content, std::uint32_t attributes = kAttrArchive);
     // A directory reparse point at `path` whose contents are those of the
     // folder `target`. `volumeMount` marks a volume mounted in a folder.
+    // A symbolic link (kReparseTagSymlink) takes its name but is never
+    // followed: no path leads through it, as with the POSIX backend.
     void AddLink(const std::string& path, const std::string& target, std::uint32_t reparseTag,
                  bool volumeMount = false);
     // Reorders the entries of a folder: names listed first, in that order.

@@ -16,11 +16,6 @@ namespace {
 
 bool resolveStepwise = false;
 
-bool IsPlainName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 bool SplitRelative(const std::string& relative, std::vector<std::string>& names)
 {
     if (!relative.empty() && relative[0] == '/') return false;
@@ -40,12 +35,12 @@ bool SplitRelative(const std::string& relative, std::vector<std::string>& names)
 
 // openat2 refuses a link at any step in one call (Linux 5.6 and later).
 // -2 when the system does not have it.
-int OpenBeneath(int base, const std::string& relative)
+int OpenBeneath(int base, const std::string& relative, int access)
 {
 #ifdef SYS_openat2
     struct open_how how;
     std::memset(&how, 0, sizeof how);
-    how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.flags = static_cast<unsigned>(access | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     for (;;) {
         const long fd = syscall(SYS_openat2, base, relative.c_str(), &how, sizeof how);
@@ -57,30 +52,41 @@ int OpenBeneath(int base, const std::string& relative)
 #else
     (void)base;
     (void)relative;
+    (void)access;
     return -2;
 #endif
 }
 
 }  // namespace
 
-int OpenFolderBelow(int base, const std::string& relative)
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+int OpenFolderBelow(int base, const std::string& relative, int access)
 {
     std::vector<std::string> names;
-    if (!SplitRelative(relative, names)) {
+    if ((access != O_RDONLY && access != O_PATH) || !SplitRelative(relative, names)) {
         errno = EINVAL;
         return -1;
     }
-    if (names.empty()) return fcntl(base, F_DUPFD_CLOEXEC, 0);
+    // `base` itself, opened anew: it may be held without being readable
+    // (O_PATH), and a listing needs a position of its own.
+    if (names.empty()) return openat(base, ".", access | O_DIRECTORY | O_CLOEXEC);
     std::string joined;
     for (const std::string& name : names) joined += (joined.empty() ? "" : "/") + name;
-    const int fd = resolveStepwise ? -2 : OpenBeneath(base, joined);
+    const int fd = resolveStepwise ? -2 : OpenBeneath(base, joined, access);
     // A link as the last step fails as "not a folder": the steps are taken
     // one by one again to tell it from a file.
     if (fd >= 0 || (fd == -1 && errno != ENOTDIR)) return fd;
-    // One step at a time, each refusing a link.
+    // One step at a time, each refusing a link; the folders on the way are
+    // only passed through.
     int current = base;
-    for (const std::string& name : names) {
-        const int next = openat(current, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    for (std::size_t step = 0; step < names.size(); ++step) {
+        const std::string& name = names[step];
+        const int stepAccess = step + 1 == names.size() ? access : O_PATH;
+        const int next = openat(current, name.c_str(), stepAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int error = errno;
         struct stat st;
         if (next < 0 && error == ENOTDIR && fstatat(current, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&

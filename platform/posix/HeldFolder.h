@@ -10,17 +10,24 @@
 // when it is opened), and opening a FIFO for writing waits for a reader.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
 
+// True for one name of a folder: not empty, not "." or "..", no '/'.
+bool IsPlainName(const std::string& name);
+
 // The descriptor of the folder `relative` below the folder open as `base`
-// ('/' between names; "" is `base` itself), opened O_DIRECTORY | O_CLOEXEC.
-// Every step must be a real folder: -1 with errno ELOOP for a link at any
-// step, ENOTDIR for anything else that is not a folder, EINVAL for a "." or ".." step or an absolute
-// path, or whatever the system answered.
-int OpenFolderBelow(int base, const std::string& relative);
+// ('/' between names; "" is `base` itself, opened anew), opened `access`
+// (O_RDONLY, to be listed, or O_PATH, to be held: the folders of a path
+// need only be searchable) | O_DIRECTORY | O_CLOEXEC; `base` may be held
+// O_PATH. Every step must be a real folder: -1 with errno ELOOP for a link
+// at any step, ENOTDIR for anything else that is not a folder, EINVAL for a
+// "." or ".." step, an absolute path or another `access`, or whatever the
+// system answered.
+int OpenFolderBelow(int base, const std::string& relative, int access = O_RDONLY);
 // For tests: resolves one step at a time, as on systems without openat2.
 void ResolveStepwiseForTesting(bool stepwise);
 

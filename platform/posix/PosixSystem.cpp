@@ -24,6 +24,7 @@ PosixPlatform::PosixPlatform() : noticeHandler_(nullptr), notifyHandler_(nullptr
 
 PosixPlatform::~PosixPlatform()
 {
+    for (int drive = 0; drive < 26; ++drive) ReleaseDrive(drive);
 }
 
 void PosixPlatform::RequestQuit()

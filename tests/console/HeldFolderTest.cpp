@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "console/SpecialFiles.h"
 #include "console/TempFolder.h"
 
 namespace {
@@ -93,6 +94,29 @@ TEST_P(HeldFolderTest, AFolderSwappedForALinkAfterItWasHeldLeadsNowhereElse)
     EXPECT_EQ(OpenFolderBelow(root, "a/b"), -1);
 }
 
+TEST_P(HeldFolderTest, AFolderHeldToPassThroughStillLeadsToItsNamesAndOpensAnewToBeListed)
+{
+    const int held = OpenFolderBelow(root, "a/b", O_PATH);
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(O_PATH, fcntl(held, F_GETFL) & O_PATH);
+    const FileOpening file = OpenFileIn(held, RiskOf(held), "file.txt", O_RDONLY, DT_UNKNOWN);
+    EXPECT_GE(file.fd, 0);
+    if (file.fd >= 0) close(file.fd);
+    DIR* listing = fdopendir(OpenFolderBelow(held, ""));
+    ASSERT_NE(listing, nullptr);
+    std::set<std::string> names;
+    while (const struct dirent* entry = readdir(listing)) names.insert(entry->d_name);
+    closedir(listing);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "file.txt"}));
+    close(held);
+
+    errno = 0;
+    EXPECT_EQ(OpenFolderBelow(root, "a/linked", O_PATH), -1);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_EQ(OpenFolderBelow(root, "a", O_WRONLY), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
 INSTANTIATE_TEST_SUITE_P(OpenAt2AndStepwise, HeldFolderTest, ::testing::Bool());
 
 class OpenFileInTest : public ::testing::Test {
@@ -109,35 +133,6 @@ protected:
     void TearDown() override { close(folder); }
     TempFolder temp;
     int folder = -1;
-};
-
-// A writer waiting to open the FIFO is let through the moment anything
-// opens it for reading: the test sees whether the scanner did.
-class WaitingWriter {
-public:
-    explicit WaitingWriter(const std::string& fifo)
-    {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int fd = open(fifo.c_str(), O_WRONLY);
-            _exit(fd >= 0 ? 0 : 1);
-        }
-        usleep(100 * 1000);
-    }
-    // True when the writer's open went through (someone opened the FIFO).
-    bool WasLetThrough()
-    {
-        int status = 0;
-        const bool ended = waitpid(pid_, &status, WNOHANG) == pid_;
-        if (!ended) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-        return ended;
-    }
-
-private:
-    pid_t pid_;
 };
 
 TEST_F(OpenFileInTest, OnlyRegularFilesAreOpenedWhateverTheListingSaid)
@@ -172,25 +167,6 @@ TEST_F(OpenFileInTest, OnlyRegularFilesAreOpenedWhateverTheListingSaid)
         if (opened.fd >= 0) close(opened.fd);
         EXPECT_FALSE(writer.WasLetThrough()) << "the FIFO was opened";
     }
-}
-
-// A character device number with no driver behind it on this machine (from
-// the ranges set aside for local use): an attempt to open it fails in the
-// driver lookup, so a device that was opened would come back with that
-// failure instead of being named for its type.
-unsigned UnboundCharacterMajor()
-{
-    std::set<unsigned> bound;
-    std::ifstream devices("/proc/devices");
-    std::string line;
-    while (std::getline(devices, line) && line != "Block devices:") {
-        unsigned major = 0;
-        if (std::sscanf(line.c_str(), " %u", &major) == 1) bound.insert(major);
-    }
-    for (unsigned major = 240; major <= 254; ++major) {
-        if (!bound.count(major)) return major;
-    }
-    return 0;
 }
 
 TEST_F(OpenFileInTest, ADeviceNodeIsNamedAndNeverOpened)

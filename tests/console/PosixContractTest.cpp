@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/PosixContractWorld.h"
+#include "console/NoticeRecorder.h"
 #include "console/TempFolder.h"
 #include "contract/GoogleTestContractCheck.h"
 #include "contract/PlatformContract.h"
@@ -79,16 +80,7 @@ TEST(PosixContractList, EveryExceptionNamesACase)
 
 // ------------------------------------------------------------ the backend's own rules
 
-struct Noticed {
-    PosixPlatform::NoticeKind kind;
-    std::string path;
-};
-std::vector<Noticed> notices;
-
-void Record(PosixPlatform::NoticeKind kind, const char* hostPath, int)
-{
-    notices.push_back({kind, hostPath});
-}
+std::vector<RecordedNotice>& notices = RecordedNotices();
 
 class PosixBackend : public ::testing::Test {
 protected:
@@ -96,7 +88,7 @@ protected:
     {
         notices.clear();
         platform.MapDrive('C', temp.Path());
-        platform.SetNoticeHandler(Record);
+        platform.SetNoticeHandler(RecordNotice);
     }
 
     // Names of the listing, sorted, with their attributes.
@@ -186,15 +178,23 @@ TEST_F(PosixBackend, LinksToFoldersAreMarkedAndLinksAreNeverOpened)
     EXPECT_TRUE(notices.empty());
 }
 
-TEST_F(PosixBackend, SpecialFilesAreListedButNeverOpened)
+TEST_F(PosixBackend, SpecialFilesAreLeftOutNamedOnceAndNeverOpened)
 {
-    ASSERT_EQ(0, mkfifo((temp / "pipe").c_str(), 0644));
-    auto listing = List("C:\\pipe");
-    ASSERT_EQ(1u, listing.size());
-    EXPECT_EQ(0u, listing[0].second.attributes & kAttrDirectory);
-    // Opening a pipe for reading would wait for a writer; it is refused.
-    EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\pipe"));
-    EXPECT_TRUE(notices.empty());
+    temp.Write("dir/plain.txt", "p");
+    ASSERT_EQ(0, mkfifo((temp / "dir/pipe").c_str(), 0644));
+    for (int pass = 0; pass < 2; ++pass) {
+        auto listing = List("C:\\dir\\*.*");
+        std::vector<std::string> names;
+        for (const auto& item : listing) names.push_back(item.first);
+        EXPECT_EQ((std::vector<std::string>{".", "..", "plain.txt"}), names);
+        EXPECT_TRUE(List("C:\\dir\\pipe").empty());
+        // Opening a pipe for reading would wait for a writer; it is refused.
+        EXPECT_EQ(kNoFile, platform.OpenForRead("C:\\dir\\pipe"));
+    }
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(PosixPlatform::NoticeNotRegular, notices[0].kind);
+    EXPECT_EQ(temp / "dir/pipe", notices[0].path);
+    EXPECT_EQ(static_cast<int>(S_IFIFO), notices[0].detail);
 }
 
 TEST_F(PosixBackend, NamesTheEngineCannotHoldAreLeftOutAndNoticedOnce)
@@ -218,7 +218,7 @@ TEST_F(PosixBackend, NamesTheEngineCannotHoldAreLeftOutAndNoticedOnce)
         EXPECT_EQ((std::vector<std::string>{".", "..", folderFits, fileFits}), names);
     }
     ASSERT_EQ(3u, notices.size());
-    std::sort(notices.begin(), notices.end(), [](const Noticed& a, const Noticed& b) { return a.path < b.path; });
+    std::sort(notices.begin(), notices.end(), [](const RecordedNotice& a, const RecordedNotice& b) { return a.path < b.path; });
     EXPECT_EQ(PosixPlatform::NoticeBackslash, notices[0].kind);
     EXPECT_EQ(temp / "dir/back\\slash.exe", notices[0].path);
     EXPECT_EQ(PosixPlatform::NoticeTooLong, notices[1].kind);

@@ -95,6 +95,10 @@ public:
         std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
         chmod(host.c_str(), (attributes & kAttrReadOnly) ? 0444 : 0644);
     }
+    bool MakeFolderLink(const std::string& path, const std::string& target) override
+    {
+        return symlink(Host(target).c_str(), Host(path).c_str()) == 0;
+    }
     void MakeRegistryString(KeyRef, const std::string&, const std::string&, const std::string&) override {}
     void MakeRegistryKey(KeyRef, const std::string&) override {}
     void PostToQueue(std::uint32_t, std::uintptr_t, std::intptr_t) override {}

@@ -831,6 +831,80 @@ CONTRACT_CASE(OpenFileCannotBeRemovedOrRenamed)
     CONTRACT_FALSE(world.Exists(path));
 }
 
+// A symbolic link to a folder is listed under its own name and takes that
+// name, but no path leads through it: a path with the link as one of its
+// folders names nothing, and nothing is read, made, changed or removed
+// behind it. (A link on a disk the program did not make may lead anywhere.)
+// Windows itself follows a symbolic link in a path: the Win32 world makes
+// none, so the case skips there.
+CONTRACT_CASE(NoPathLeadsThroughASymbolicLink)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string real = Join(dir, "real");
+    world.MakeFolder(real);
+    world.MakeFile(Join(real, "inside.txt"), "inside", kAttrArchive);
+    world.MakeFile(Join(dir, "here.txt"), "here", kAttrArchive);
+    const std::string link = Join(dir, "link");
+    if (!world.MakeFolderLink(link, real)) CONTRACT_SKIP("no symbolic link can be made here");
+    Platform& platform = world.platform();
+
+    const Listing listing = List(platform, Join(dir, "*.*"));
+    const DirEntry* entry = Entry(listing, "link");
+    CONTRACT_REQUIRE(entry != nullptr);
+    CONTRACT_EQ(kAttrDirectory | kAttrReparsePoint, entry->attributes & (kAttrDirectory | kAttrReparsePoint));
+    CONTRACT_EQ(kReparseTagSymlink, entry->reparseTag);
+    CONTRACT_TRUE(platform.PathExists(link.c_str()));
+
+    const std::string through = Join(link, "inside.txt");
+    DirEntry found;
+    CONTRACT_EQ(0u, platform.FindFirstEntry(Join(link, "*.*").c_str(), found));
+    CONTRACT_EQ(0u, platform.FindFirstEntry(through.c_str(), found));
+    CONTRACT_FALSE(platform.PathExists(through.c_str()));
+    CONTRACT_FALSE(platform.PathReadable(through.c_str()));
+    char shortPath[kPathBufferSize];
+    CONTRACT_EQ(0u, platform.ShortPathOf(through.c_str(), shortPath, sizeof shortPath));
+    CONTRACT_EQ(kNoFile, platform.OpenForRead(through.c_str()));
+    CONTRACT_EQ(kNoFile, platform.OpenForWrite(through.c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateForAppend(through.c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateForAppend(Join(link, "new.log").c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(Join(link, "new.txt").c_str()));
+    CONTRACT_FALSE(platform.CreateFolder(Join(link, "sub").c_str()));
+    CONTRACT_FALSE(platform.SetAttributes(through.c_str(), kAttrReadOnly));
+    CONTRACT_FALSE(platform.CopyFileOver(Join(dir, "here.txt").c_str(), through.c_str()));
+    CONTRACT_FALSE(platform.CopyFileOver(through.c_str(), Join(dir, "copy.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameFile(through.c_str(), Join(dir, "moved.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameFile(Join(dir, "here.txt").c_str(), Join(link, "here.txt").c_str()));
+    CONTRACT_FALSE(platform.RemoveFile(through.c_str()));
+
+    CONTRACT_EQ(std::string("inside"), ContentOf(world, Join(real, "inside.txt")));
+    CONTRACT_EQ(0u, world.AttributesOf(Join(real, "inside.txt")) & kComparedBits);
+    CONTRACT_EQ(std::string("here"), ContentOf(world, Join(dir, "here.txt")));
+    for (const char* name : {"new.log", "new.txt", "sub", "here.txt"}) CONTRACT_FALSE(world.Exists(Join(real, name)));
+    CONTRACT_FALSE(world.Exists(Join(dir, "moved.txt")));
+    CONTRACT_FALSE(world.Exists(Join(dir, "copy.txt")));
+}
+
+// A symbolic link whose target is missing still takes its name: nothing is
+// made in its place, and nothing at its target.
+CONTRACT_CASE(ADanglingSymbolicLinkTakesItsName)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "here.txt"), "here", kAttrArchive);
+    const std::string link = Join(dir, "link");
+    const std::string gone = Join(dir, "gone");
+    if (!world.MakeFolderLink(link, gone)) CONTRACT_SKIP("no symbolic link can be made here");
+    Platform& platform = world.platform();
+
+    CONTRACT_TRUE(platform.PathExists(link.c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateNewFile(link.c_str()));
+    CONTRACT_EQ(kNoFile, platform.CreateForAppend(link.c_str()));
+    CONTRACT_FALSE(platform.CreateFolder(link.c_str()));
+    CONTRACT_FALSE(platform.RenameFile(Join(dir, "here.txt").c_str(), link.c_str()));
+    CONTRACT_FALSE(platform.CopyFileOver(Join(dir, "here.txt").c_str(), link.c_str()));
+    CONTRACT_FALSE(world.Exists(gone));
+    CONTRACT_EQ(std::string("here"), ContentOf(world, Join(dir, "here.txt")));
+}
+
 // ------------------------------------------------------------ renaming and copying
 
 CONTRACT_CASE(RenameMovesTheFile)
@@ -1444,6 +1518,8 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(RenameOntoExistingNameFails),
     CONTRACT_ENTRY(RenameOntoItsOwnNameSucceedsAndChangesNothing),
     CONTRACT_ENTRY(RenameKeepsReadOnlyFileAndItsAttributes),
+    CONTRACT_ENTRY(NoPathLeadsThroughASymbolicLink),
+    CONTRACT_ENTRY(ADanglingSymbolicLinkTakesItsName),
     CONTRACT_ENTRY(CopyFileOverReplacesContent),
     CONTRACT_ENTRY(CopyFileOverCarriesTheSourceAttributes),
     CONTRACT_ENTRY(CopyFileOverFailsWithoutSourceOrTargetFolder),

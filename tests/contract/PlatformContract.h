@@ -65,6 +65,15 @@ struct ContractWorld {
         (void)content;
         return false;
     }
+    // Makes `path` a symbolic link to the folder `target` (which need not
+    // exist). False when this world cannot make one; the cases concerned
+    // then skip.
+    virtual bool MakeFolderLink(const std::string& path, const std::string& target)
+    {
+        (void)path;
+        (void)target;
+        return false;
+    }
     // Puts a message in the calling thread's queue.
     virtual void PostToQueue(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 

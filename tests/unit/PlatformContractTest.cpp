@@ -57,6 +57,11 @@ public:
         fake_.SetAnsiLongName(path, listed);
         return true;
     }
+    bool MakeFolderLink(const std::string& path, const std::string& target) override
+    {
+        fake_.AddLink(path, target, kReparseTagSymlink);
+        return true;
+    }
     void MakeRegistryString(KeyRef hive, const std::string& key, const std::string& name,
                             const std::string& text) override
     {
