@@ -609,6 +609,7 @@ std::int64_t FakePlatform::CurrentTime()
 
 void FakePlatform::SimulateCrash()
 {
+    for (const auto& fleeting : fleetingFolders_) RestoreNames(fleeting.first, fleeting.second);
     std::vector<Node*> pending;
     for (auto& root : roots_) pending.push_back(root.second.get());
     while (!pending.empty()) {
@@ -619,4 +620,5 @@ void FakePlatform::SimulateCrash()
     }
     openFiles_.clear();
     searches_.clear();
+    holds_.clear();
 }
