@@ -10,12 +10,11 @@
 
 const char kKeptCopyExtension[] = ".QDT";
 const char kManifestExtension[] = ".QMF";
-
-namespace {
-
-// Temporary names of the copy and the manifest until they are complete.
 const char kCopyInProgressExtension[] = ".QTD";
 const char kManifestInProgressExtension[] = ".QTM";
+const char kStoreLockName[] = "STORE.LCK";
+
+namespace {
 
 // The program's data folder below the all-users data folder (or the
 // Windows folder), and the store inside it.

@@ -39,8 +39,12 @@ struct QuarantineSettings {
 };
 
 // The store's files; extensions of the names made from an entry's id.
-extern const char kKeptCopyExtension[];   // ".QDT"
-extern const char kManifestExtension[];   // ".QMF"
+extern const char kKeptCopyExtension[];            // ".QDT"
+extern const char kManifestExtension[];            // ".QMF"
+extern const char kCopyInProgressExtension[];      // ".QTD", the copy until it is complete
+extern const char kManifestInProgressExtension[];  // ".QTM", the manifest until it is complete
+// The file whose hold keeps two runs from changing the store at once.
+extern const char kStoreLockName[];                // "STORE.LCK"
 
 // Keeps copies from now on, in the store and with the caps given.
 void UseQuarantine(const QuarantineSettings& settings);

@@ -23,6 +23,9 @@ const int kExitClean = 0;
 const int kExitFound = 1;
 const int kExitTrouble = 2;  // usage error, or something could not be read
 const int kExitRestart = 3;
+// Added to kExitFound or kExitRestart when a file was removed, renamed or
+// left for deletion without its copy kept in the quarantine.
+const int kExitNotKept = 4;
 
 struct ConsoleTarget {
     std::string named;   // as the user gave it

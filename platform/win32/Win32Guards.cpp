@@ -111,8 +111,9 @@ private:
                                 &administrators_)) {
             return false;
         }
-        const DWORD aceBase = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
-        const DWORD size = sizeof(ACL) + 2 * aceBase + calls_.sidLength(system_) + calls_.sidLength(administrators_);
+        const DWORD aceBase = static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD));
+        const DWORD size = static_cast<DWORD>(sizeof(ACL)) + 2 * aceBase + calls_.sidLength(system_) +
+                           calls_.sidLength(administrators_);
         if (size > sizeof acl_ || !calls_.initializeAcl(reinterpret_cast<PACL>(acl_), size, ACL_REVISION)) return false;
         PACL acl = reinterpret_cast<PACL>(acl_);
         PSID holders[] = {system_, administrators_};

@@ -17,6 +17,7 @@
 #include "resources/resource.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/DialogDriver.h"
+#include "wine/support/FolderSecurity.h"
 #include "wine/support/ProgramRun.h"
 #include "wine/support/Win32TestSupport.h"
 
@@ -80,6 +81,11 @@ WINE_TEST(TheDialogsScanKeepsSixNeuteredCopiesAndOneComesBackToBeFoundAgain)
     const std::string store = StoreFolder();
     CHECK(!store.empty());
     CHECK(StoreFiles(store, ".QMF").empty());
+    // The program's data folder made beforehand as anyone may make it there,
+    // with what the all-users data folder gives it.
+    const std::string dataFolder = store.substr(0, store.rfind('\\'));
+    CHECK(CreateDirectoryA(dataFolder.c_str(), nullptr));
+    CHECK(DescribeSecurity(dataFolder) != GuardedSecurity(true, false));
 
     std::vector<std::string> lines;
     CHECK(ScanToTheEnd(lines, kRunTimeout));
@@ -94,12 +100,18 @@ WINE_TEST(TheDialogsScanKeepsSixNeuteredCopiesAndOneComesBackToBeFoundAgain)
         if (!named) ReportFailure(__FILE__, __LINE__, std::string("no line for ") + sample);
     }
 
+    // Only administrators and the system may change the data folder and the
+    // store, whoever made them; what the store holds inherits that.
+    CHECK_STREQ(GuardedSecurity(true, false), DescribeSecurity(dataFolder));
+    CHECK_STREQ(GuardedSecurity(true, false), DescribeSecurity(store));
+
     // Six entries, each a manifest and a neutered copy.
     const std::vector<std::string> manifests = StoreFiles(store, ".QMF");
     const std::vector<std::string> copies = StoreFiles(store, ".QDT");
     CHECK_EQ(6u, manifests.size());
     CHECK_EQ(6u, copies.size());
     for (const std::string& copy : copies) {
+        CHECK_STREQ(GuardedSecurity(false, true), DescribeSecurity(store + "\\" + copy));
         std::string bytes;
         CHECK(ReadWholeFile(store + "\\" + copy, bytes));
         CHECK_STREQ(kHeader, bytes.substr(0, std::strlen(kHeader)));
