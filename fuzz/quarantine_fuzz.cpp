@@ -87,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::strcpy(settings.folder, "C:\\store");
     settings.totalCap = kDefaultQuarantineTotalCap;
     settings.fileCap = kDefaultQuarantineFileCap;
+    settings.ownPlace = false;
     UseQuarantine(settings);
 
     ListQuarantine([](const char*, const QuarantineEntry* listed, void*) { if (listed) CheckRoundTrip(*listed); },

@@ -396,7 +396,7 @@ TEST(ConsoleJson, OneObjectPerDetectionAndOneSummary)
     EXPECT_EQ(Sorted({detection(tree / "odd\\udcffname.exe"), detection(tree / "setup.exe")}),
               Sorted({std::regex_replace(lines[0], id, "\"quarantineId\":\"ID\""),
                       std::regex_replace(lines[1], id, "\"quarantineId\":\"ID\"")}));
-    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,"
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,\"notQuarantined\":0,"
               "\"completed\":true,\"restartNeeded\":false,\"memoryScanned\":false,"
               "\"notAvailable\":[\"memory\",\"registry\",\"services\"],\"exitStatus\":1}",
               lines[2]);

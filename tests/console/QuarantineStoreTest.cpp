@@ -197,8 +197,9 @@ std::vector<std::string> NamesIn(const std::string& folder, const char* mask)
 // has been opened (listing it opens it).
 std::vector<std::string> StoreLeftovers()
 {
+    const std::vector<Listed> entries = Entries();
     std::vector<std::string> names = NamesIn(kStore, "*.*");
-    for (const Listed& listed : Entries()) {
+    for (const Listed& listed : entries) {
         if (listed.damaged) continue;
         for (const char* extension : {kManifestExtension, kKeptCopyExtension}) {
             names.erase(std::remove(names.begin(), names.end(), listed.id + extension), names.end());
@@ -218,11 +219,6 @@ struct CrashRow {
     // was flushed (the fake's only).
     const char* fleeting;
 };
-
-void PrintTo(const CrashRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 const CrashRow kCrashRows[] = {
     {"keeping a file, the store's names fleeting", CrashKeep, kStore},
