@@ -29,6 +29,7 @@ typedef BOOL(WINAPI* SetOwnerFn)(PSECURITY_DESCRIPTOR, PSID, BOOL);
 typedef BOOL(WINAPI* SetControlFn)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL);
 typedef BOOL(WINAPI* SetObjectSecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
 typedef BOOL(WINAPI* FileInformationFn)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+typedef BOOL(WINAPI* MakeSelfRelativeFn)(PSECURITY_DESCRIPTOR, PSECURITY_DESCRIPTOR, LPDWORD);
 
 // The security calls of advapi32.dll; `complete` when every one but the
 // optional SetSecurityDescriptorControl (Windows 2000 and later) is there.
@@ -212,4 +213,18 @@ HoldRef Win32Platform::HoldFile(const char* path)
 void Win32Platform::ReleaseHold(HoldRef hold)
 {
     if (hold != 0) CloseHandle(reinterpret_cast<HANDLE>(hold));
+}
+
+std::vector<unsigned char> GuardedFolderDescriptorForTesting()
+{
+    std::vector<unsigned char> bytes;
+    GuardDescriptor guard;
+    MakeSelfRelativeFn makeSelfRelative =
+        LookUpFunction<MakeSelfRelativeFn>(GetModuleHandleA("advapi32.dll"), "MakeSelfRelativeSD");
+    if (!guard.Ready() || makeSelfRelative == nullptr) return bytes;
+    DWORD size = 0;
+    makeSelfRelative(guard.Descriptor(), nullptr, &size);
+    bytes.resize(size);
+    if (size == 0 || !makeSelfRelative(guard.Descriptor(), bytes.data(), &size)) bytes.clear();
+    return bytes;
 }

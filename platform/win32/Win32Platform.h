@@ -16,6 +16,8 @@
 // points, WoW64, full process image names) are looked up at run time.
 #pragma once
 
+#include <vector>
+
 #include "platform/Platform.h"
 
 class Win32Platform : public Platform {
@@ -123,3 +125,8 @@ private:
 
     static PromptHandler promptHandler_;
 };
+
+// For tests: the security descriptor MakeGuardedFolder gives a folder, in
+// self-relative form; empty where the system has no security calls (the
+// 95/98/ME family).
+std::vector<unsigned char> GuardedFolderDescriptorForTesting();

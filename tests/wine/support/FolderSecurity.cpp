@@ -30,45 +30,89 @@ std::string FlagsText(BYTE flags)
 
 }  // namespace
 
-std::string DescribeSecurity(const std::string& path)
+namespace {
+
+// The descriptor of `path` (owner and access list); empty with the error
+// in `error` when it cannot be read.
+std::vector<unsigned char> ReadDescriptor(const std::string& path, std::string& error)
 {
     const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
     GetFileSecurityA(path.c_str(), wanted, nullptr, 0, &needed);
-    if (needed == 0) return "unreadable (error " + std::to_string(GetLastError()) + ")";
     std::vector<unsigned char> buffer(needed);
-    PSECURITY_DESCRIPTOR descriptor = buffer.data();
-    if (!GetFileSecurityA(path.c_str(), wanted, descriptor, needed, &needed)) {
-        return "unreadable (error " + std::to_string(GetLastError()) + ")";
+    if (needed == 0 || !GetFileSecurityA(path.c_str(), wanted, buffer.data(), needed, &needed)) {
+        error = "unreadable (error " + std::to_string(GetLastError()) + ")";
+        buffer.clear();
     }
-    PSID owner = nullptr;
+    return buffer;
+}
+
+// Each entry of the descriptor's access list, in order; `owner` its owner.
+std::vector<std::string> Entries(void* descriptor, std::string& owner, bool& isProtected)
+{
+    std::vector<std::string> entries;
+    PSID ownerSid = nullptr;
     BOOL defaulted = FALSE;
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorOwner(descriptor, &ownerSid, &defaulted);
+    owner = SidText(ownerSid);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
-    std::string text = "owner=" + SidText(owner) + " protected=" + ((control & SE_DACL_PROTECTED) ? "yes" : "no");
+    isProtected = (control & SE_DACL_PROTECTED) != 0;
     BOOL present = FALSE;
     PACL acl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl) {
-        return text + " no-access-list";
-    }
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl) return entries;
     for (DWORD i = 0; i < acl->AceCount; ++i) {
         LPVOID ace = nullptr;
-        if (!GetAce(acl, i, &ace)) return text + " ?";
+        if (!GetAce(acl, i, &ace)) break;
         const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
-        char mask[16];
-        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
-            const ACCESS_ALLOWED_ACE* entry = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-            std::snprintf(mask, sizeof mask, "%lx", static_cast<unsigned long>(entry->Mask));
-            text += std::string(" ") + (header->AceType == ACCESS_ALLOWED_ACE_TYPE ? "A" : "D") + ";" +
-                    FlagsText(header->AceFlags) + ";" + mask + ";" +
-                    SidText(const_cast<DWORD*>(&entry->SidStart));
-        } else {
-            text += " type" + std::to_string(header->AceType);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_DENIED_ACE_TYPE) {
+            entries.push_back("type" + std::to_string(header->AceType));
+            continue;
         }
+        const ACCESS_ALLOWED_ACE* entry = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        char mask[16];
+        std::snprintf(mask, sizeof mask, "%lx", static_cast<unsigned long>(entry->Mask));
+        entries.push_back(std::string(header->AceType == ACCESS_ALLOWED_ACE_TYPE ? "A" : "D") + ";" +
+                          FlagsText(header->AceFlags) + ";" + mask + ";" +
+                          SidText(const_cast<DWORD*>(&entry->SidStart)));
     }
+    return entries;
+}
+
+}  // namespace
+
+std::string DescribeDescriptor(void* descriptor)
+{
+    std::string owner;
+    bool isProtected = false;
+    const std::vector<std::string> entries = Entries(descriptor, owner, isProtected);
+    std::string text = "owner=" + owner + " protected=" + (isProtected ? "yes" : "no");
+    for (const std::string& entry : entries) text += " " + entry;
     return text;
+}
+
+std::string DescribeSecurity(const std::string& path)
+{
+    std::string error;
+    std::vector<unsigned char> descriptor = ReadDescriptor(path, error);
+    return descriptor.empty() ? error : DescribeDescriptor(descriptor.data());
+}
+
+std::string OthersAllowed(const std::string& path)
+{
+    std::string error;
+    std::vector<unsigned char> descriptor = ReadDescriptor(path, error);
+    if (descriptor.empty()) return error;
+    std::string owner;
+    bool isProtected = false;
+    std::string others;
+    for (const std::string& entry : Entries(descriptor.data(), owner, isProtected)) {
+        const std::string holder = entry.substr(entry.rfind(';') + 1);
+        if (entry[0] == 'D' || holder == "S-1-5-18" || holder == "S-1-5-32-544" || holder == owner) continue;
+        others += (others.empty() ? "" : " ") + entry;
+    }
+    return others;
 }
 
 std::string GuardedSecurity(bool container, bool inherited)

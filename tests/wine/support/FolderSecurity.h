@@ -10,6 +10,13 @@
 // the access mask in hex, the holder); "unreadable (error N)" when the
 // descriptor cannot be read.
 std::string DescribeSecurity(const std::string& path);
+// The same of a descriptor in memory.
+std::string DescribeDescriptor(void* descriptor);
+// The entries of the folder's access list that allow anything to someone
+// other than the system, the Administrators group and the folder's owner
+// (Everyone, Users, Authenticated Users ...), as DescribeSecurity writes
+// them; empty when there is none.
+std::string OthersAllowed(const std::string& path);
 
 // The same entries the program's guarded folders get, for comparison: owner
 // Administrators, protected, full control for the system and for
