@@ -578,6 +578,64 @@ TEST_P(QuarantineStore, LeftoversOfInterruptedRunsAreFinishedOrClearedWhenTheSto
     }
 }
 
+// Two runs at once on the POSIX backend: one stopped for a while between
+// the steps of keeping a file, with its copy named and no manifest yet;
+// the other opens the store meanwhile, which waits for the first run's
+// step to end rather than take its copy for a leftover.
+int pausePipe = -1;
+
+void PauseAfterCopyNamed(QuarantineStep step)
+{
+    if (step != QuarantineStepCopyNamed) return;
+    const char reached = 'r';
+    if (write(pausePipe, &reached, 1) != 1) _exit(8);
+    usleep(400 * 1000);
+}
+
+TEST(QuarantineStoreTwoRuns, OpeningTheStoreWaitsForAnotherRunsStepAndTakesNothingOfIt)
+{
+    TempFolder temp;
+    PosixPlatform platform;
+    platform.MapDrive('C', temp.Path());
+    temp.Folder("files");
+    SetPlatform(&platform);
+    ResetScanGlobals();
+    ScanState.resultSink = 1;
+    cleanAction = kActionDelete;
+    UseStore(kStore);
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    ASSERT_TRUE(WriteThrough("C:\\files\\setup.exe", content));
+
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        pausePipe = ends[1];
+        SetQuarantineStepObserver(PauseAfterCopyNamed);
+        CopyText(lastThreatName, sizeof lastThreatName, kThreat);
+        ApplyCleanAction("C:\\files\\setup.exe");
+        _exit(0);
+    }
+    close(ends[1]);
+    char reached = 0;
+    ASSERT_EQ(1, read(ends[0], &reached, 1));
+    close(ends[0]);
+    // The other run's copy has its name and no manifest: this run opens
+    // the store now.
+    UseStore(kStore);
+    const std::vector<Listed> entries = Entries();
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_FALSE(entries[0].damaged);
+    EXPECT_FALSE(Sys().PathExists("C:\\files\\setup.exe"));
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(entries[0].id.c_str(), "C:\\files\\setup.exe"));
+    EXPECT_TRUE(content == ReadThrough("C:\\files\\setup.exe"));
+    ResetScanGlobals();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, QuarantineStore, ::testing::ValuesIn(kBackends),
                          [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
 
