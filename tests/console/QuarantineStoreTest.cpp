@@ -245,6 +245,8 @@ TEST_P(QuarantineStore, ARunStoppedAtAnyStepLosesNothingAndLeavesNothingBehindOn
             std::string id;
             if (row.operation != CrashKeep) {
                 Remove(path);
+                // Its removal is on the disk: only the entry has the file.
+                ASSERT_TRUE(Sys().FlushFolder("C:\\files"));
                 ASSERT_EQ(1u, Entries().size());
                 id = Entries()[0].id;
             }
@@ -440,10 +442,25 @@ TEST_P(QuarantineStore, AnExistingFileIsNeverOverwrittenAndMissingFoldersAreMade
     EXPECT_EQ("the user's new file", ReadThrough("C:\\files\\setup.exe"));
     EXPECT_EQ(1u, Entries().size());
 
-    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(id.c_str(), "C:\\elsewhere\\deeper\\setup.exe"));
+    // A file beside the target under the name a restore writes to (left
+    // by a run that kept no note of it): another file is not touched, and
+    // nothing is written; the first bytes of this entry's file are taken away.
+    const std::string beside = "C:\\files\\" + id + ".QRS";
+    ASSERT_TRUE(WriteThrough(beside, "the user's own bytes"));
+    EXPECT_EQ(StoreWriteFailed, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_EQ("the user's own bytes", ReadThrough(beside));
+    EXPECT_FALSE(Sys().PathExists("C:\\files\\other.exe"));
+    ASSERT_TRUE(WriteThrough(beside, content.substr(0, content.size() / 2)));
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_TRUE(content == ReadThrough("C:\\files\\other.exe"));
+    EXPECT_FALSE(Sys().PathExists(beside.c_str()));
+    Remove("C:\\files\\other.exe");
+    const std::string again = Entries().at(0).id;
+
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(again.c_str(), "C:\\elsewhere\\deeper\\setup.exe"));
     EXPECT_TRUE(content == ReadThrough("C:\\elsewhere\\deeper\\setup.exe"));
     EXPECT_TRUE(Entries().empty());
-    EXPECT_EQ(StoreNoEntry, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_EQ(StoreNoEntry, RestoreQuarantineEntry(again.c_str(), "C:\\files\\other.exe"));
     EXPECT_EQ(StoreBadId, RestoreQuarantineEntry("..\\..\\x", "C:\\files\\other.exe"));
 }
 
