@@ -403,4 +403,24 @@ TEST_F(Quarantine, TheSystemsOwnStoreIsGuardedFromTheProgramsDataFolderDown)
     EXPECT_FALSE(fake->Exists("C:\\ProgramData\\Quellor"));
 }
 
+TEST_F(Quarantine, ARestoreFoundDoneAtTheOpeningLeavesItsFileOnTheDiskBeforeTheEntryGoes)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    fake->AddFile("C:\\files\\setup.exe", content);
+    cleanAction = kActionDelete;
+    ScanSingleFile("C:\\files\\setup.exe");
+    ASSERT_EQ(1u, Entries().size());
+    const std::string id = Entries()[0].id;
+    // A restore killed after its file took the target's name, before the
+    // folder was flushed: the note is there, and the file, not yet for good.
+    fake->AddFile(StoreFile(id, ".QRP"), "Quellor restore 1\r\ntarget=C:\\files\\setup.exe\r\n");
+    fake->MakeNamesFleeting("C:\\files");
+    fake->AddFile("C:\\files\\setup.exe", content);
+
+    UseStore(kStore);
+    EXPECT_TRUE(Entries().empty());
+    fake->SimulateCrash();
+    EXPECT_TRUE(content == fake->Content("C:\\files\\setup.exe"));
+}
+
 }  // namespace
