@@ -312,6 +312,25 @@ TEST(ConsoleQuarantine, BadIdsAndDamagedEntriesChangeNothing)
     EXPECT_EQ(std::vector<std::string>{good}, StoreIds(store.Path()));
 }
 
+TEST(ConsoleQuarantine, EachCommandOpensTheStoreAndClearsWhatInterruptedRunsLeft)
+{
+    TempFolder tree;
+    TempFolder store;
+    const std::string kept = RemoveInto(tree, store.Path());
+    const std::string copy = ReadFileText(store / (kept + ".QDT"));
+    // A copy being written, one whose manifest never came, and a manifest
+    // being written without its copy: none is an entry.
+    store.Write("0000AAAA.QTD", copy);
+    store.Write("0000BBBB.QDT", copy);
+    store.Write("0000CCCC.QTM", ReadFileText(store / (kept + ".QMF")));
+    Outcome listed = RunScanner({"--quarantine", store.Path(), "--quarantine-list"});
+    EXPECT_EQ(kExitClean, listed.status) << listed.err;
+    EXPECT_EQ(1u, Lines(listed.out).size());
+    EXPECT_EQ("", listed.err);
+    for (const char* name : {"0000AAAA.QTD", "0000BBBB.QDT", "0000CCCC.QTM"}) EXPECT_FALSE(Exists(store / name)) << name;
+    EXPECT_EQ(std::vector<std::string>{kept}, StoreIds(store.Path()));
+}
+
 TEST(ConsoleQuarantine, PurgeRemovesByIdOrByAge)
 {
     TempFolder tree;
