@@ -110,6 +110,20 @@ unsigned StoreFilesOf(const char* id)
     return kinds;
 }
 
+void ForEachStoreFile(StoreFileVisitor visit, void* context)
+{
+    char pattern[kPathBufferSize];
+    if (!QuarantineFilePath("*.*", pattern, sizeof pattern)) return;
+    DirEntry found;
+    SearchRef search = FindFirstReachable(pattern, found);
+    for (bool more = search != 0; more; more = Sys().FindNextEntry(search, found)) {
+        char id[kQuarantineIdSize];
+        StoreFileKind kind;
+        if (!(found.attributes & kAttrDirectory) && ParseStoreName(found.name, id, kind)) visit(id, kind, context);
+    }
+    if (search) Sys().FindEnd(search);
+}
+
 bool RemoveEntryFiles(const char* id, bool withNote)
 {
     char path[kPathBufferSize];

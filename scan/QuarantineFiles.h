@@ -37,6 +37,10 @@ bool EntryFilePath(const char* id, const char* extension, char* out, std::size_t
 bool ParseStoreName(const char* name, char id[kQuarantineIdSize], StoreFileKind& kind);
 // Which kinds of file of entry `id` the store holds.
 unsigned StoreFilesOf(const char* id);
+// Calls `visit` for each file of the store named after an id, in the
+// order its folder lists them.
+typedef void (*StoreFileVisitor)(const char* id, StoreFileKind kind, void* context);
+void ForEachStoreFile(StoreFileVisitor visit, void* context);
 
 // Removes the files of entry `id`: its manifest first (the entry is gone),
 // then its copy and whatever else of it the store holds, its restore note

@@ -96,25 +96,19 @@ bool RepairEntry(const char* id)
 
 void RepairQuarantine()
 {
-    char pattern[kPathBufferSize];
-    char manifest[kPathBufferSize];
-    if (!QuarantineFilePath("*.*", pattern, sizeof pattern)) return;
     bool finished = false;
-    DirEntry found;
-    SearchRef search = FindFirstReachable(pattern, found);
-    for (bool more = search != 0; more; more = Sys().FindNextEntry(search, found)) {
-        char id[kQuarantineIdSize];
-        StoreFileKind kind;
-        if ((found.attributes & kAttrDirectory) || !ParseStoreName(found.name, id, kind)) continue;
-        // A complete entry costs one look for its manifest beside its copy.
-        if (kind == StoreManifest) continue;
-        if (kind == StoreCopy && EntryFilePath(id, kManifestExtension, manifest, sizeof manifest) &&
-            ReachableExists(manifest)) {
-            continue;
-        }
-        if (RepairEntry(id)) finished = true;
-    }
-    if (search) Sys().FindEnd(search);
+    ForEachStoreFile(
+        [](const char* id, StoreFileKind kind, void* context) {
+            // A complete entry costs one look for its manifest beside its copy.
+            char manifest[kPathBufferSize];
+            if (kind == StoreManifest) return;
+            if (kind == StoreCopy && EntryFilePath(id, kManifestExtension, manifest, sizeof manifest) &&
+                ReachableExists(manifest)) {
+                return;
+            }
+            if (RepairEntry(id)) *static_cast<bool*>(context) = true;
+        },
+        &finished);
     if (finished) FlushReachableFolder(ActiveQuarantine().folder);
     ForgetStoreBytes();
 }

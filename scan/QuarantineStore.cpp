@@ -98,25 +98,24 @@ StoreResult RestoreHeldEntry(const char* id, const char* target, const char* rec
 
 std::size_t ListQuarantine(StoreVisitor visit, void* context)
 {
-    char pattern[kPathBufferSize];
-    if (!QuarantineFilePath("*.*", pattern, sizeof pattern)) return 0;
+    struct Listing {
+        StoreVisitor visit;
+        void* context;
+        std::size_t count;
+    } listing = {visit, context, 0};
     HeldStore held;
-    std::size_t count = 0;
-    DirEntry found;
-    SearchRef search = FindFirstReachable(pattern, found);
-    for (bool more = search != 0; more; more = Sys().FindNextEntry(search, found)) {
-        char id[kQuarantineIdSize];
-        StoreFileKind kind;
-        if ((found.attributes & kAttrDirectory) || !ParseStoreName(found.name, id, kind)) continue;
-        // Each id once: at its file of the first kind it has (its manifest,
-        // as a rule).
-        if (kind != StoreManifest && (StoreFilesOf(id) & (kind - 1u)) != 0) continue;
-        QuarantineEntry entry;
-        visit(id, ReadQuarantineEntry(id, entry) == StoreDone ? &entry : nullptr, context);
-        ++count;
-    }
-    if (search) Sys().FindEnd(search);
-    return count;
+    ForEachStoreFile(
+        [](const char* id, StoreFileKind kind, void* listed) {
+            Listing& listing = *static_cast<Listing*>(listed);
+            // Each id once: at its file of the first kind it has (its
+            // manifest, as a rule).
+            if (kind != StoreManifest && (StoreFilesOf(id) & (kind - 1u)) != 0) return;
+            QuarantineEntry entry;
+            listing.visit(id, ReadQuarantineEntry(id, entry) == StoreDone ? &entry : nullptr, listing.context);
+            ++listing.count;
+        },
+        &listing);
+    return listing.count;
 }
 
 StoreResult ReadQuarantineEntry(const char* id, QuarantineEntry& entry)

@@ -33,6 +33,16 @@ int OpenFolder(const std::string& host)
     return open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// The folder that holds the engine path `path`, opened, and the last name
+// of the path in `name`; -1 when there is none.
+int OpenParentOf(const PosixPlatform& platform, const char* path, std::string& name)
+{
+    std::string host;
+    std::string parent;
+    if (!platform.HostPath(path, host) || !SplitLast(host, parent, name)) return -1;
+    return OpenFolder(parent);
+}
+
 }  // namespace
 
 bool PosixPlatform::FlushFolder(const char* path)
@@ -48,11 +58,8 @@ bool PosixPlatform::FlushFolder(const char* path)
 
 bool PosixPlatform::MakeGuardedFolder(const char* path)
 {
-    std::string host;
-    std::string parentHost;
     std::string name;
-    if (!HostPath(path, host) || !SplitLast(host, parentHost, name)) return false;
-    const int parent = OpenFolder(parentHost);
+    const int parent = OpenParentOf(*this, path, name);
     if (parent < 0) return false;
     if (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
         close(parent);
@@ -72,11 +79,8 @@ bool PosixPlatform::MakeGuardedFolder(const char* path)
 
 HoldRef PosixPlatform::HoldFile(const char* path)
 {
-    std::string host;
-    std::string parentHost;
     std::string name;
-    if (!HostPath(path, host) || !SplitLast(host, parentHost, name)) return 0;
-    const int parent = OpenFolder(parentHost);
+    const int parent = OpenParentOf(*this, path, name);
     if (parent < 0) return 0;
     // A FIFO or a device of that name is never opened.
     const FileOpening opening = OpenFileIn(parent, RiskOf(parent), name.c_str(), O_RDONLY, DT_UNKNOWN);
