@@ -69,12 +69,14 @@ SecurityCalls LookUpSecurityCalls()
     return calls;
 }
 
-bool OnNtFamily()
+// The major version of an NT-family system; 0 on the 95/98/ME family.
+DWORD NtMajorVersion()
 {
     OSVERSIONINFOA version;
     ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 0;
+    return version.dwMajorVersion;
 }
 
 // A folder of that name and no reparse point (a junction, a link).
@@ -153,9 +155,11 @@ bool GuardExistingFolder(const char* path, GuardDescriptor& guard)
 {
     FileInformationFn information = KernelFunction<FileInformationFn>("GetFileInformationByHandle");
     if (information == nullptr) return false;
+    // Reparse points came with Windows 2000; NT 4.0 knows no such flag.
+    const DWORD reparse = NtMajorVersion() >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
     HANDLE folder = CreateFileA(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                FILE_FLAG_BACKUP_SEMANTICS | reparse, nullptr);
     if (folder == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION about;
     const bool guarded = information(folder, &about) && (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -174,7 +178,7 @@ bool Win32Platform::FlushFolder(const char* path)
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     // The 95/98/ME family opens no folder as a file.
-    if (!OnNtFamily()) return true;
+    if (NtMajorVersion() == 0) return true;
     // The folder's own buffers are flushed through a handle with write
     // access, which only backup semantics open on a folder.
     HANDLE folder = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -187,7 +191,7 @@ bool Win32Platform::FlushFolder(const char* path)
 
 bool Win32Platform::MakeGuardedFolder(const char* path)
 {
-    if (!OnNtFamily()) return CreateDirectoryA(path, nullptr) != FALSE || IsPlainFolder(path);
+    if (NtMajorVersion() == 0) return CreateDirectoryA(path, nullptr) != FALSE || IsPlainFolder(path);
     GuardDescriptor guard;
     if (!guard.Ready()) return false;
     SECURITY_ATTRIBUTES attributes;
