@@ -6,8 +6,11 @@
 //   written back to a manifest that reads the same;
 // - listing, reading, restoring to D:\target\file.bin and purging the entry
 //   never crash, and afterwards no file exists anywhere but in the store (a
-//   subset of what was there) and at that one target; a file outside the
-//   store, C:\victim.txt, is never touched;
+//   subset of what was there) and at that one target; files outside the
+//   store, C:\victim.txt and a file of another's beside it under the name a
+//   restore writes to (C:\0000000A.QRS), are never touched. The input is
+//   the entry's restore note as well (with a valid manifest when it is no
+//   manifest itself), which the store's opening settles;
 // - a file that was restored holds exactly the kept bytes.
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +31,12 @@ namespace {
 const char kId[] = "0000000A";
 const char kTarget[] = "D:\\target\\file.bin";
 const char kKept[] = "abc";  // what the entry's copy holds
+// The entry's manifest when the input is none: the input is then only the
+// restore note.
+const char kValidManifest[] =
+    "Quellor quarantine entry 1\r\nid=0000000A\r\ndata=0000000A.QDT\r\npath=C:\\files\\setup.exe\r\n"
+    "threat=W32/Murkel.A.Trojan\r\ntime=1700000000\r\nlength=3\r\n"
+    "sha256=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n";
 
 void Require(bool condition)
 {
@@ -70,7 +79,9 @@ void CollectFiles(FakePlatform& fake, const std::string& folder, std::vector<std
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     QuarantineEntry entry;
-    if (ParseManifest(data, size, entry)) CheckRoundTrip(entry);
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const bool manifest = ParseManifest(data, size, entry);
+    if (manifest) CheckRoundTrip(entry);
 
     FakePlatform fake;
     SetPlatform(&fake);
@@ -78,15 +89,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake.AddDrive('C', DriveFixed);
     fake.AddDrive('D', DriveFixed);
     fake.AddFile("C:\\victim.txt", "victim");
+    fake.AddFile("C:\\0000000A.QRS", "victim");
     std::string copy(kNeuteredHeader, kNeuteredHeaderLength);
     std::string kept = kKept;
     NeuterBytes(reinterpret_cast<unsigned char*>(&kept[0]), kept.size(), 0);
     fake.AddFile(std::string("C:\\store\\") + kId + ".QDT", copy + kept);
-    fake.AddFile(std::string("C:\\store\\") + kId + ".QMF", std::string(reinterpret_cast<const char*>(data), size));
+    fake.AddFile(std::string("C:\\store\\") + kId + ".QMF", manifest ? input : std::string(kValidManifest));
+    fake.AddFile(std::string("C:\\store\\") + kId + ".QRP", input);
     QuarantineSettings settings;
     std::strcpy(settings.folder, "C:\\store");
     settings.totalCap = kDefaultQuarantineTotalCap;
     settings.fileCap = kDefaultQuarantineFileCap;
+    settings.ownPlace = false;
     UseQuarantine(settings);
 
     ListQuarantine([](const char*, const QuarantineEntry* listed, void*) { if (listed) CheckRoundTrip(*listed); },
@@ -102,9 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CollectFiles(fake, "D:", files);
     for (const std::string& file : files) {
         const bool inStore = file.compare(0, 9, "C:\\store\\") == 0 && file.find('\\', 9) == std::string::npos;
-        Require(inStore || file == "C:\\victim.txt" || (restored == StoreDone && file == kTarget));
+        Require(inStore || file == "C:\\victim.txt" || file == "C:\\0000000A.QRS" ||
+                (restored == StoreDone && file == kTarget));
     }
     Require(fake.Content("C:\\victim.txt") == "victim");
+    Require(fake.Content("C:\\0000000A.QRS") == "victim");
 
     StopQuarantine();
     SetPlatform(nullptr);

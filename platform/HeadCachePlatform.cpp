@@ -281,6 +281,30 @@ bool HeadCachePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
+bool HeadCachePlatform::FlushFolder(const char* path)
+{
+    LetGo();
+    return inner_.FlushFolder(path);
+}
+
+bool HeadCachePlatform::MakeGuardedFolder(const char* path)
+{
+    LetGo();
+    return inner_.MakeGuardedFolder(path);
+}
+
+HoldRef HeadCachePlatform::HoldFile(const char* path)
+{
+    LetGo();
+    return inner_.HoldFile(path);
+}
+
+void HeadCachePlatform::ReleaseHold(HoldRef hold)
+{
+    LetGo();
+    inner_.ReleaseHold(hold);
+}
+
 std::uint32_t HeadCachePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
     LetGo();

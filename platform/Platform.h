@@ -31,6 +31,7 @@ typedef std::uintptr_t KeyRef;
 typedef std::uintptr_t ProcessRef;
 typedef std::uintptr_t SnapshotRef;
 typedef std::uintptr_t ServiceRef;
+typedef std::uintptr_t HoldRef;
 
 const FileRef kNoFile = -1;
 
@@ -208,6 +209,33 @@ public:
     // Writes what was written to `file` through to the disk
     // (FlushFileBuffers); false when the system reports it could not.
     virtual bool FlushFile(FileRef file) = 0;
+    // Writes the folder `path`'s own record of its names (files made,
+    // renamed and removed in it) through to the disk, so that those changes
+    // outlast a power cut as flushed files do. True when done, and on the
+    // 95/98/ME family, which offers no way to do it; false when the folder
+    // is missing or the system reports a failure.
+    virtual bool FlushFolder(const char* path) = 0;
+    // Makes the folder `path` (its parent must exist), or takes the real
+    // folder of that name (never a link or a junction), so that only the
+    // system's administrators and the system itself may change what it
+    // holds. On the NT family the Administrators group becomes its owner and
+    // its access list, protected from its parent's, grants full control to
+    // the system and to administrators (inherited by everything made in it)
+    // and nothing to anyone else; on POSIX systems it becomes its owner's
+    // alone (mode 0700), and a folder of another user is refused; the
+    // 95/98/ME family has no access lists and makes the folder as
+    // CreateFolder does. False when the folder cannot be made or guarded
+    // (on NT: without administrator rights).
+    virtual bool MakeGuardedFolder(const char* path) = 0;
+    // Holds the existing regular file `path` as a lock between runs of the
+    // program: while one hold lasts, every other HoldFile of that file
+    // fails, in this process or another, until ReleaseHold or the end of
+    // the process, however it ends. Never waits: 0 at once when the file
+    // is held already, missing, not a regular file, or cannot be opened for
+    // reading. What else a hold keeps from others differs (Windows lets no
+    // one else open the file; POSIX only holds back other holds).
+    virtual HoldRef HoldFile(const char* path) = 0;
+    virtual void ReleaseHold(HoldRef hold) = 0;
     // GetShortPathNameA: the length of the short path, 0 on failure.
     virtual std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) = 0;
     // GetWindowsDirectoryA / GetTempPathA: the length, 0 on failure.

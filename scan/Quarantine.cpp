@@ -5,17 +5,17 @@
 
 #include "scan/BoundedText.h"
 #include "scan/NeuteredCopy.h"
+#include "scan/QuarantineHold.h"
 #include "scan/SystemVersion.h"
 #include "scan/Wow64View.h"
 
 const char kKeptCopyExtension[] = ".QDT";
 const char kManifestExtension[] = ".QMF";
-
-namespace {
-
-// Temporary names of the copy and the manifest until they are complete.
 const char kCopyInProgressExtension[] = ".QTD";
 const char kManifestInProgressExtension[] = ".QTM";
+const char kStoreLockName[] = "STORE.LCK";
+
+namespace {
 
 // The program's data folder below the all-users data folder (or the
 // Windows folder), and the store inside it.
@@ -36,6 +36,7 @@ const struct {
     {QuarantineUnreadable, "could not be read whole"},
     {QuarantineUnwritable, "the quarantine could not be written"},
     {QuarantineUnnamed, "its path cannot be recorded"},
+    {QuarantineBusy, "the quarantine is in use by another run"},
 };
 
 bool active = false;
@@ -45,12 +46,9 @@ bool storeBytesKnown = false;
 std::uint64_t storeBytes = 0;
 QuarantinePathNamer pathNamer = nullptr;
 void* pathNamerContext = nullptr;
+QuarantinePathFinder pathFinder = nullptr;
+void* pathFinderContext = nullptr;
 QuarantineStepObserver stepObserver = nullptr;
-
-void Observe(QuarantineStep step)
-{
-    if (stepObserver) stepObserver(step);
-}
 
 std::uint64_t LengthOf(const char* path)
 {
@@ -61,8 +59,8 @@ std::uint64_t LengthOf(const char* path)
     return length > 0 ? static_cast<std::uint64_t>(length) : 0;
 }
 
-// The bytes the kept copies take now; every copy counts, with or without
-// a manifest.
+// The bytes the kept copies take now; every copy counts, complete or being
+// written, with or without a manifest.
 std::uint64_t StoreBytes()
 {
     if (storeBytesKnown) return storeBytes;
@@ -70,7 +68,11 @@ std::uint64_t StoreBytes()
     char pattern[kPathBufferSize];
     char path[kPathBufferSize];
     DirEntry entry;
-    if (QuarantineFilePath("*", pattern, sizeof pattern) && AppendText(pattern, sizeof pattern, kKeptCopyExtension)) {
+    const char* const copies[] = {kKeptCopyExtension, kCopyInProgressExtension};
+    for (const char* extension : copies) {
+        if (!QuarantineFilePath("*", pattern, sizeof pattern) || !AppendText(pattern, sizeof pattern, extension)) {
+            continue;
+        }
         SearchRef search = FindFirstReachable(pattern, entry);
         for (bool more = search != 0; more; more = Sys().FindNextEntry(search, entry)) {
             if (!(entry.attributes & kAttrDirectory) && QuarantineFilePath(entry.name, path, sizeof path)) {
@@ -166,11 +168,12 @@ bool DescribeFile(const char* path, const char* threat, QuarantineEntry& entry)
            entry.time >= 0;
 }
 
-// Copies the open original into a new entry; every file of an entry that
-// did not become complete is removed again.
-QuarantineFailure AddEntry(FileRef original, std::uint32_t length, QuarantineEntry& entry)
+// Copies the open original into a new entry of the held store; every file
+// of an entry that did not become complete is removed again.
+QuarantineFailure AddHeldEntry(FileRef original, std::uint32_t length, QuarantineEntry& entry)
 {
-    if (!CreateMissingFolders(settings.folder)) return QuarantineUnwritable;
+    const std::uint64_t needed = kNeuteredHeaderLength + static_cast<std::uint64_t>(length);
+    if (needed > settings.totalCap || StoreBytes() > settings.totalCap - needed) return QuarantineStoreFull;
     char copyInProgress[kPathBufferSize];
     char copyPath[kPathBufferSize];
     char manifestInProgress[kPathBufferSize];
@@ -188,25 +191,46 @@ QuarantineFailure AddEntry(FileRef original, std::uint32_t length, QuarantineEnt
         RemoveReachableFile(copyInProgress);
         return failure;
     }
-    Observe(QuarantineStepCopyFlushed);
+    ObserveQuarantineStep(QuarantineStepCopyFlushed);
     if (!RenameReachableFile(copyInProgress, copyPath)) {
         RemoveReachableFile(copyInProgress);
         return QuarantineUnwritable;
     }
-    Observe(QuarantineStepCopyNamed);
+    ObserveQuarantineStep(QuarantineStepCopyNamed);
     if (!WriteManifest(entry, manifestInProgress)) {
         RemoveReachableFile(manifestInProgress);
         RemoveReachableFile(copyPath);
         return QuarantineUnwritable;
     }
-    Observe(QuarantineStepManifestFlushed);
-    if (!RenameReachableFile(manifestInProgress, manifestPath)) {
+    ObserveQuarantineStep(QuarantineStepManifestFlushed);
+    // The entry's names must be on the disk before the original may go.
+    if (!RenameReachableFile(manifestInProgress, manifestPath) || !FlushReachableFolder(settings.folder)) {
+        RemoveReachableFile(manifestPath);
         RemoveReachableFile(manifestInProgress);
         RemoveReachableFile(copyPath);
         return QuarantineUnwritable;
     }
-    Observe(QuarantineStepEntryComplete);
+    ObserveQuarantineStep(QuarantineStepEntryComplete);
+    storeBytes += needed;
     return QuarantineNoFailure;
+}
+
+QuarantineFailure AddEntry(FileRef original, std::uint32_t length, QuarantineEntry& entry)
+{
+    if (!PrepareStoreFolders()) return QuarantineUnwritable;
+    switch (HoldQuarantine()) {
+    case HoldRefused:
+        return QuarantineBusy;
+    case HoldNotNeeded:
+        // Not even the lock file could be made.
+        ReleaseQuarantine();
+        return QuarantineUnwritable;
+    case HoldTaken:
+        break;
+    }
+    const QuarantineFailure failure = AddHeldEntry(original, length, entry);
+    ReleaseQuarantine();
+    return failure;
 }
 
 }  // namespace
@@ -221,6 +245,7 @@ void UseQuarantine(const QuarantineSettings& chosen)
     while (length > 2 && settings.folder[length - 1] == '\\') settings.folder[--length] = '\0';
     active = length > 0;
     storeBytesKnown = false;
+    ForgetQuarantineOpening();
 }
 
 void UseDefaultQuarantine()
@@ -228,6 +253,7 @@ void UseDefaultQuarantine()
     QuarantineSettings chosen;
     chosen.totalCap = kDefaultQuarantineTotalCap;
     chosen.fileCap = kDefaultQuarantineFileCap;
+    chosen.ownPlace = true;
     if (!DefaultQuarantineFolder(chosen.folder, sizeof chosen.folder)) {
         StopQuarantine();
         return;
@@ -239,7 +265,14 @@ void StopQuarantine()
 {
     active = false;
     storeBytesKnown = false;
+    ForgetQuarantineOpening();
     std::memset(&settings, 0, sizeof settings);
+}
+
+void OpenQuarantine()
+{
+    if (!active) return;
+    if (HoldQuarantine() != HoldRefused) ReleaseQuarantine();
 }
 
 bool QuarantineActive()
@@ -283,6 +316,20 @@ void SetQuarantinePathNamer(QuarantinePathNamer namer, void* context)
     pathNamerContext = context;
 }
 
+void SetQuarantinePathFinder(QuarantinePathFinder finder, void* context)
+{
+    pathFinder = finder;
+    pathFinderContext = context;
+}
+
+bool FindRecordedPath(const char* recorded, char* out, std::size_t size)
+{
+    if (pathFinder && pathFinder(recorded, out, size, pathFinderContext)) return true;
+    if (!pathFinder && recorded[0] != '/' && CopyText(out, size, recorded)) return true;
+    if (size > 0) out[0] = '\0';
+    return false;
+}
+
 const char* QuarantineFailureText(QuarantineFailure failure)
 {
     for (const auto& row : kFailureTexts) {
@@ -308,19 +355,15 @@ QuarantineNote KeepDetectedFile(const char* path, const char* threat)
         return note;
     }
     const std::int32_t length = Sys().FileLength(original);
-    const std::uint64_t needed = kNeuteredHeaderLength + static_cast<std::uint64_t>(length < 0 ? 0 : length);
     if (length < 0) {
         note.failure = QuarantineUnreadable;
     } else if (static_cast<std::uint32_t>(length) > settings.fileCap) {
         note.failure = QuarantineTooLarge;
-    } else if (needed > settings.totalCap || StoreBytes() > settings.totalCap - needed) {
-        note.failure = QuarantineStoreFull;
     } else {
         note.failure = AddEntry(original, static_cast<std::uint32_t>(length), entry);
     }
     Sys().CloseFile(original);
     if (note.failure != QuarantineNoFailure) return note;
-    storeBytes += needed;
     note.outcome = QuarantineKept;
     CopyText(note.id, sizeof note.id, entry.id);
     return note;
@@ -340,8 +383,13 @@ void QuarantineFileName(const char* id, const char* extension, char out[kStoreNa
     std::snprintf(out, kStoreNameSize, "%.8s%.4s", id, extension);
 }
 
-bool CreateMissingFolders(const char* folder)
+namespace {
+
+// Makes the folders of `folder` that are missing, from the top down; those
+// whose path is `guardFrom` or below it are guarded as well, made or not.
+bool MakeFolders(const char* folder, const char* guardFrom)
 {
+    const std::size_t guardLength = guardFrom ? std::strlen(guardFrom) : 0;
     char partial[kPathBufferSize];
     if (!CopyText(partial, sizeof partial, folder)) return false;
     const std::size_t length = std::strlen(partial);
@@ -352,15 +400,43 @@ bool CreateMissingFolders(const char* folder)
         if (at < length && partial[at] != '\\') continue;
         const char kept = partial[at];
         partial[at] = '\0';
-        const bool made = partial[0] == '\0' || (partial[1] == ':' && partial[2] == '\0') ||
-                          ReachableExists(partial) || CreateReachableFolder(partial);
+        const bool root = partial[0] == '\0' || (partial[1] == ':' && partial[2] == '\0');
+        const bool guarded = !root && guardLength > 0 && at >= guardLength &&
+                             std::strncmp(partial, guardFrom, guardLength) == 0 &&
+                             (partial[guardLength] == '\0' || partial[guardLength] == '\\');
+        bool made = root || (!guarded && (ReachableExists(partial) || CreateReachableFolder(partial)));
+        if (guarded) made = MakeReachableGuardedFolder(partial);
         partial[at] = kept;
         if (!made) return false;
     }
     return true;
 }
 
+}  // namespace
+
+bool CreateMissingFolders(const char* folder)
+{
+    return MakeFolders(folder, nullptr);
+}
+
+bool PrepareStoreFolders()
+{
+    char dataFolder[kPathBufferSize];
+    const bool guarded = settings.ownPlace && DefaultDataFolder(dataFolder, sizeof dataFolder);
+    return MakeFolders(settings.folder, guarded ? dataFolder : nullptr);
+}
+
+void ForgetStoreBytes()
+{
+    storeBytesKnown = false;
+}
+
 void SetQuarantineStepObserver(QuarantineStepObserver observer)
 {
     stepObserver = observer;
+}
+
+void ObserveQuarantineStep(QuarantineStep step)
+{
+    if (stepObserver) stepObserver(step);
 }

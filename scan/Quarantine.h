@@ -12,10 +12,15 @@
 //   1. the copy is written under a temporary name (ID.QTD) and flushed;
 //   2. it takes its name ID.QDT;
 //   3. the manifest is written under a temporary name (ID.QTM) and flushed;
-//   4. it takes its name ID.QMF: the entry is complete.
+//   4. it takes its name ID.QMF, and the store's folder is flushed: the
+//      entry is complete, and outlasts a power cut.
 // A run stopped anywhere leaves the original, or a complete entry, or both;
-// never neither. What a stopped run leaves besides is no entry and is
-// passed over.
+// never neither. What a stopped run leaves besides is finished or cleared
+// when the store is next opened (scan/QuarantineHold.h).
+//
+// A run changes the store only while it holds the store's lock file
+// (STORE.LCK), so two runs never work on it at once and the opening of
+// the store never takes a step of another run for a leftover.
 //
 // A file the store cannot take (larger than the per-file cap, more than
 // the total cap leaves room for, unreadable, or a store that cannot be
@@ -36,11 +41,20 @@ struct QuarantineSettings {
     char folder[kPathBufferSize];  // the store, an engine path without a trailing backslash
     std::uint64_t totalCap;        // bytes all kept copies may take together
     std::uint32_t fileCap;         // the largest file kept
+    // The store is the system's own place for it (DefaultQuarantineFolder):
+    // its folders from the program's data folder down are made so that
+    // only administrators and the system may change them
+    // (Platform::MakeGuardedFolder), whoever made them first.
+    bool ownPlace;
 };
 
 // The store's files; extensions of the names made from an entry's id.
-extern const char kKeptCopyExtension[];   // ".QDT"
-extern const char kManifestExtension[];   // ".QMF"
+extern const char kKeptCopyExtension[];            // ".QDT"
+extern const char kManifestExtension[];            // ".QMF"
+extern const char kCopyInProgressExtension[];      // ".QTD", the copy until it is complete
+extern const char kManifestInProgressExtension[];  // ".QTM", the manifest until it is complete
+// The file whose hold keeps two runs from changing the store at once.
+extern const char kStoreLockName[];                // "STORE.LCK"
 
 // Keeps copies from now on, in the store and with the caps given.
 void UseQuarantine(const QuarantineSettings& settings);
@@ -50,6 +64,11 @@ void UseQuarantine(const QuarantineSettings& settings);
 void UseDefaultQuarantine();
 // Keeps nothing (program start).
 void StopQuarantine();
+// Opens the store in use: the first time in a run that the store is held,
+// what interrupted runs left in it is finished or cleared
+// (scan/QuarantineHold.h). Cheap when nothing was left; the console's
+// commands on the store call it first.
+void OpenQuarantine();
 bool QuarantineActive();
 const QuarantineSettings& ActiveQuarantine();
 
@@ -68,6 +87,13 @@ bool DefaultQuarantineFolder(char* out, std::size_t size);
 typedef bool (*QuarantinePathNamer)(const char* enginePath, char* out, std::size_t size, void* context);
 void SetQuarantinePathNamer(QuarantinePathNamer namer, void* context);
 
+// The engine path that reaches a path recorded in the store (the target
+// of a restore that was stopped), in the form the namer gives. Without a
+// finder a recorded path is taken as an engine path.
+typedef bool (*QuarantinePathFinder)(const char* recorded, char* out, std::size_t size, void* context);
+void SetQuarantinePathFinder(QuarantinePathFinder finder, void* context);
+bool FindRecordedPath(const char* recorded, char* out, std::size_t size);
+
 enum QuarantineOutcome {
     QuarantineNotAsked,  // no store in use, or the file is not touched
     QuarantineKept,
@@ -80,7 +106,8 @@ enum QuarantineFailure {
     QuarantineStoreFull,    // the total cap leaves no room for it
     QuarantineUnreadable,   // the file could not be read whole
     QuarantineUnwritable,   // the store could not be written (full disk, no rights)
-    QuarantineUnnamed       // its path cannot be recorded
+    QuarantineUnnamed,      // its path cannot be recorded
+    QuarantineBusy          // another run held the store for longer than a run waits
 };
 
 struct QuarantineNote {
@@ -105,14 +132,30 @@ void QuarantineFileName(const char* id, const char* extension, char out[kStoreNa
 // True when the folder is there afterwards.
 bool CreateMissingFolders(const char* folder);
 
-// For tests: called after each of the four steps of keeping a file has
-// been carried out (a test stops the program there to see what a crash
-// leaves). Null: nothing is called.
+// The store's folders, made when missing and guarded where the settings
+// ask (ownPlace); true when the store's folder is there afterwards.
+bool PrepareStoreFolders();
+// The bytes the kept copies take are counted again when next needed (an
+// entry was removed, or the store repaired).
+void ForgetStoreBytes();
+
+// For tests: called after each step of keeping a file, of giving one back
+// (scan/QuarantineStore.h) and of removing an entry has been carried out
+// (a test stops the program there to see what a crash leaves). Null:
+// nothing is called.
 enum QuarantineStep {
     QuarantineStepCopyFlushed,
     QuarantineStepCopyNamed,
     QuarantineStepManifestFlushed,
-    QuarantineStepEntryComplete
+    QuarantineStepEntryComplete,
+    RestoreStepNoted,       // the store's note of the restore is flushed
+    RestoreStepStarted,     // the file is made, empty, beside its target
+    RestoreStepWritten,     // and written whole and flushed
+    RestoreStepNamed,       // it has its target's name
+    PurgeStepManifestRemoved,
+    PurgeStepFilesRemoved,  // the copy and whatever else the entry had
+    RestoreStepDone         // the note is gone
 };
 typedef void (*QuarantineStepObserver)(QuarantineStep step);
 void SetQuarantineStepObserver(QuarantineStepObserver observer);
+void ObserveQuarantineStep(QuarantineStep step);

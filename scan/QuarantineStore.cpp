@@ -3,129 +3,119 @@
 #include <cstring>
 
 #include "scan/BoundedText.h"
-#include "scan/NeuteredCopy.h"
 #include "scan/Quarantine.h"
+#include "scan/QuarantineFiles.h"
+#include "scan/QuarantineHold.h"
 #include "scan/Wow64View.h"
 
 namespace {
 
-// A restored file is written under this extension of its entry's id, in
-// the folder it goes to, until it is complete.
-const char kRestoreInProgressExtension[] = ".QRS";
-
 // The engine runs on one thread; manifests are read into this buffer.
 unsigned char manifestBytes[kManifestMaxBytes];
 
-bool EntryFilePath(const char* id, const char* extension, char* out, std::size_t size)
-{
-    char name[kStoreNameSize];
-    QuarantineFileName(id, extension, name);
-    return QuarantineFilePath(name, out, size);
-}
-
-// Reads a whole file of at most `capacity` bytes.
-bool ReadSmallFile(const char* path, unsigned char* buffer, std::uint32_t capacity, std::uint32_t& length)
-{
-    FileRef file = OpenReachableForRead(path);
-    if (file == kNoFile) return false;
-    const std::int32_t size = Sys().FileLength(file);
-    bool whole = size >= 0 && static_cast<std::uint32_t>(size) <= capacity;
-    length = whole ? static_cast<std::uint32_t>(size) : 0;
-    std::uint32_t done = 0;
-    while (whole && done < length) {
-        const std::int32_t got = Sys().ReadBytes(file, buffer + done, length - done);
-        if (got <= 0) whole = false;
-        else done += static_cast<std::uint32_t>(got);
+// The store held for one call; let go at its end.
+class HeldStore {
+public:
+    HeldStore() : result_(HoldQuarantine()) {}
+    ~HeldStore()
+    {
+        if (result_ != HoldRefused) ReleaseQuarantine();
     }
-    Sys().CloseFile(file);
-    return whole;
-}
+    HeldStore(const HeldStore&) = delete;
+    HeldStore& operator=(const HeldStore&) = delete;
 
-// Opens the entry's kept copy at the first byte after its header; kNoFile
-// when it is missing, of another length than the manifest says, or does
-// not begin with the header.
-FileRef OpenKeptCopy(const QuarantineEntry& entry)
-{
-    char path[kPathBufferSize];
-    if (!QuarantineFilePath(entry.dataName, path, sizeof path)) return kNoFile;
-    FileRef file = OpenReachableForRead(path);
-    if (file == kNoFile) return kNoFile;
-    char header[kNeuteredHeaderLength];
-    const std::int64_t expected = static_cast<std::int64_t>(kNeuteredHeaderLength) + entry.length;
-    const bool whole = Sys().FileLength(file) == expected &&
-                       Sys().ReadBytes(file, header, static_cast<std::uint32_t>(kNeuteredHeaderLength)) ==
-                           static_cast<std::int32_t>(kNeuteredHeaderLength) &&
-                       std::memcmp(header, kNeuteredHeader, kNeuteredHeaderLength) == 0;
-    if (whole) return file;
-    Sys().CloseFile(file);
-    return kNoFile;
-}
+    bool Refused() const { return result_ == HoldRefused; }
 
-// Passes the kept copy to `to` (kNoFile: only checks it); true when all of
-// it came through and its digest is the manifest's.
-bool PassKeptCopy(const QuarantineEntry& entry, FileRef to)
-{
-    FileRef copy = OpenKeptCopy(entry);
-    if (copy == kNoFile) return false;
-    Sha256 hash;
-    Sha256Start(hash);
-    const bool passed = PassNeutered(copy, to, entry.length, false, hash) == PassDone;
-    Sys().CloseFile(copy);
-    unsigned char digest[kSha256Size];
-    Sha256Finish(hash, digest);
-    return passed && std::memcmp(digest, entry.sha256, kSha256Size) == 0;
-}
+private:
+    HoldResult result_;
+};
 
-// The folder part of an engine path ("C:" for a file in a drive's root).
-bool FolderOf(const char* path, char* out, std::size_t size)
+// Writes the kept file to `target` by way of `inProgress` in its folder
+// `folder`; `durable` tells whether the folder was flushed after.
+StoreResult WriteRestoredFile(const QuarantineEntry& entry, const char* inProgress, const char* target,
+                              const char* folder, bool& durable)
 {
-    const long slash = LastIndexOf(path, '\\');
-    return slash >= 2 && CopyTextPrefix(out, size, path, static_cast<std::size_t>(slash));
-}
-
-// Writes the kept file to `target` by way of `inProgress` in its folder.
-StoreResult WriteRestoredFile(const QuarantineEntry& entry, const char* inProgress, const char* target)
-{
+    durable = false;
     FileRef out = CreateReachableNewFile(inProgress);
     if (out == kNoFile) return StoreWriteFailed;
+    ObserveQuarantineStep(RestoreStepStarted);
     // Checked again as it is written: the copy may have changed since.
     const bool passed = PassKeptCopy(entry, out);
     const bool flushed = passed && Sys().FlushFile(out);
     Sys().CloseFile(out);
     StoreResult result = !passed ? StoreDamaged : !flushed ? StoreWriteFailed : StoreDone;
+    if (result == StoreDone) ObserveQuarantineStep(RestoreStepWritten);
     if (result == StoreDone && !RenameReachableFile(inProgress, target)) {
         result = ReachableExists(target) ? StoreTargetExists : StoreWriteFailed;
     }
-    if (result != StoreDone) RemoveReachableFile(inProgress);
-    return result;
+    if (result != StoreDone) {
+        RemoveReachableFile(inProgress);
+        return result;
+    }
+    ObserveQuarantineStep(RestoreStepNamed);
+    durable = FlushReachableFolder(folder);
+    return StoreDone;
+}
+
+// Makes way for the file beside the target: a file of that name that a
+// stopped restore of this entry left (the copy's first bytes, or all of
+// them) is removed; anyone else's is not.
+bool ClearInProgress(const QuarantineEntry& entry, const char* inProgress)
+{
+    if (!ReachableExists(inProgress)) return true;
+    return CompareWithKept(entry, inProgress) != KeptDiffers && RemoveReachableFile(inProgress);
+}
+
+StoreResult RestoreHeldEntry(const char* id, const char* target, const char* recordedTarget)
+{
+    QuarantineEntry entry;
+    const StoreResult read = ReadQuarantineEntry(id, entry);
+    if (read != StoreDone) return read;
+    char folder[kPathBufferSize];
+    char inProgress[kPathBufferSize];
+    if (!target || target[0] == '/' || !IsSafeOriginalPath(target) || !IsSafeOriginalPath(recordedTarget) ||
+        !RestorePaths(id, target, folder, sizeof folder, inProgress, sizeof inProgress)) {
+        return StoreBadTarget;
+    }
+    if (ReachableExists(target)) return StoreTargetExists;
+    if (!PassKeptCopy(entry, kNoFile)) return StoreDamaged;
+    if (!CreateMissingFolders(folder)) return StoreFolderFailed;
+    if (!ClearInProgress(entry, inProgress) || !WriteRestoreNote(id, recordedTarget)) return StoreWriteFailed;
+    ObserveQuarantineStep(RestoreStepNoted);
+    char note[kPathBufferSize];
+    EntryFilePath(id, kRestoreNoteExtension, note, sizeof note);
+    bool durable = false;
+    const StoreResult written = WriteRestoredFile(entry, inProgress, target, folder, durable);
+    // The file is back. Its entry goes only once the file's name outlasts a
+    // power cut; an entry that cannot be removed only stays behind.
+    if (written == StoreDone && durable) RemoveEntryFiles(id, false);
+    RemoveReachableFile(note);
+    ObserveQuarantineStep(RestoreStepDone);
+    return written;
 }
 
 }  // namespace
 
 std::size_t ListQuarantine(StoreVisitor visit, void* context)
 {
-    char pattern[kPathBufferSize];
-    if (!QuarantineFilePath("*", pattern, sizeof pattern) || !AppendText(pattern, sizeof pattern, kManifestExtension)) {
-        return 0;
-    }
-    std::size_t count = 0;
-    DirEntry found;
-    SearchRef search = FindFirstReachable(pattern, found);
-    for (bool more = search != 0; more; more = Sys().FindNextEntry(search, found)) {
-        // Only a name this program gives a manifest is one: ID.QMF.
-        char id[kQuarantineIdSize];
-        if ((found.attributes & kAttrDirectory) || std::strlen(found.name) != kStoreNameSize - 1 ||
-            std::strcmp(found.name + kQuarantineIdSize - 1, kManifestExtension) != 0 ||
-            !CopyTextPrefix(id, sizeof id, found.name, kQuarantineIdSize - 1) || !IsQuarantineId(id)) {
-            continue;
-        }
-        QuarantineEntry entry;
-        const bool readable = ReadQuarantineEntry(id, entry) == StoreDone;
-        visit(id, readable ? &entry : nullptr, context);
-        ++count;
-    }
-    if (search) Sys().FindEnd(search);
-    return count;
+    struct Listing {
+        StoreVisitor visit;
+        void* context;
+        std::size_t count;
+    } listing = {visit, context, 0};
+    HeldStore held;
+    ForEachStoreFile(
+        [](const char* id, StoreFileKind kind, void* listed) {
+            Listing& listing = *static_cast<Listing*>(listed);
+            // Each id once: at its file of the first kind it has (its
+            // manifest, as a rule).
+            if (kind != StoreManifest && (StoreFilesOf(id) & (kind - 1u)) != 0) return;
+            QuarantineEntry entry;
+            listing.visit(id, ReadQuarantineEntry(id, entry) == StoreDone ? &entry : nullptr, listing.context);
+            ++listing.count;
+        },
+        &listing);
+    return listing.count;
 }
 
 StoreResult ReadQuarantineEntry(const char* id, QuarantineEntry& entry)
@@ -134,51 +124,33 @@ StoreResult ReadQuarantineEntry(const char* id, QuarantineEntry& entry)
         return StoreBadId;
     }
     char path[kPathBufferSize];
-    if (!EntryFilePath(id, kManifestExtension, path, sizeof path) || !ReachableExists(path)) return StoreNoEntry;
+    if (!EntryFilePath(id, kManifestExtension, path, sizeof path)) return StoreNoEntry;
+    if (!ReachableExists(path)) return StoreFilesOf(id) != 0 ? StoreDamaged : StoreNoEntry;
     std::uint32_t length = 0;
+    char copyName[kStoreNameSize];
+    QuarantineFileName(id, kKeptCopyExtension, copyName);
+    // A manifest is its own entry's: its id, and its copy named after it.
     if (!ReadSmallFile(path, manifestBytes, sizeof manifestBytes, length) ||
-        !ParseManifest(manifestBytes, length, entry) || std::strcmp(entry.id, id) != 0) {
+        !ParseManifest(manifestBytes, length, entry) || std::strcmp(entry.id, id) != 0 ||
+        std::strcmp(entry.dataName, copyName) != 0) {
         return StoreDamaged;
     }
     return StoreDone;
 }
 
-StoreResult RestoreQuarantineEntry(const char* id, const char* target)
+StoreResult RestoreQuarantineEntry(const char* id, const char* target, const char* recordedTarget)
 {
-    QuarantineEntry entry;
-    const StoreResult read = ReadQuarantineEntry(id, entry);
-    if (read != StoreDone) return read;
-    char folder[kPathBufferSize];
-    char inProgress[kPathBufferSize];
-    char name[kStoreNameSize];
-    QuarantineFileName(id, kRestoreInProgressExtension, name);
-    if (!target || target[0] == '/' || !IsSafeOriginalPath(target) || !FolderOf(target, folder, sizeof folder) ||
-        !CopyText(inProgress, sizeof inProgress, folder) || !AppendText(inProgress, sizeof inProgress, "\\") ||
-        !AppendText(inProgress, sizeof inProgress, name)) {
-        return StoreBadTarget;
-    }
-    if (ReachableExists(target)) return StoreTargetExists;
-    if (!PassKeptCopy(entry, kNoFile)) return StoreDamaged;
-    if (!CreateMissingFolders(folder)) return StoreFolderFailed;
-    const StoreResult written = WriteRestoredFile(entry, inProgress, target);
-    if (written != StoreDone) return written;
-    // The file is back; an entry that cannot be removed only stays behind.
-    PurgeQuarantineEntry(id);
-    return StoreDone;
+    HeldStore held;
+    if (held.Refused()) return StoreBusy;
+    return RestoreHeldEntry(id, target, recordedTarget ? recordedTarget : target);
 }
 
 StoreResult PurgeQuarantineEntry(const char* id)
 {
+    HeldStore held;
+    if (held.Refused()) return StoreBusy;
     QuarantineEntry entry;
     const StoreResult read = ReadQuarantineEntry(id, entry);
     if (read != StoreDone && read != StoreDamaged) return read;
-    char manifest[kPathBufferSize];
-    char copy[kPathBufferSize];
-    if (read == StoreDamaged) QuarantineFileName(id, kKeptCopyExtension, entry.dataName);
-    if (!EntryFilePath(id, kManifestExtension, manifest, sizeof manifest) ||
-        !QuarantineFilePath(entry.dataName, copy, sizeof copy) || !RemoveReachableFile(manifest)) {
-        return StoreWriteFailed;
-    }
-    RemoveReachableFile(copy);
-    return StoreDone;
+    return RemoveEntryFiles(id, true) ? StoreDone : StoreWriteFailed;
 }

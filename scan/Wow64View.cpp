@@ -137,3 +137,21 @@ FileRef CreateReachableNewFile(const char* path)
     char reachable[kPathBufferSize];
     return ReachablePath(path, reachable, sizeof reachable) ? Sys().CreateNewFile(reachable) : kNoFile;
 }
+
+bool FlushReachableFolder(const char* path)
+{
+    char reachable[kPathBufferSize];
+    return ReachablePath(path, reachable, sizeof reachable) && Sys().FlushFolder(reachable);
+}
+
+bool MakeReachableGuardedFolder(const char* path)
+{
+    char reachable[kPathBufferSize];
+    return ReachablePath(path, reachable, sizeof reachable) && Sys().MakeGuardedFolder(reachable);
+}
+
+HoldRef HoldReachableFile(const char* path)
+{
+    char reachable[kPathBufferSize];
+    return ReachablePath(path, reachable, sizeof reachable) ? Sys().HoldFile(reachable) : 0;
+}

@@ -65,6 +65,9 @@ bool RemoveReachableFile(const char* path);
 bool RenameReachableFile(const char* from, const char* to);
 bool CreateReachableFolder(const char* path);
 FileRef CreateReachableNewFile(const char* path);
+bool FlushReachableFolder(const char* path);
+bool MakeReachableGuardedFolder(const char* path);
+HoldRef HoldReachableFile(const char* path);
 // The delayed deletion is requested under the reachable name too: the
 // system maps it as it maps the program's other file calls and stores the
 // name it reads at its next start (a name of the 32-bit view of System32

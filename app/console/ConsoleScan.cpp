@@ -69,6 +69,7 @@ public:
 
     void SetTarget(const ConsoleTarget* target) { target_ = target; }
     int Problems() const { return problems_; }
+    int NotKept() const { return notKept_; }
 
     void Note(const std::string& text)
     {
@@ -85,6 +86,11 @@ public:
 
     void Record(const ResultRecord& record)
     {
+        // A file changed without its copy kept is a problem of its own.
+        if (record.quarantine.outcome == QuarantineNotKept) {
+            ++notKept_;
+            ++problems_;
+        }
         PrintRecord(record);
         // A change the host could not make shows beside the result that
         // asked for it, in the run's record too.
@@ -174,6 +180,7 @@ public:
         json += ",\"infected\":" + std::to_string(ScanStatistics.filesInfected);
         json += ",\"removed\":" + std::to_string(ScanStatistics.filesRemoved);
         json += ",\"problems\":" + std::to_string(problems_);
+        json += ",\"notQuarantined\":" + std::to_string(notKept_);
         json += std::string(",\"completed\":") + (Completed() ? "true" : "false");
         json += std::string(",\"restartNeeded\":") + (RestartDue() ? "true" : "false");
         json += std::string(",\"memoryScanned\":") + (memoryScanned ? "true" : "false");
@@ -219,6 +226,7 @@ private:
     ConsoleStreams streams_;
     const ConsoleTarget* target_ = nullptr;
     int problems_ = 0;
+    int notKept_ = 0;
     std::set<std::string> hostProblems_;
     bool shown_ = false;
     std::uint64_t lastProgress_ = 0;
@@ -226,9 +234,11 @@ private:
 
 Report* activeReport = nullptr;
 
-int ExitStatus(int problems)
+int ExitStatus(int problems, int notKept)
 {
-    if (ScanStatistics.filesInfected > 0) return RestartDue() ? kExitRestart : kExitFound;
+    if (ScanStatistics.filesInfected > 0) {
+        return (RestartDue() ? kExitRestart : kExitFound) + (notKept > 0 ? kExitNotKept : 0);
+    }
     // Nothing found, but not everything was looked at.
     if (problems > 0 || !Completed()) return kExitTrouble;
     return kExitClean;
@@ -370,45 +380,52 @@ std::string JsonString(const std::string& text)
     std::string out = "\"";
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
+    char escaped[8];
     for (std::size_t i = 0; i < n;) {
-        unsigned char c = p[i];
+        const unsigned char c = p[i];
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
             ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-            ++i;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-        } else {
-            // The length of a well-formed UTF-8 sequence starting here, or 0.
-            std::size_t length = 0;
-            std::uint32_t least = 0;
-            if (c >= 0xC2 && c <= 0xDF) length = 2, least = 0x80;
-            else if (c >= 0xE0 && c <= 0xEF) length = 3, least = 0x800;
-            else if (c >= 0xF0 && c <= 0xF4) length = 4, least = 0x10000;
-            std::uint32_t code = length ? (c & (0xFF >> (length + 1))) : 0;
-            for (std::size_t k = 1; length && k < length; ++k) {
-                if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
-                    length = 0;
-                    break;
-                }
-                code = (code << 6) | (p[i + k] & 0x3F);
-            }
-            if (length && (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) length = 0;
-            if (length) {
-                out.append(text, i, length);
-                i += length;
-            } else {
-                char escaped[8];
+            continue;
+        }
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) {
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
                 out += escaped;
-                ++i;
+            } else {
+                out += static_cast<char>(c);
             }
+            ++i;
+            continue;
+        }
+        // The length of a well-formed UTF-8 sequence starting here, or 0.
+        std::size_t length = 0;
+        std::uint32_t least = 0;
+        if (c >= 0xC2 && c <= 0xDF) length = 2, least = 0x80;
+        else if (c >= 0xE0 && c <= 0xEF) length = 3, least = 0x800;
+        else if (c >= 0xF0 && c <= 0xF4) length = 4, least = 0x10000;
+        std::uint32_t code = length ? (c & (0xFF >> (length + 1))) : 0;
+        for (std::size_t k = 1; length && k < length; ++k) {
+            if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        if (length && (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) length = 0;
+        if (!length) {
+            // A byte of no character: the lone surrogate that stands for it.
+            std::snprintf(escaped, sizeof escaped, "\\udc%02x", c);
+            out += escaped;
+            ++i;
+        } else if (code <= 0x9F || code == 0x2028 || code == 0x2029) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+            out += escaped;
+            i += length;
+        } else {
+            out.append(text, i, length);
+            i += length;
         }
     }
     return out + "\"";
@@ -476,11 +493,11 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     StopConsoleLog(log, streams);
     report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
-    StopQuarantine();
+    StopConsoleQuarantine();
     SetQuarantinePathNamer(nullptr, nullptr);
     ScanState.scanRunning = false;
 
-    const int status = ExitStatus(report.Problems());
+    const int status = ExitStatus(report.Problems(), report.NotKept());
     report.Finish(memoryScanned, status);
     std::fflush(streams.out);
     activeReport = nullptr;

@@ -23,6 +23,9 @@ const int kExitClean = 0;
 const int kExitFound = 1;
 const int kExitTrouble = 2;  // usage error, or something could not be read
 const int kExitRestart = 3;
+// Added to kExitFound or kExitRestart when a file was removed, renamed or
+// left for deletion without its copy kept in the quarantine.
+const int kExitNotKept = 4;
 
 struct ConsoleTarget {
     std::string named;   // as the user gave it
@@ -69,8 +72,18 @@ public:
     // when the user named a path (into it, when it is a folder). Gives that
     // path in the host's form and as an engine path that is valid
     // afterwards; false with a one-line reason.
+    // A `to` that ends with a path separator names a folder, made when it
+    // is missing.
     virtual bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown,
                                std::string& enginePath, std::string& error) = 0;
+    // The engine path, valid afterwards, that reaches a path the store
+    // recorded (the target of a restore that was stopped); false when
+    // there is none. By default the recorded path is the engine path.
+    virtual bool ReachRecorded(const std::string& recorded, std::string& enginePath)
+    {
+        enginePath = recorded;
+        return !recorded.empty() && recorded[0] != '/';
+    }
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
 
@@ -119,7 +132,11 @@ void ConsoleProblem(const std::string& displayPath, const std::string& reason);
 // quarantine: says where it went, or that it was not kept.
 void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& note);
 
-// Text as a JSON string literal: valid UTF-8 kept, control characters
-// escaped, and each byte of an invalid sequence written as the character
-// of the same number (U+0080 to U+00FF).
+// Text as a JSON string literal. Valid UTF-8 is kept as it is, except
+// that control characters (U+0000 to U+001F, U+007F to U+009F) and the
+// line and paragraph separators (U+2028, U+2029) are escaped (\u001b); a
+// byte that is no part of valid UTF-8 (0x80 to 0xFF) is written as the
+// lone low surrogate U+DC80 to U+DCFF of the same low byte (\udce9 for
+// 0xE9), which no UTF-8 text holds, so it never reads back as a character
+// a real name could hold (the form Python's "surrogateescape" reads back).
 std::string JsonString(const std::string& text);

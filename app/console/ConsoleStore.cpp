@@ -13,6 +13,13 @@ namespace {
 
 const std::int64_t kSecondsPerDay = 86400;
 
+bool ReachThroughHost(const char* recorded, char* out, std::size_t size, void* context)
+{
+    std::string enginePath;
+    return static_cast<ConsoleHost*>(context)->ReachRecorded(recorded, enginePath) &&
+           CopyText(out, size, enginePath.c_str());
+}
+
 struct Listed {
     std::string id;
     bool damaged;
@@ -68,6 +75,7 @@ public:
         case StoreDone: return std::string();
         case StoreNoEntry: return "there is no quarantine entry " + id;
         case StoreDamaged: return "quarantine entry " + id + " is damaged";
+        case StoreBusy: return "the quarantine is in use by another run";
         default: return "'" + id + "' is not a quarantine entry ID";
         }
     }
@@ -109,7 +117,7 @@ public:
         if (!host.RestoreTarget(entry.originalPath, options_.restoreTo, shown, target, error)) {
             return Fail(error + "; nothing was restored");
         }
-        switch (RestoreQuarantineEntry(id.c_str(), target.c_str())) {
+        switch (RestoreQuarantineEntry(id.c_str(), target.c_str(), shown.c_str())) {
         case StoreDone:
             Say("Restored " + shown + " (" + entry.threat + ") from quarantine entry " + id);
             return kExitClean;
@@ -121,6 +129,8 @@ public:
             return Fail("cannot restore to " + shown + ": not an absolute path without '.' or '..' in it");
         case StoreFolderFailed:
             return Fail("cannot make the folder of " + shown + "; nothing was restored");
+        case StoreBusy:
+            return Fail("the quarantine is in use by another run; nothing was restored");
         default:
             return Fail("cannot write " + shown + "; nothing was restored");
         }
@@ -132,7 +142,9 @@ public:
         QuarantineEntry entry;
         const StoreResult read = ReadQuarantineEntry(id.c_str(), entry);
         if (read != StoreDone && read != StoreDamaged) return Fail(ReadProblem(read, id));
-        if (PurgeQuarantineEntry(id.c_str()) != StoreDone) return Fail("cannot remove quarantine entry " + id);
+        const StoreResult purged = PurgeQuarantineEntry(id.c_str());
+        if (purged == StoreBusy) return Fail(ReadProblem(purged, id));
+        if (purged != StoreDone) return Fail("cannot remove quarantine entry " + id);
         Say("Removed quarantine entry " + id + (read == StoreDone ? " (" + std::string(entry.originalPath) + ")"
                                                                    : std::string(" (damaged)")));
         return kExitClean;
@@ -198,13 +210,21 @@ bool UseConsoleQuarantine(ConsoleHost& host, const std::string& named, std::stri
     QuarantineSettings settings;
     settings.totalCap = kDefaultQuarantineTotalCap;
     settings.fileCap = kDefaultQuarantineFileCap;
+    settings.ownPlace = named.empty();
     if (!host.StoreFolder(named, folder, error)) return false;
     if (!CopyText(settings.folder, sizeof settings.folder, folder.c_str())) {
         error = "the quarantine's folder is too long";
         return false;
     }
     UseQuarantine(settings);
+    SetQuarantinePathFinder(ReachThroughHost, &host);
     return true;
+}
+
+void StopConsoleQuarantine()
+{
+    StopQuarantine();
+    SetQuarantinePathFinder(nullptr, nullptr);
 }
 
 int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
@@ -214,6 +234,8 @@ int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const
     if (!UseConsoleQuarantine(host, options.quarantineFolder, error)) return command.Fail(error);
     // A file goes back under the name the user knows, System32 included.
     DetectWow64View();
+    // What interrupted runs left is dealt with before anything is read.
+    OpenQuarantine();
     int status = kExitTrouble;
     switch (options.command) {
     case CommandListQuarantine: status = command.List(); break;
@@ -222,7 +244,7 @@ int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const
     case CommandPurgeOlderThan: status = command.PurgeOlderThan(); break;
     default: break;
     }
-    StopQuarantine();
+    StopConsoleQuarantine();
     std::fflush(streams.out);
     return status;
 }

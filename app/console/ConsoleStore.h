@@ -16,8 +16,11 @@
 
 // Puts the quarantine in the folder the host names for `named` (the
 // --quarantine folder, or the system's own place when empty) in use, with
-// the default caps. False with a one-line reason when there is none.
+// the default caps, and the host's paths for the paths the store recorded.
+// False with a one-line reason when there is none.
 bool UseConsoleQuarantine(ConsoleHost& host, const std::string& named, std::string& error);
+// Puts no quarantine in use any more.
+void StopConsoleQuarantine();
 
 // Runs the quarantine command the options name; the exit status.
 int RunQuarantineCommand(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams);

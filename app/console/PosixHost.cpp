@@ -74,6 +74,7 @@ const char kDriveRoot[] = "C:\\";
 // of their own.
 const char kStoreDrive = 'Q';
 const char kRestoreDrive = 'R';
+const char kRecordedDrive = 'P';
 const char kLogDrive = 'L';
 const char kStoreBelowDataHome[] = "/quellor/quarantine";
 
@@ -169,13 +170,16 @@ std::string PosixHost::OriginalPath(const ConsoleTarget* target, const std::stri
 bool PosixHost::RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown,
                               std::string& enginePath, std::string& error)
 {
-    if (recorded.empty() || recorded[0] != '/') {
+    const bool here = !recorded.empty() && recorded[0] == '/';
+    if (!here && to.empty()) {
         error = "quarantine entry recorded on another system (" + recorded + "): name a place with --to PATH";
         return false;
     }
     shown = to.empty() ? recorded : AbsolutePath(to);
-    if (!to.empty() && IsFolderPath(shown)) {
-        shown += (shown == "/" ? "" : "/") + recorded.substr(recorded.rfind('/') + 1);
+    // A folder that is there, or one named as a folder ("newdir/"), gets
+    // the file under its recorded name.
+    if (!to.empty() && (IsFolderPath(shown) || to.back() == '/')) {
+        shown += (shown == "/" ? "" : "/") + recorded.substr(recorded.find_last_of(here ? "/" : "\\") + 1);
     }
     if (IsFolderPath(shown)) {
         error = "cannot restore to '" + shown + "': it is a folder";
@@ -186,6 +190,12 @@ bool PosixHost::RestoreTarget(const std::string& recorded, const std::string& to
         return false;
     }
     return MapUnder(platform_, kRestoreDrive, shown, enginePath, error);
+}
+
+bool PosixHost::ReachRecorded(const std::string& recorded, std::string& enginePath)
+{
+    std::string error;
+    return !recorded.empty() && recorded[0] == '/' && MapUnder(platform_, kRecordedDrive, recorded, enginePath, error);
 }
 
 std::uint64_t PosixHost::Milliseconds()

@@ -42,6 +42,7 @@ public:
     std::string OriginalPath(const ConsoleTarget* target, const std::string& enginePath) override;
     bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
                        std::string& error) override;
+    bool ReachRecorded(const std::string& recorded, std::string& enginePath) override;
     std::uint64_t Milliseconds() override;
     bool LogFile(const std::string& named, std::string& enginePath, std::string& error) override;
     // The system's name, release and machine (never the host's name).

@@ -135,7 +135,10 @@ public:
                        std::string& error) override
     {
         shown = to.empty() ? recorded : FullPath(to);
-        if (!to.empty() && IsFolderPath(shown)) {
+        // A folder that is there, or one named as a folder ("newdir\"),
+        // gets the file under its recorded name.
+        const bool intoFolder = !to.empty() && (IsFolderPath(shown) || to.back() == '\\' || to.back() == '/');
+        if (intoFolder && !shown.empty()) {
             if (shown.back() != '\\') shown += '\\';
             shown += recorded.substr(recorded.find_last_of("\\/") + 1);
         }

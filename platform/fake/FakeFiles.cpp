@@ -612,6 +612,7 @@ std::int64_t FakePlatform::CurrentTime()
 
 void FakePlatform::SimulateCrash()
 {
+    for (const auto& fleeting : fleetingFolders_) RestoreNames(fleeting.first, fleeting.second);
     std::vector<Node*> pending;
     for (auto& root : roots_) pending.push_back(root.second.get());
     while (!pending.empty()) {
@@ -622,4 +623,5 @@ void FakePlatform::SimulateCrash()
     }
     openFiles_.clear();
     searches_.clear();
+    holds_.clear();
 }

@@ -11,7 +11,15 @@
 #include "platform/AnsiText.h"
 #include "platform/fake/FakePlatform.h"
 
+inline std::uint64_t NextFakeNodeSerial()
+{
+    static std::uint64_t last = 0;
+    return ++last;
+}
+
 struct FakePlatform::Node {
+    // Tells a node from every other one, whatever names it has had.
+    std::uint64_t serial = NextFakeNodeSerial();
     std::string name;
     std::uint32_t attributes = 0;
     std::string content;
@@ -22,6 +30,7 @@ struct FakePlatform::Node {
     bool deleteLocked = false;
     bool openLocked = false;
     bool attributesLocked = false;
+    bool guarded = false;
     std::uint32_t heldByProcess = 0;
     std::string shortPath;
     // The 8.3 name the enumeration reports and lookups accept (empty: none).

@@ -87,6 +87,21 @@ public:
     // The short (8.3) form reported for a path.
     void SetShortPath(const std::string& path, const std::string& shortPath);
 
+    // Folders guarded by MakeGuardedFolder; with `guardFails` every guard
+    // is refused, as for a program without administrator rights.
+    bool IsGuarded(const std::string& path) const;
+    bool guardFails = false;
+    // Another process holds the file (HoldFile), or lets it go.
+    void HoldElsewhere(const std::string& path, bool held = true);
+    bool HeldHere(const std::string& path) const;
+    // The names of the files in `folder` become as fleeting as unflushed
+    // bytes: a power cut (SimulateCrash) takes the folder's files back to
+    // what they were when it was last flushed (FlushFolder), or else when
+    // this was called: files made since are gone, files removed or renamed
+    // since are back under their old names (with their content as it was
+    // then flushed). Other folders keep every change of names.
+    void MakeNamesFleeting(const std::string& folder);
+
     // ----- Registry set-up and inspection. -----
     // kKeyCurrentUser names the selected user's keys (SelectRegistryUser);
     // there is one user until a test adds more. Returns the new user's index.
@@ -189,7 +204,8 @@ public:
     // A power cut: every file keeps only what it held when it was last
     // flushed (or set up by a test); a file created and never flushed is
     // empty. Names, folders and removals stay as they were done; open
-    // handles and enumerations are gone.
+    // handles, enumerations and holds are gone; folders made fleeting
+    // (MakeNamesFleeting) lose the changes of names not flushed.
     void SimulateCrash();
     std::uint32_t lastError;
 
@@ -253,6 +269,10 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
+    bool FlushFolder(const char* path) override;
+    bool MakeGuardedFolder(const char* path) override;
+    HoldRef HoldFile(const char* path) override;
+    void ReleaseHold(HoldRef hold) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
@@ -317,6 +337,19 @@ private:
     // Counts one call against stepBudget; false when none is left.
     bool TakeStep();
     Node* FolderFor(const std::string& path, std::string& name) const;
+    // The files a fleeting folder held when it was last flushed.
+    struct KeptName {
+        std::uint64_t serial;
+        std::string name;
+        std::uint32_t attributes;
+        std::string durable;
+    };
+    void KeepNames(Node* folder);
+    void RestoreNames(Node* folder, const std::vector<KeptName>& kept);
+    std::map<Node*, std::vector<KeptName>> fleetingFolders_;
+    std::map<HoldRef, Node*> holds_;
+    std::vector<std::string> heldElsewhere_;
+    HoldRef nextHold_ = 1;
 
     std::map<char, int> driveTypes_;
     std::map<char, std::unique_ptr<Node>> roots_;

@@ -116,6 +116,26 @@ bool HivePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
+bool HivePlatform::FlushFolder(const char* path)
+{
+    return inner_.FlushFolder(path);
+}
+
+bool HivePlatform::MakeGuardedFolder(const char* path)
+{
+    return inner_.MakeGuardedFolder(path);
+}
+
+HoldRef HivePlatform::HoldFile(const char* path)
+{
+    return inner_.HoldFile(path);
+}
+
+void HivePlatform::ReleaseHold(HoldRef hold)
+{
+    inner_.ReleaseHold(hold);
+}
+
 std::uint32_t HivePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
     return inner_.ShortPathOf(path, out, size);

@@ -143,6 +143,10 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
+    bool FlushFolder(const char* path) override;
+    bool MakeGuardedFolder(const char* path) override;
+    HoldRef HoldFile(const char* path) override;
+    void ReleaseHold(HoldRef hold) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;

@@ -16,6 +16,8 @@
 // points, WoW64, full process image names) are looked up at run time.
 #pragma once
 
+#include <vector>
+
 #include "platform/Platform.h"
 
 class Win32Platform : public Platform {
@@ -58,6 +60,10 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
+    bool FlushFolder(const char* path) override;
+    bool MakeGuardedFolder(const char* path) override;
+    HoldRef HoldFile(const char* path) override;
+    void ReleaseHold(HoldRef hold) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
@@ -119,3 +125,8 @@ private:
 
     static PromptHandler promptHandler_;
 };
+
+// For tests: the security descriptor MakeGuardedFolder gives a folder, in
+// self-relative form; empty where the system has no security calls (the
+// 95/98/ME family).
+std::vector<unsigned char> GuardedFolderDescriptorForTesting();

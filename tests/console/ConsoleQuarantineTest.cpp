@@ -167,7 +167,8 @@ TEST(ConsoleQuarantine, NoQuarantineKeepsNothingAndAFileThatCannotBeKeptIsStillR
     tree.Write("setup.exe", InfectedPe());
     const std::string blocked = store.Write("not-a-folder", "a file");
     Outcome kept = RunScanner({"--remove", "--quiet", "--quarantine", blocked, tree.Path()});
-    EXPECT_EQ(kExitFound, kept.status);
+    // The exit status tells a removal without a copy from a kept one.
+    EXPECT_EQ(kExitFound + kExitNotKept, kept.status);
     EXPECT_FALSE(Exists(tree / "setup.exe"));
     const std::vector<std::string> lines = Lines(kept.out);
     ASSERT_GE(lines.size(), 2u);
@@ -178,6 +179,9 @@ TEST(ConsoleQuarantine, NoQuarantineKeepsNothingAndAFileThatCannotBeKeptIsStillR
               json.out.find("\"quarantine\":\"not quarantined\",\"quarantineReason\":\"the quarantine could not be "
                             "written\""))
         << json.out;
+    EXPECT_EQ(kExitFound + kExitNotKept, json.status);
+    EXPECT_NE(std::string::npos, json.out.find("\"problems\":1,\"notQuarantined\":1,")) << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"exitStatus\":5}")) << json.out;
 }
 
 TEST(ConsoleQuarantine, RestoreNeverOverwritesAndGoesWhereItIsAsked)
@@ -205,6 +209,9 @@ TEST(ConsoleQuarantine, RestoreNeverOverwritesAndGoesWhereItIsAsked)
     } const rows[] = {
         {"into a folder", elsewhere.Path(), elsewhere / "setup.exe"},
         {"to a new path", elsewhere / "new/deeper/copy.exe", elsewhere / "new/deeper/copy.exe"},
+        // A path that ends in '/' names a folder, made when it is missing.
+        {"into a folder not yet made", elsewhere / "newdir/", elsewhere / "newdir/setup.exe"},
+        {"into folders not yet made", elsewhere / "one/two/", elsewhere / "one/two/setup.exe"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -221,6 +228,29 @@ TEST(ConsoleQuarantine, RestoreNeverOverwritesAndGoesWhereItIsAsked)
     Outcome relative = RunScanner({"--quarantine", store.Path(), "--restore", id, "--to", "rel/x.exe"}, how);
     EXPECT_EQ(kExitClean, relative.status) << relative.err;
     EXPECT_TRUE(ReadFileText(elsewhere / "rel/x.exe") == InfectedPe());
+}
+
+TEST(ConsoleQuarantine, AnEntryRecordedOnWindowsComesBackOnlyWhereTheUserSays)
+{
+    TempFolder tree;
+    TempFolder store;
+    TempFolder elsewhere;
+    const std::string id = RemoveInto(tree, store.Path());
+    const std::string manifest = store / (id + ".QMF");
+    std::string text = ReadFileText(manifest);
+    const std::size_t at = text.find("path=") + 5;
+    text.replace(at, text.find('\r', at) - at, "C:\\Users\\alice\\setup.exe");
+    std::ofstream(manifest, std::ios::binary | std::ios::trunc) << text;
+
+    Outcome nowhere = RunScanner({"--quarantine", store.Path(), "--restore", id});
+    EXPECT_EQ(kExitTrouble, nowhere.status);
+    EXPECT_EQ("quellor-scan: quarantine entry recorded on another system (C:\\Users\\alice\\setup.exe): name a "
+              "place with --to PATH; nothing was restored\n",
+              nowhere.err);
+    Outcome restored = RunScanner({"--quarantine", store.Path(), "--restore", id, "--to", elsewhere.Path()});
+    EXPECT_EQ(kExitClean, restored.status) << restored.err;
+    EXPECT_TRUE(ReadFileText(elsewhere / "setup.exe") == InfectedPe());
+    EXPECT_TRUE(StoreIds(store.Path()).empty());
 }
 
 TEST(ConsoleQuarantine, BadIdsAndDamagedEntriesChangeNothing)
@@ -280,6 +310,25 @@ TEST(ConsoleQuarantine, BadIdsAndDamagedEntriesChangeNothing)
     EXPECT_EQ(kExitClean, purged.status);
     EXPECT_EQ("Removed quarantine entry " + bad + " (damaged)\n", purged.out);
     EXPECT_EQ(std::vector<std::string>{good}, StoreIds(store.Path()));
+}
+
+TEST(ConsoleQuarantine, EachCommandOpensTheStoreAndClearsWhatInterruptedRunsLeft)
+{
+    TempFolder tree;
+    TempFolder store;
+    const std::string kept = RemoveInto(tree, store.Path());
+    const std::string copy = ReadFileText(store / (kept + ".QDT"));
+    // A copy being written, one whose manifest never came, and a manifest
+    // being written without its copy: none is an entry.
+    store.Write("0000AAAA.QTD", copy);
+    store.Write("0000BBBB.QDT", copy);
+    store.Write("0000CCCC.QTM", ReadFileText(store / (kept + ".QMF")));
+    Outcome listed = RunScanner({"--quarantine", store.Path(), "--quarantine-list"});
+    EXPECT_EQ(kExitClean, listed.status) << listed.err;
+    EXPECT_EQ(1u, Lines(listed.out).size());
+    EXPECT_EQ("", listed.err);
+    for (const char* name : {"0000AAAA.QTD", "0000BBBB.QDT", "0000CCCC.QTM"}) EXPECT_FALSE(Exists(store / name)) << name;
+    EXPECT_EQ(std::vector<std::string>{kept}, StoreIds(store.Path()));
 }
 
 TEST(ConsoleQuarantine, PurgeRemovesByIdOrByAge)

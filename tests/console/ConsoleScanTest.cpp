@@ -266,7 +266,61 @@ TEST(ConsoleProgram, PathsAreShownAsTheUserNamedThem)
 
 // ------------------------------------------------------------ JSON
 
-TEST(ConsoleJson, StringsAreEscapedAndInvalidBytesKept)
+// A JSON string literal read back as a reader of the documented form does:
+// escapes decoded, U+DC80 to U+DCFF taken as the single bytes 0x80 to 0xFF,
+// every other character written in UTF-8. Empty with `valid` false for
+// text that is no literal or holds a control character or a lone surrogate
+// of any other kind.
+std::string ReadJsonString(const std::string& literal, bool& valid)
+{
+    valid = false;
+    std::string out;
+    if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') return out;
+    auto put = [&out](unsigned code) {
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    };
+    for (std::size_t i = 1; i + 1 < literal.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(literal[i]);
+        if (c < 0x20 || c == 0x7F) return std::string();  // raw control
+        if (c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
+        const char kind = literal[++i];
+        if (kind == '"' || kind == '\\' || kind == '/') {
+            out += kind;
+            continue;
+        }
+        if (kind != 'u' || i + 4 >= literal.size()) return std::string();
+        const unsigned code = static_cast<unsigned>(std::stoul(literal.substr(i + 1, 4), nullptr, 16));
+        i += 4;
+        if (code >= 0xDC80 && code <= 0xDCFF) {
+            out += static_cast<char>(code - 0xDC00);
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            return std::string();
+        } else {
+            put(code);
+        }
+    }
+    valid = true;
+    return out;
+}
+
+TEST(ConsoleJson, NamesAreEscapedLosslesslyAndNoByteReadsBackAsAnotherCharacter)
 {
     struct Row {
         std::string text;
@@ -274,15 +328,42 @@ TEST(ConsoleJson, StringsAreEscapedAndInvalidBytesKept)
     } const rows[] = {
         {"plain/path.exe", "\"plain/path.exe\""},
         {"quote\"back\\slash", "\"quote\\\"back\\\\slash\""},
-        {"tab\tnew\nline", "\"tab\\u0009new\\u000aline\""},
+        {"tab\tnew\nline\r\x1B[2J\x7F", "\"tab\\u0009new\\u000aline\\u000d\\u001b[2J\\u007f\""},
         {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
-        {"bad\xFF" "byte", "\"bad\\u00ffbyte\""},
-        {"cut\xC3", "\"cut\\u00c3\""},
-        {"overlong\xC0\xAF", "\"overlong\\u00c0\\u00af\""},
+        // A byte that is no part of UTF-8 becomes a lone low surrogate, which
+        // no UTF-8 name holds: 0xE9 alone is not U+00E9.
+        {"caf\xE9", "\"caf\\udce9\""},
+        {"bad\xFF" "byte", "\"bad\\udcffbyte\""},
+        {"cut\xC3", "\"cut\\udcc3\""},
+        {"overlong\xC0\xAF", "\"overlong\\udcc0\\udcaf\""},
+        {"surrogate\xED\xA0\x80", "\"surrogate\\udced\\udca0\\udc80\""},
+        // C1 controls (CSI among them) and the line separators, written in
+        // UTF-8, are escaped too: no terminal or script reader acts on them.
+        {"csi\xC2\x9B" "2J", "\"csi\\u009b2J\""},
+        {"nel\xC2\x85", "\"nel\\u0085\""},
+        {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "\"ls\\u2028ps\\u2029\""},
+        {"emoji\xF0\x9F\x98\x80", "\"emoji\xF0\x9F\x98\x80\""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.json);
         EXPECT_EQ(row.json, JsonString(row.text));
+        bool valid = false;
+        EXPECT_EQ(row.text, ReadJsonString(JsonString(row.text), valid));
+        EXPECT_TRUE(valid);
+    }
+    // Every name of one or two bytes, and each byte after a valid prefix,
+    // reads back as itself: two names never share a JSON form.
+    std::string prefixes[] = {"", "\xC3\xA9", "\xE2\x82", "\xF0\x9F\x98"};
+    for (const std::string& prefix : prefixes) {
+        for (int first = 1; first < 256; ++first) {
+            for (int second = 0; second < 256; second += prefix.empty() ? 1 : 255) {
+                std::string name = prefix + static_cast<char>(first);
+                if (second) name += static_cast<char>(second);
+                bool valid = false;
+                const std::string back = ReadJsonString(JsonString(name), valid);
+                ASSERT_TRUE(valid && back == name) << JsonString(name);
+            }
+        }
     }
 }
 
@@ -312,10 +393,10 @@ TEST(ConsoleJson, OneObjectPerDetectionAndOneSummary)
     }
     ASSERT_EQ(2u, ids.size());
     for (const std::string& kept : ids) EXPECT_TRUE(Exists(store / (kept + ".QMF"))) << kept;
-    EXPECT_EQ(Sorted({detection(tree / "odd\\u00ffname.exe"), detection(tree / "setup.exe")}),
+    EXPECT_EQ(Sorted({detection(tree / "odd\\udcffname.exe"), detection(tree / "setup.exe")}),
               Sorted({std::regex_replace(lines[0], id, "\"quarantineId\":\"ID\""),
                       std::regex_replace(lines[1], id, "\"quarantineId\":\"ID\"")}));
-    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,"
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":3,\"infected\":2,\"removed\":2,\"problems\":0,\"notQuarantined\":0,"
               "\"completed\":true,\"restartNeeded\":false,\"memoryScanned\":false,"
               "\"notAvailable\":[\"memory\",\"registry\",\"services\"],\"exitStatus\":1}",
               lines[2]);

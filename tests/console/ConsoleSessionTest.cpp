@@ -193,7 +193,7 @@ TEST(ConsoleSessionStop, AQuitStopsTheWalkAndTheStatusSaysTheScanIsIncomplete)
     options.json = true;
     std::string text;
     EXPECT_EQ(kExitTrouble, RunAndRead(options, text));
-    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":0,\"infected\":0,\"removed\":0,\"problems\":0,"
+    EXPECT_EQ("{\"type\":\"summary\",\"scanned\":0,\"infected\":0,\"removed\":0,\"problems\":0,\"notQuarantined\":0,"
               "\"completed\":false,\"restartNeeded\":false,\"memoryScanned\":true,\"notAvailable\":[],"
               "\"exitStatus\":2}\n",
               text);

@@ -23,6 +23,7 @@
 #include "console/ScannerRun.h"
 #include "console/TempFolder.h"
 #include "console/WindowsDisk.h"
+#include "scan/NeuteredCopy.h"
 
 namespace {
 
@@ -201,13 +202,19 @@ TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned
     TempFolder temp;
     const Disk disk = MakeDisk(temp / "disk");
     const std::string store = temp.Folder("store");
-    // A kept copy (sparse) that leaves no room in the store's 1 GiB.
+    // An entry whose kept copy (sparse) leaves no room in the store's 1 GiB.
+    const std::uint64_t fillerSize = 1024ull * 1024 * 1024 - 16;
     const std::string filler = temp.Write("store/0000FFFF.QDT", "");
-    ASSERT_EQ(0, truncate(filler.c_str(), 1024 * 1024 * 1024 - 16));
+    ASSERT_EQ(0, truncate(filler.c_str(), static_cast<off_t>(fillerSize)));
+    temp.Write("store/0000FFFF.QMF", "Quellor quarantine entry 1\r\nid=0000FFFF\r\ndata=0000FFFF.QDT\r\npath=/filler\r\n"
+                                     "threat=W32/Murkel.A.Trojan\r\ntime=1700000000\r\nlength=" +
+                                         std::to_string(fillerSize - kNeuteredHeaderLength) + "\r\nsha256=" +
+                                         std::string(64, '0') + "\r\n");
     const std::vector<std::string> software = Dump(disk.Path(kSoftware));
 
     Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--quarantine", store});
-    EXPECT_EQ(kExitFound, outcome.status);
+    // Files removed without their copies kept: the status says so.
+    EXPECT_EQ(kExitFound + kExitNotKept, outcome.status);
     std::vector<std::string> expected;
     for (const char* path : {kSoftware, kAliceHive, kBobHive, kEvil, kHelper, kPhotos}) {
         expected.push_back("Not quarantined (the quarantine is full): " + disk.Path(path));

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -42,6 +43,10 @@ public:
     // Runs `action`, stopped at stop point `point` (0: before it starts).
     // False when the action ran to its end before that point.
     virtual bool RunStopped(int point, const std::function<void()>& action) = 0;
+    // A power cut takes back the changes of names in `folder` that were not
+    // flushed (FakePlatform::MakeNamesFleeting); a world whose stops are
+    // kills, which lose nothing the system was told, ignores it.
+    virtual void MakeNamesFleeting(const std::string& folder) { (void)folder; }
 };
 
 class FakeWorld : public StoreWorld {
@@ -63,17 +68,20 @@ public:
         fake_.stepBudget = -1;
         return stopped;
     }
+    void MakeNamesFleeting(const std::string& folder) override { fake_.MakeNamesFleeting(folder); }
 
 private:
     FakePlatform fake_;
 };
 
-// Set in the child process: the step after which it ends itself.
-int stopAfterStep = -1;
+// Set in the child process: after how many steps it ends itself, and how
+// many it has taken.
+int stopAfterSteps = -1;
+int stepsTaken = 0;
 
-void EndAtStep(QuarantineStep step)
+void EndAtStep(QuarantineStep)
 {
-    if (static_cast<int>(step) == stopAfterStep) _exit(7);
+    if (++stepsTaken == stopAfterSteps) _exit(7);
 }
 
 class PosixWorld : public StoreWorld {
@@ -84,15 +92,16 @@ public:
         temp_.Folder("files");
         SetPlatform(&platform_);
     }
-    // The point counts the steps of keeping a file (Quarantine.h): 0 ends
-    // the process before the action, n after the n-th step; past the last
-    // step the action runs to its end.
+    // The point counts the steps the store reports (QuarantineStep): 0
+    // ends the process before the action, n after the n-th step; past the
+    // last step the action runs to its end.
     bool RunStopped(int point, const std::function<void()>& action) override
     {
         const pid_t child = fork();
         if (child == 0) {
             if (point == 0) _exit(7);
-            stopAfterStep = point - 1;
+            stopAfterSteps = point;
+            stepsTaken = 0;
             SetQuarantineStepObserver(EndAtStep);
             action();
             _exit(0);
@@ -169,26 +178,113 @@ protected:
     std::unique_ptr<StoreWorld> world;
 };
 
-TEST_P(QuarantineStore, ARunStoppedAtAnyStepLosesNothing)
+// The names in `folder` that match `mask`, "." and ".." left out.
+std::vector<std::string> NamesIn(const std::string& folder, const char* mask)
 {
-    const std::string content = infected::SignaturePe(SignatureTable[2]);
-    int point = 0;
-    for (bool stopped = true; stopped && point < 64; ++point) {
-        SCOPED_TRACE("stopped at point " + std::to_string(point));
-        const std::string path = "C:\\files\\setup" + std::to_string(point) + ".exe";
-        ASSERT_TRUE(WriteThrough(path, content));
-        stopped = world->RunStopped(point, [&] { Remove(path); });
-        ExpectNothingLost(path, content, "C:\\files\\back" + std::to_string(point) + ".exe");
-        // What the stopped run left does not stand in the way of the next.
-        if (Sys().PathExists(path.c_str())) {
-            Remove(path);
-            EXPECT_FALSE(Sys().PathExists(path.c_str()));
-            ExpectNothingLost(path, content, "C:\\files\\again" + std::to_string(point) + ".exe");
+    std::vector<std::string> names;
+    DirEntry entry;
+    SearchRef search = Sys().FindFirstEntry((folder + "\\" + mask).c_str(), entry);
+    for (bool more = search != 0; more; more = Sys().FindNextEntry(search, entry)) {
+        const std::string name = entry.name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    if (search) Sys().FindEnd(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// What the store holds besides its complete entries and its lock, once it
+// has been opened (listing it opens it).
+std::vector<std::string> StoreLeftovers()
+{
+    const std::vector<Listed> entries = Entries();
+    std::vector<std::string> names = NamesIn(kStore, "*.*");
+    for (const Listed& listed : entries) {
+        if (listed.damaged) continue;
+        for (const char* extension : {kManifestExtension, kKeptCopyExtension}) {
+            names.erase(std::remove(names.begin(), names.end(), listed.id + extension), names.end());
         }
     }
-    // The last run went to its end: every point before it was a stop.
-    EXPECT_GT(point, 4);
-    EXPECT_LT(point, 64);
+    names.erase(std::remove(names.begin(), names.end(), std::string(kStoreLockName)), names.end());
+    return names;
+}
+
+// One operation on the store, stopped at every point in turn; then the store
+// is opened by a new run.
+enum CrashOperation { CrashKeep, CrashRestore, CrashPurge };
+struct CrashRow {
+    const char* name;
+    CrashOperation operation;
+    // The folder whose changes of names a power cut takes back unless it
+    // was flushed (the fake's only).
+    const char* fleeting;
+};
+
+const CrashRow kCrashRows[] = {
+    {"keeping a file, the store's names fleeting", CrashKeep, kStore},
+    {"keeping a file, its own folder's names fleeting", CrashKeep, "C:\\files"},
+    {"restoring it, the store's names fleeting", CrashRestore, kStore},
+    {"restoring it, the target folder's names fleeting", CrashRestore, "C:\\files"},
+    {"purging it, the store's names fleeting", CrashPurge, kStore},
+};
+
+TEST_P(QuarantineStore, ARunStoppedAtAnyStepLosesNothingAndLeavesNothingBehindOnceTheStoreIsOpened)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    for (const CrashRow& row : kCrashRows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        SetUp();
+        ASSERT_TRUE(CreateMissingFolders(kStore));
+        world->MakeNamesFleeting(row.fleeting);
+        int point = 0;
+        for (bool stopped = true; stopped && point < 96; ++point) {
+            SCOPED_TRACE("stopped at point " + std::to_string(point));
+            const std::string path = "C:\\files\\setup" + std::to_string(point) + ".exe";
+            ASSERT_TRUE(WriteThrough(path, content));
+            std::string id;
+            if (row.operation != CrashKeep) {
+                Remove(path);
+                // Its removal is on the disk: only the entry has the file.
+                ASSERT_TRUE(Sys().FlushFolder("C:\\files"));
+                ASSERT_EQ(1u, Entries().size());
+                id = Entries()[0].id;
+            }
+            stopped = world->RunStopped(point, [&] {
+                if (row.operation == CrashKeep) Remove(path);
+                if (row.operation == CrashRestore) RestoreQuarantineEntry(id.c_str(), path.c_str());
+                if (row.operation == CrashPurge) PurgeQuarantineEntry(id.c_str());
+            });
+            // The next run: the store is opened afresh.
+            UseStore(kStore);
+            EXPECT_EQ(std::vector<std::string>(), StoreLeftovers());
+            // A restore stopped half way leaves nothing in the user's folder.
+            EXPECT_EQ(std::vector<std::string>(), NamesIn("C:\\files", "*.QRS"));
+            if (row.operation == CrashPurge) {
+                // The entry is whole, or gone.
+                const std::vector<Listed> entries = Entries();
+                ASSERT_GE(1u, entries.size());
+                if (!entries.empty()) {
+                    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(entries[0].id.c_str(), "C:\\files\\kept.exe"));
+                    EXPECT_TRUE(content == ReadThrough("C:\\files\\kept.exe"));
+                    Sys().RemoveFile("C:\\files\\kept.exe");
+                }
+                continue;
+            }
+            // Restored into the same folder the stopped run used.
+            ExpectNothingLost(path, content, "C:\\files\\back" + std::to_string(point) + ".exe");
+            // What the stopped run left does not stand in the way of the next.
+            if (Sys().PathExists(path.c_str())) {
+                Remove(path);
+                EXPECT_FALSE(Sys().PathExists(path.c_str()));
+                ExpectNothingLost(path, content, "C:\\files\\again" + std::to_string(point) + ".exe");
+            }
+            EXPECT_TRUE(Entries().empty());
+        }
+        // The last run went to its end: every point before it was a stop.
+        EXPECT_GT(point, 2);
+        EXPECT_LT(point, 96);
+    }
 }
 
 TEST_P(QuarantineStore, TheCapsDecideWhatIsKeptAndTheFileIsRemovedEitherWay)
@@ -346,10 +442,25 @@ TEST_P(QuarantineStore, AnExistingFileIsNeverOverwrittenAndMissingFoldersAreMade
     EXPECT_EQ("the user's new file", ReadThrough("C:\\files\\setup.exe"));
     EXPECT_EQ(1u, Entries().size());
 
-    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(id.c_str(), "C:\\elsewhere\\deeper\\setup.exe"));
+    // A file beside the target under the name a restore writes to (left
+    // by a run that kept no note of it): another file is not touched, and
+    // nothing is written; the first bytes of this entry's file are taken away.
+    const std::string beside = "C:\\files\\" + id + ".QRS";
+    ASSERT_TRUE(WriteThrough(beside, "the user's own bytes"));
+    EXPECT_EQ(StoreWriteFailed, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_EQ("the user's own bytes", ReadThrough(beside));
+    EXPECT_FALSE(Sys().PathExists("C:\\files\\other.exe"));
+    ASSERT_TRUE(WriteThrough(beside, content.substr(0, content.size() / 2)));
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_TRUE(content == ReadThrough("C:\\files\\other.exe"));
+    EXPECT_FALSE(Sys().PathExists(beside.c_str()));
+    Remove("C:\\files\\other.exe");
+    const std::string again = Entries().at(0).id;
+
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(again.c_str(), "C:\\elsewhere\\deeper\\setup.exe"));
     EXPECT_TRUE(content == ReadThrough("C:\\elsewhere\\deeper\\setup.exe"));
     EXPECT_TRUE(Entries().empty());
-    EXPECT_EQ(StoreNoEntry, RestoreQuarantineEntry(id.c_str(), "C:\\files\\other.exe"));
+    EXPECT_EQ(StoreNoEntry, RestoreQuarantineEntry(again.c_str(), "C:\\files\\other.exe"));
     EXPECT_EQ(StoreBadId, RestoreQuarantineEntry("..\\..\\x", "C:\\files\\other.exe"));
 }
 
@@ -369,13 +480,20 @@ TEST_P(QuarantineStore, AHostileStoreWritesNothingOutsideTheTarget)
         {"0000000C", "0000000C.QDT", "C:\\files\\..\\victim.txt"},
         {"0000000D", "0000000D.QDT", "C:\\files\\d.exe\\..\\..\\victim.txt"},
         {"0000000E", "0000000E.QDT", "C:\\files\\e.exe:stream"},
+        // Another entry's copy, which a purge of this one must not take.
+        {"0000000F", "%OTHER", "C:\\files\\f.exe"},
     };
     ASSERT_TRUE(WriteThrough("C:\\victim.txt", "abc"));
-    ASSERT_TRUE(CreateMissingFolders(kStore));
+    const std::string bystanderContent = infected::SignaturePe(SignatureTable[2]);
+    ASSERT_TRUE(WriteThrough("C:\\files\\bystander.exe", bystanderContent));
+    Remove("C:\\files\\bystander.exe");
+    ASSERT_EQ(1u, Entries().size());
+    const std::string bystander = Entries()[0].id;
     for (const Row& row : rows) {
         std::string manifest = valid;
         manifest.replace(manifest.find("%ID"), 3, row.id);
-        manifest.replace(manifest.find("%DATA"), 5, row.data);
+        const std::string data = row.data == std::string("%OTHER") ? bystander + kKeptCopyExtension : row.data;
+        manifest.replace(manifest.find("%DATA"), 5, data);
         manifest.replace(manifest.find("%PATH"), 5, row.path);
         ASSERT_TRUE(WriteThrough(StoreFile(row.id, kManifestExtension), manifest));
         std::string copy(kNeuteredHeader, kNeuteredHeaderLength);
@@ -384,8 +502,8 @@ TEST_P(QuarantineStore, AHostileStoreWritesNothingOutsideTheTarget)
         ASSERT_TRUE(WriteThrough(StoreFile(row.id, kKeptCopyExtension), copy + bytes));
     }
     std::vector<Listed> entries = Entries();
-    EXPECT_EQ(5u, entries.size());
-    for (const Listed& listed : entries) EXPECT_TRUE(listed.damaged) << listed.id;
+    EXPECT_EQ(7u, entries.size());
+    for (const Listed& listed : entries) EXPECT_EQ(listed.id != bystander, listed.damaged) << listed.id;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
         EXPECT_EQ(StoreDamaged, RestoreQuarantineEntry(row.id, "C:\\restored\\file.exe"));
@@ -396,7 +514,143 @@ TEST_P(QuarantineStore, AHostileStoreWritesNothingOutsideTheTarget)
         EXPECT_FALSE(Sys().PathExists(StoreFile(row.id, kKeptCopyExtension).c_str()));
     }
     EXPECT_EQ("abc", ReadThrough("C:\\victim.txt"));
+    ASSERT_EQ(1u, Entries().size());
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(bystander.c_str(), "C:\\files\\bystander.exe"));
+    EXPECT_TRUE(bystanderContent == ReadThrough("C:\\files\\bystander.exe"));
     EXPECT_TRUE(Entries().empty());
+}
+
+// What an interrupted keep or purge leaves in the store, made from a kept
+// entry of `id`; how the store's opening deals with it.
+struct Leftover {
+    const char* name;
+    void (*make)(const std::string& id);
+    bool finished;  // an entry is made whole of it; else all of it goes
+};
+
+void Move(const std::string& id, const char* from, const char* to)
+{
+    Sys().RenameFile(StoreFile(id, from).c_str(), StoreFile(id, to).c_str());
+}
+
+const Leftover kLeftovers[] = {
+    {"a copy being written", [](const std::string& id) {
+         Sys().RemoveFile(StoreFile(id, kManifestExtension).c_str());
+         Move(id, kKeptCopyExtension, kCopyInProgressExtension);
+     }, false},
+    {"a copy without its manifest (a purge stopped half way)",
+     [](const std::string& id) { Sys().RemoveFile(StoreFile(id, kManifestExtension).c_str()); }, false},
+    {"a manifest being written, and no copy", [](const std::string& id) {
+         Sys().RemoveFile(StoreFile(id, kKeptCopyExtension).c_str());
+         Move(id, kManifestExtension, kManifestInProgressExtension);
+     }, false},
+    {"a complete copy whose manifest was being written",
+     [](const std::string& id) { Move(id, kManifestExtension, kManifestInProgressExtension); }, true},
+    {"a copy whose manifest was cut short", [](const std::string& id) {
+         Move(id, kManifestExtension, kManifestInProgressExtension);
+         const std::string manifest = ReadThrough(StoreFile(id, kManifestInProgressExtension));
+         WriteThrough(StoreFile(id, kManifestInProgressExtension), manifest.substr(0, manifest.size() - 3));
+     }, false},
+    {"a copy shorter than the manifest being written says", [](const std::string& id) {
+         Move(id, kManifestExtension, kManifestInProgressExtension);
+         CutCopy(id);
+     }, false},
+    {"a manifest being written that names another entry", [](const std::string& id) {
+         Move(id, kManifestExtension, kManifestInProgressExtension);
+         std::string manifest = ReadThrough(StoreFile(id, kManifestInProgressExtension));
+         manifest.replace(manifest.find("id=") + 3, 8, "0000ABCD");
+         WriteThrough(StoreFile(id, kManifestInProgressExtension), manifest);
+     }, false},
+};
+
+TEST_P(QuarantineStore, LeftoversOfInterruptedRunsAreFinishedOrClearedWhenTheStoreIsOpened)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    const std::uint64_t copySize = kNeuteredHeaderLength + content.size();
+    for (const Leftover& leftover : kLeftovers) {
+        SCOPED_TRACE(leftover.name);
+        TearDown();
+        SetUp();
+        ASSERT_TRUE(WriteThrough("C:\\files\\setup.exe", content));
+        Remove("C:\\files\\setup.exe");
+        ASSERT_EQ(1u, Entries().size());
+        const std::string id = Entries()[0].id;
+        leftover.make(id);
+
+        // A new run, whose store holds room for one copy.
+        UseStore(kStore, copySize);
+        EXPECT_EQ(std::vector<std::string>(), StoreLeftovers());
+        const std::vector<Listed> entries = Entries();
+        ASSERT_EQ(leftover.finished ? 1u : 0u, entries.size());
+        // Whatever was cleared no longer takes the room of a copy.
+        ASSERT_TRUE(WriteThrough("C:\\files\\next.exe", content));
+        RecordLog log;
+        Remove("C:\\files\\next.exe");
+        ASSERT_EQ(1u, log.records.size());
+        EXPECT_EQ(leftover.finished ? QuarantineStoreFull : QuarantineNoFailure, log.records[0].quarantine.failure);
+        if (!leftover.finished) continue;
+        EXPECT_FALSE(entries[0].damaged);
+        EXPECT_EQ(StoreDone, RestoreQuarantineEntry(id.c_str(), "C:\\files\\back.exe"));
+        EXPECT_TRUE(content == ReadThrough("C:\\files\\back.exe"));
+    }
+}
+
+// Two runs at once on the POSIX backend: one stopped for a while between
+// the steps of keeping a file, with its copy named and no manifest yet;
+// the other opens the store meanwhile, which waits for the first run's
+// step to end rather than take its copy for a leftover.
+int pausePipe = -1;
+
+void PauseAfterCopyNamed(QuarantineStep step)
+{
+    if (step != QuarantineStepCopyNamed) return;
+    const char reached = 'r';
+    if (write(pausePipe, &reached, 1) != 1) _exit(8);
+    usleep(400 * 1000);
+}
+
+TEST(QuarantineStoreTwoRuns, OpeningTheStoreWaitsForAnotherRunsStepAndTakesNothingOfIt)
+{
+    TempFolder temp;
+    PosixPlatform platform;
+    platform.MapDrive('C', temp.Path());
+    temp.Folder("files");
+    SetPlatform(&platform);
+    ResetScanGlobals();
+    ScanState.resultSink = 1;
+    cleanAction = kActionDelete;
+    UseStore(kStore);
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    ASSERT_TRUE(WriteThrough("C:\\files\\setup.exe", content));
+
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        pausePipe = ends[1];
+        SetQuarantineStepObserver(PauseAfterCopyNamed);
+        CopyText(lastThreatName, sizeof lastThreatName, kThreat);
+        ApplyCleanAction("C:\\files\\setup.exe");
+        _exit(0);
+    }
+    close(ends[1]);
+    char reached = 0;
+    ASSERT_EQ(1, read(ends[0], &reached, 1));
+    close(ends[0]);
+    // The other run's copy has its name and no manifest: this run opens
+    // the store now.
+    UseStore(kStore);
+    const std::vector<Listed> entries = Entries();
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_FALSE(entries[0].damaged);
+    EXPECT_FALSE(Sys().PathExists("C:\\files\\setup.exe"));
+    EXPECT_EQ(StoreDone, RestoreQuarantineEntry(entries[0].id.c_str(), "C:\\files\\setup.exe"));
+    EXPECT_TRUE(content == ReadThrough("C:\\files\\setup.exe"));
+    ResetScanGlobals();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, QuarantineStore, ::testing::ValuesIn(kBackends),

@@ -1404,6 +1404,71 @@ CONTRACT_CASE(CreateNewFileRefusesATakenName)
     CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
 }
 
+CONTRACT_CASE(FlushFolderFlushesOnlyAFolderThatIsThere)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "file"), "f", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_TRUE(platform.FlushFolder(dir.c_str()));
+    CONTRACT_FALSE(platform.FlushFolder(Join(dir, "missing").c_str()));
+    CONTRACT_FALSE(platform.FlushFolder(Join(dir, "file").c_str()));
+    CONTRACT_EQ(std::string("f"), ContentOf(world, Join(dir, "file")));
+}
+
+CONTRACT_CASE(MakeGuardedFolderMakesOrTakesARealFolderThisProgramCanStillFill)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string made = Join(dir, "made");
+    const std::string there = Join(dir, "there");
+    world.MakeFolder(there);
+    world.MakeFile(Join(there, "kept"), "k", kAttrArchive);
+    world.MakeFile(Join(dir, "file"), "f", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_TRUE(platform.MakeGuardedFolder(made.c_str()));
+    CONTRACT_EQ(kAttrDirectory, world.AttributesOf(made) & kComparedBits);
+    // The program that guarded it still makes, renames and removes files in it.
+    FileRef file = platform.CreateNewFile(Join(made, "a.tmp").c_str());
+    CONTRACT_REQUIRE(file != kNoFile);
+    CONTRACT_EQ(2, WriteText(platform, file, "ab"));
+    platform.CloseFile(file);
+    CONTRACT_TRUE(platform.RenameFile(Join(made, "a.tmp").c_str(), Join(made, "a.bin").c_str()));
+    CONTRACT_EQ(std::string("ab"), ContentOf(world, Join(made, "a.bin")));
+    CONTRACT_TRUE(platform.RemoveFile(Join(made, "a.bin").c_str()));
+    // A folder that is there is taken as it is, with what it holds.
+    CONTRACT_TRUE(platform.MakeGuardedFolder(made.c_str()));
+    CONTRACT_TRUE(platform.MakeGuardedFolder(there.c_str()));
+    CONTRACT_EQ(std::string("k"), ContentOf(world, Join(there, "kept")));
+    // A file is no folder, and only the last folder of a path is made.
+    CONTRACT_FALSE(platform.MakeGuardedFolder(Join(dir, "file").c_str()));
+    CONTRACT_EQ(std::string("f"), ContentOf(world, Join(dir, "file")));
+    CONTRACT_FALSE(platform.MakeGuardedFolder(Join(dir, "missing\\deeper").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
+}
+
+CONTRACT_CASE(AHeldFileCannotBeHeldAgainUntilReleased)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string path = Join(dir, "lock");
+    world.MakeFile(path, "", kAttrArchive);
+    world.MakeFolder(Join(dir, "folder"));
+    Platform& platform = world.platform();
+
+    const HoldRef hold = platform.HoldFile(path.c_str());
+    CONTRACT_REQUIRE(hold != 0);
+    // Not even this process holds it twice: each hold stands for one run.
+    CONTRACT_EQ(0u, platform.HoldFile(path.c_str()));
+    CONTRACT_EQ(0u, platform.HoldFile(Upper(path).c_str()));
+    platform.ReleaseHold(hold);
+    const HoldRef again = platform.HoldFile(path.c_str());
+    CONTRACT_TRUE(again != 0);
+    platform.ReleaseHold(again);
+    CONTRACT_EQ(0u, platform.HoldFile(Join(dir, "missing").c_str()));
+    CONTRACT_EQ(0u, platform.HoldFile(Join(dir, "folder").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
+}
+
 CONTRACT_CASE(CurrentTimeCountsSecondsSince1970)
 {
     Platform& platform = world.platform();
@@ -1533,6 +1598,9 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(WideToAnsiConvertsToTheCodePage),
     CONTRACT_ENTRY(CreateFolderMakesOneMissingFolder),
     CONTRACT_ENTRY(CreateNewFileRefusesATakenName),
+    CONTRACT_ENTRY(FlushFolderFlushesOnlyAFolderThatIsThere),
+    CONTRACT_ENTRY(MakeGuardedFolderMakesOrTakesARealFolderThisProgramCanStillFill),
+    CONTRACT_ENTRY(AHeldFileCannotBeHeldAgainUntilReleased),
     CONTRACT_ENTRY(CurrentTimeCountsSecondsSince1970),
     CONTRACT_ENTRY(CommonDataFolderIsAnExistingFolderOrNone),
     CONTRACT_ENTRY(RegistryOpenOfMissingKeyFails),

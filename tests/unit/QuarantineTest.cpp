@@ -196,7 +196,8 @@ TEST_F(Quarantine, KeptCopiesAreNoProgramsAndARescanOfTheStoreFindsNothing)
     lines.clear();
     cleanAction = kActionReportOnly;
     WalkFolder("C:\\store\\*.*");
-    EXPECT_EQ(12, ScanStatistics.filesScanned);
+    // Six copies, six manifests and the store's lock file.
+    EXPECT_EQ(13, ScanStatistics.filesScanned);
     EXPECT_EQ(0, ScanStatistics.filesInfected);
     EXPECT_TRUE(lines.empty());
 }
@@ -286,9 +287,140 @@ TEST_F(Quarantine, TheDialogsScanKeepsEveryRemovalAndASecondScanFindsNothingInTh
     UseDefaultQuarantine();
     lines.clear();
     RunScanSession();
-    EXPECT_EQ(12, ScanStatistics.filesScanned);
+    // Six copies, six manifests and the store's lock file.
+    EXPECT_EQ(13, ScanStatistics.filesScanned);
     EXPECT_EQ(0, ScanStatistics.filesInfected);
     EXPECT_EQ(6u, Entries().size());
+}
+
+TEST_F(Quarantine, ALeftoverThatCannotBeClearedIsListedAsDamagedAndStopsCountingOncePurged)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    const std::uint64_t copySize = kNeuteredHeaderLength + content.size();
+    fake->AddFile("C:\\files\\setup.exe", content);
+    cleanAction = kActionDelete;
+    ScanSingleFile("C:\\files\\setup.exe");
+    ASSERT_EQ(1u, Entries().size());
+    const std::string id = Entries()[0].id;
+    // A purge stopped after the manifest went, and a copy the system will
+    // not let go of.
+    fake->RemoveFile(StoreFile(id, kManifestExtension).c_str());
+    fake->LockAgainstDelete(StoreFile(id, kKeptCopyExtension));
+
+    UseStore(kStore, copySize);
+    std::vector<Listed> entries = Entries();
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(id, entries[0].id);
+    EXPECT_TRUE(entries[0].damaged);
+    QuarantineEntry entry;
+    EXPECT_EQ(StoreDamaged, ReadQuarantineEntry(id.c_str(), entry));
+    // It takes the room of a copy while it is there.
+    fake->AddFile("C:\\files\\next.exe", content);
+    RecordLog full;
+    ScanSingleFile("C:\\files\\next.exe");
+    ASSERT_EQ(1u, full.records.size());
+    EXPECT_EQ(QuarantineStoreFull, full.records[0].quarantine.failure);
+
+    EXPECT_EQ(StoreWriteFailed, PurgeQuarantineEntry(id.c_str()));
+    fake->LockAgainstDelete(StoreFile(id, kKeptCopyExtension), false);
+    EXPECT_EQ(StoreDone, PurgeQuarantineEntry(id.c_str()));
+    EXPECT_TRUE(Entries().empty());
+    // In the same run, the room is there again.
+    fake->AddFile("C:\\files\\last.exe", content);
+    RecordLog kept;
+    ScanSingleFile("C:\\files\\last.exe");
+    ASSERT_EQ(1u, kept.records.size());
+    EXPECT_EQ(QuarantineKept, kept.records[0].quarantine.outcome);
+}
+
+TEST_F(Quarantine, AStoreAnotherRunHoldsIsWaitedForOnceAndThenNotChanged)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    fake->AddFile("C:\\store\\STORE.LCK", "");
+    // What a run stopped half way left, which only a run that holds the
+    // store may clear.
+    fake->AddFile("C:\\store\\0000ABCD.QTD", "being written");
+    fake->HoldElsewhere("C:\\store\\STORE.LCK");
+    fake->AddFile("C:\\files\\one.exe", content);
+    fake->AddFile("C:\\files\\two.exe", content);
+    cleanAction = kActionDelete;
+    RecordLog log;
+    ScanSingleFile("C:\\files\\one.exe");
+    const std::size_t waited = fake->waits.size();
+    EXPECT_GE(waited, 100u);
+    ScanSingleFile("C:\\files\\two.exe");
+    // The second file does not wait again.
+    EXPECT_EQ(waited, fake->waits.size());
+    ASSERT_EQ(2u, log.records.size());
+    for (const ResultRecord& record : log.records) {
+        EXPECT_EQ(QuarantineNotKept, record.quarantine.outcome);
+        EXPECT_EQ(QuarantineBusy, record.quarantine.failure);
+    }
+    EXPECT_STREQ("the quarantine is in use by another run", QuarantineFailureText(QuarantineBusy));
+    EXPECT_EQ(StoreBusy, PurgeQuarantineEntry("0000ABCD"));
+    EXPECT_EQ(StoreBusy, RestoreQuarantineEntry("0000ABCD", "C:\\files\\back.exe"));
+    EXPECT_TRUE(fake->Exists("C:\\store\\0000ABCD.QTD"));
+
+    // Once the other run is over, the next run clears what was left.
+    fake->HoldElsewhere("C:\\store\\STORE.LCK", false);
+    UseStore(kStore);
+    EXPECT_TRUE(Entries().empty());
+    EXPECT_FALSE(fake->Exists("C:\\store\\0000ABCD.QTD"));
+    EXPECT_FALSE(fake->HeldHere("C:\\store\\STORE.LCK"));
+}
+
+TEST_F(Quarantine, TheSystemsOwnStoreIsGuardedFromTheProgramsDataFolderDown)
+{
+    fake->commonDataFolder = "C:\\ProgramData";
+    // Made before the program ever ran, by anyone.
+    fake->AddFolder("C:\\ProgramData\\Quellor");
+    fake->AddFile("C:\\files\\setup.exe", infected::SignaturePe(SignatureTable[2]));
+    cleanAction = kActionDelete;
+    UseDefaultQuarantine();
+    ScanSingleFile("C:\\files\\setup.exe");
+    EXPECT_EQ(1u, Entries().size());
+    EXPECT_FALSE(fake->IsGuarded("C:\\ProgramData"));
+    EXPECT_TRUE(fake->IsGuarded("C:\\ProgramData\\Quellor"));
+    EXPECT_TRUE(fake->IsGuarded("C:\\ProgramData\\Quellor\\Quarantine"));
+
+    // A store named by the user is left as the user made it; a guard that
+    // is refused keeps nothing in the system's own place.
+    Fresh();
+    fake->AddFile("C:\\files\\setup.exe", infected::SignaturePe(SignatureTable[2]));
+    cleanAction = kActionDelete;
+    ScanSingleFile("C:\\files\\setup.exe");
+    EXPECT_FALSE(fake->IsGuarded(kStore));
+    Fresh();
+    fake->commonDataFolder = "C:\\ProgramData";
+    fake->guardFails = true;
+    fake->AddFile("C:\\files\\setup.exe", infected::SignaturePe(SignatureTable[2]));
+    cleanAction = kActionDelete;
+    UseDefaultQuarantine();
+    RecordLog log;
+    ScanSingleFile("C:\\files\\setup.exe");
+    ASSERT_EQ(1u, log.records.size());
+    EXPECT_EQ(QuarantineUnwritable, log.records[0].quarantine.failure);
+    EXPECT_FALSE(fake->Exists("C:\\ProgramData\\Quellor"));
+}
+
+TEST_F(Quarantine, ARestoreFoundDoneAtTheOpeningLeavesItsFileOnTheDiskBeforeTheEntryGoes)
+{
+    const std::string content = infected::SignaturePe(SignatureTable[2]);
+    fake->AddFile("C:\\files\\setup.exe", content);
+    cleanAction = kActionDelete;
+    ScanSingleFile("C:\\files\\setup.exe");
+    ASSERT_EQ(1u, Entries().size());
+    const std::string id = Entries()[0].id;
+    // A restore killed after its file took the target's name, before the
+    // folder was flushed: the note is there, and the file, not yet for good.
+    fake->AddFile(StoreFile(id, ".QRP"), "Quellor restore 1\r\ntarget=C:\\files\\setup.exe\r\n");
+    fake->MakeNamesFleeting("C:\\files");
+    fake->AddFile("C:\\files\\setup.exe", content);
+
+    UseStore(kStore);
+    EXPECT_TRUE(Entries().empty());
+    fake->SimulateCrash();
+    EXPECT_TRUE(content == fake->Content("C:\\files\\setup.exe"));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "resources/resource.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/DialogDriver.h"
+#include "wine/support/FolderSecurity.h"
 #include "wine/support/ProgramRun.h"
 #include "wine/support/Win32TestSupport.h"
 
@@ -80,6 +81,11 @@ WINE_TEST(TheDialogsScanKeepsSixNeuteredCopiesAndOneComesBackToBeFoundAgain)
     const std::string store = StoreFolder();
     CHECK(!store.empty());
     CHECK(StoreFiles(store, ".QMF").empty());
+    // The program's data folder made beforehand as anyone may make it there,
+    // with what the all-users data folder gives it.
+    const std::string dataFolder = store.substr(0, store.rfind('\\'));
+    CHECK(CreateDirectoryA(dataFolder.c_str(), nullptr));
+    CHECK(!OthersAllowed(dataFolder).empty());
 
     std::vector<std::string> lines;
     CHECK(ScanToTheEnd(lines, kRunTimeout));
@@ -93,6 +99,12 @@ WINE_TEST(TheDialogsScanKeepsSixNeuteredCopiesAndOneComesBackToBeFoundAgain)
                                                                             std::string(sample) + "     ") == 0;
         if (!named) ReportFailure(__FILE__, __LINE__, std::string("no line for ") + sample);
     }
+
+    // Nobody but administrators and the system (and under Wine the owner
+    // its mode names) is let into the data folder and the store, whoever
+    // made them.
+    CHECK_STREQ("", OthersAllowed(dataFolder));
+    CHECK_STREQ("", OthersAllowed(store));
 
     // Six entries, each a manifest and a neutered copy.
     const std::vector<std::string> manifests = StoreFiles(store, ".QMF");

@@ -1,14 +1,17 @@
 // The parts of the Win32 backend that the shared contract cannot cover,
 // because the fake models them with test switches rather than a live system:
 // processes, services, privileges, windows and messages, the prompt hook,
-// the run-time lookups and delete-at-restart.
+// the run-time lookups, delete-at-restart, the security of a guarded folder
+// and a hold that another process meets.
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32/Win32Platform.h"
 #include "wine/harness/Harness.h"
+#include "wine/support/FolderSecurity.h"
 #include "wine/support/Win32TestSupport.h"
 
 namespace {
@@ -292,4 +295,48 @@ WINE_TEST(WaitSleeps)
     platform.Wait(50);
     // The tick count is coarse (10 to 16 ms steps).
     CHECK(GetTickCount() - start >= 30);
+}
+
+WINE_TEST(TheGuardsDescriptorIsAdministratorsAndTheSystemsAlone)
+{
+    // What the backend hands the system for a guarded folder, built with
+    // the system's own security calls.
+    std::vector<unsigned char> descriptor = GuardedFolderDescriptorForTesting();
+    CHECK(!descriptor.empty());
+    if (!descriptor.empty()) CHECK_STREQ(GuardedSecurity(true, false), DescribeDescriptor(descriptor.data()));
+}
+
+WINE_TEST(AGuardedFolderAllowsNothingToAnyoneElseWhoeverMadeIt)
+{
+    // Wine keeps no access list of its own: it shows one made from the
+    // Unix mode (the owner, the system, and Everyone for what others may
+    // do), so what it can show is that nobody else is let in.
+    Win32Platform platform;
+    CHECK(platform.MakeGuardedFolder("D:\\guarded"));
+    CHECK_STREQ("", OthersAllowed("D:\\guarded"));
+    // (Wine gives a file made in it no inherited entries but its own mode;
+    // the folder's keeps others from reaching it.)
+    CHECK(WriteWholeFile("D:\\guarded\\kept.bin", "k"));
+    // Made before with what its parent gives (Everyone may read it here):
+    // taken over.
+    CHECK(CreateDirectoryA("D:\\open", nullptr));
+    CHECK(!OthersAllowed("D:\\open").empty());
+    CHECK(platform.MakeGuardedFolder("D:\\open"));
+    CHECK_STREQ("", OthersAllowed("D:\\open"));
+    // A file of that name is no folder.
+    CHECK(WriteWholeFile("D:\\plain.txt", "p"));
+    CHECK(!platform.MakeGuardedFolder("D:\\plain.txt"));
+}
+
+WINE_TEST(AHeldFileOpensNowhereElseUntilLetGo)
+{
+    Win32Platform platform;
+    CHECK(WriteWholeFile("D:\\held.lck", ""));
+    const HoldRef hold = platform.HoldFile("D:\\held.lck");
+    CHECK(hold != 0);
+    // No other opening of the file succeeds: the system checks the sharing
+    // of every opening, this process's own as another's.
+    CHECK(!CopyFileA("D:\\held.lck", "D:\\copied.lck", FALSE));
+    platform.ReleaseHold(hold);
+    CHECK(CopyFileA("D:\\held.lck", "D:\\copied.lck", FALSE));
 }
