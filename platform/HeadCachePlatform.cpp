@@ -281,6 +281,24 @@ bool HeadCachePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
+bool HeadCachePlatform::TakeFileLock(FileRef file)
+{
+    LetGo();
+    return inner_.TakeFileLock(file);
+}
+
+void HeadCachePlatform::ReleaseFileLock(FileRef file)
+{
+    LetGo();
+    inner_.ReleaseFileLock(file);
+}
+
+bool HeadCachePlatform::RenameOver(const char* from, const char* to)
+{
+    LetGo();
+    return inner_.RenameOver(from, to);
+}
+
 std::uint32_t HeadCachePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
     LetGo();

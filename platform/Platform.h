@@ -208,6 +208,31 @@ public:
     // Writes what was written to `file` through to the disk
     // (FlushFileBuffers); false when the system reports it could not.
     virtual bool FlushFile(FileRef file) = 0;
+    // Takes the exclusive lock of `file`, a file opened for writing, without
+    // waiting: true when this handle holds it now; false when another
+    // handle holds it (in this process or another one) or the system
+    // cannot lock the file. The lock keeps out other takers only: reading
+    // and writing the file through any handle go on as before. It is let go
+    // by ReleaseFileLock, by CloseFile, and by the end of the process,
+    // however it ends. Taking it again through the handle that holds it is
+    // not asked. Win32: LockFile on one byte past every position the
+    // runtime reaches (both families have it); POSIX: a lock of the open
+    // file description (fcntl F_OFD_SETLK), which only processes that can
+    // write the file can take.
+    virtual bool TakeFileLock(FileRef file) = 0;
+    virtual void ReleaseFileLock(FileRef file) = 0;
+    // Gives the file `from` the name `to`, in place of the file that has it
+    // (a missing `to` is no error); both names must be in one folder.
+    // Where the system replaces atomically, `to` names the old file until
+    // it names the new one, whatever interrupts the call: POSIX rename,
+    // with the folder flushed after it; MoveFileExA with
+    // MOVEFILE_REPLACE_EXISTING on the NT family. Windows 95/98/ME has no
+    // such call: `to` is removed, then `from` renamed, and an interruption
+    // between the two leaves `from` alone. False when `from` is not a file,
+    // `to` is a folder, the names are in two folders, or the system refuses
+    // (on Windows a file that another handle holds open is not replaced);
+    // without an atomic replace `to` may be gone then.
+    virtual bool RenameOver(const char* from, const char* to) = 0;
     // GetShortPathNameA: the length of the short path, 0 on failure.
     virtual std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) = 0;
     // GetWindowsDirectoryA / GetTempPathA: the length, 0 on failure.

@@ -71,6 +71,12 @@ public:
     // afterwards; false with a one-line reason.
     virtual bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown,
                                std::string& enginePath, std::string& error) = 0;
+    // The store folder the user named (`named`, --quarantine DIR) as one
+    // word of a command line of this system that names it from any folder:
+    // absolute, and quoted where the shell needs it. The undo commands of
+    // the run log give it. By default `named` as given, quoted as a Windows
+    // command line needs.
+    virtual std::string StoreWord(const std::string& named);
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
 

@@ -415,7 +415,10 @@ std::int32_t FakePlatform::FileLength(FileRef file)
 
 void FakePlatform::CloseFile(FileRef file)
 {
-    openFiles_.erase(file);
+    auto found = openFiles_.find(file);
+    if (found == openFiles_.end()) return;
+    if (found->second.node->lockHolder == file) found->second.node->lockHolder = kNoFile;
+    openFiles_.erase(found);
 }
 
 bool FakePlatform::SetAttributes(const char* path, std::uint32_t attributes)
@@ -467,6 +470,37 @@ bool FakePlatform::RenameFile(const char* from, const char* to)
     moved->name = target.substr(slash + 1);
     moved->parent = folder;
     folder->children.push_back(std::move(moved));
+    return true;
+}
+
+bool FakePlatform::RenameOver(const char* from, const char* to)
+{
+    const std::string source = ProgramView(from);
+    const std::string target = ProgramView(to);
+    Node* node = Resolve(source, false);
+    if (!InOneFolder(source.c_str(), target.c_str()) || !node || node->IsFolder() || node->deleteLocked) return false;
+    Node* existing = Resolve(target, false);
+    if (existing == node) return true;
+    // The runtime opens files without delete sharing, and the system
+    // replaces no read-only file.
+    auto busy = [this](const Node* file) {
+        if (file->heldByProcess && RunningHolder(processes_, file->heldByProcess)) return true;
+        for (const auto& open : openFiles_) {
+            if (open.second.node == file) return true;
+        }
+        return false;
+    };
+    if (busy(node)) return false;
+    if (existing && (existing->IsFolder() || existing->deleteLocked || (existing->attributes & kAttrReadOnly) ||
+                     busy(existing)))
+        return false;
+    if (!TakeStep()) return false;
+    auto& siblings = node->parent->children;
+    if (existing) {
+        siblings.erase(std::find_if(siblings.begin(), siblings.end(),
+                                    [existing](const std::unique_ptr<Node>& child) { return child.get() == existing; }));
+    }
+    node->name = target.substr(target.rfind('\\') + 1);
     return true;
 }
 
@@ -583,6 +617,23 @@ FileRef FakePlatform::CreateNewFile(const char* path)
     Node* node = Resolve(text);
     node->durable.clear();
     return OpenHandle(node, true, false);
+}
+
+bool FakePlatform::TakeFileLock(FileRef file)
+{
+    auto found = openFiles_.find(file);
+    if (found == openFiles_.end() || !found->second.forWrite) return false;
+    Node* node = found->second.node;
+    // A handle gone (closed, or lost to a crash) holds nothing.
+    if (node->lockHolder != kNoFile && node->lockHolder != file && openFiles_.count(node->lockHolder)) return false;
+    node->lockHolder = file;
+    return true;
+}
+
+void FakePlatform::ReleaseFileLock(FileRef file)
+{
+    auto found = openFiles_.find(file);
+    if (found != openFiles_.end() && found->second.node->lockHolder == file) found->second.node->lockHolder = kNoFile;
 }
 
 bool FakePlatform::FlushFile(FileRef file)

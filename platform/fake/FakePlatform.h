@@ -1,5 +1,6 @@
 // An in-memory platform for the native tests: drives, folders and files
-// (content, attributes, enumeration order, locks), the registry, processes,
+// (content, attributes, enumeration order, locks against deleting and
+// opening, the lock TakeFileLock takes), the registry, processes,
 // services, the message queue, prompt answers and a clock that records waits
 // instead of sleeping. Everything the engine asks of it is recorded so tests
 // can assert on it.
@@ -251,6 +252,9 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
+    bool TakeFileLock(FileRef file) override;
+    void ReleaseFileLock(FileRef file) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;

@@ -116,6 +116,21 @@ bool HivePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
+bool HivePlatform::TakeFileLock(FileRef file)
+{
+    return inner_.TakeFileLock(file);
+}
+
+void HivePlatform::ReleaseFileLock(FileRef file)
+{
+    inner_.ReleaseFileLock(file);
+}
+
+bool HivePlatform::RenameOver(const char* from, const char* to)
+{
+    return inner_.RenameOver(from, to);
+}
+
 std::uint32_t HivePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)
 {
     return inner_.ShortPathOf(path, out, size);

@@ -28,6 +28,12 @@
 // Folders made with CreateFolder and files made with CreateNewFile are the
 // owner's alone (modes 0700 and 0600).
 //
+// Locks and replacing (PosixLocks.cpp): TakeFileLock takes a lock of the
+// open file description (fcntl F_OFD_SETLK, F_WRLCK), which conflicts with
+// every other description of the file, in this process too, and needs a
+// descriptor open for writing; RenameOver is renameat within the one folder,
+// then that folder flushed.
+//
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
 // Windows, a read-only file is not removed until its attribute is reset.
@@ -99,6 +105,9 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
+    bool TakeFileLock(FileRef file) override;
+    void ReleaseFileLock(FileRef file) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;
@@ -150,6 +159,9 @@ public:
     void PlainMessage(const char* text, const char* caption) override;
     void Wait(std::uint32_t milliseconds) override;
     std::uint32_t TickCount() override;
+
+    // The descriptor of an open file of this backend, -1 for kNoFile.
+    static int DescriptorOf(FileRef file);
 
     // Reports a notice unless the same host path was reported before.
     void Notice(NoticeKind kind, const std::string& hostPath, int error);

@@ -1,9 +1,12 @@
 // The run log over the fake: header and lines as written, runs appended,
-// the cap dropping whole oldest runs, a crash keeping what was flushed, and
-// an unwritable log that only reports itself.
+// the cap dropping whole oldest runs, a crash keeping what was flushed, an
+// unwritable log that only reports itself; two runs at once kept apart by
+// the log's lock, control bytes escaped, and a line cut short by a crash or
+// a full disk ended before the next record.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/fake/FakePlatform.h"
 #include "scan/RunLog.h"
@@ -151,6 +154,125 @@ TEST_F(RunLogTest, UnwritableLogOnlyReportsItself)
         RunLogLine(log, "line");
         RunLogClose(log);
         EXPECT_TRUE(log.failed) << c.name;
+    }
+}
+
+// The log's lines; a text that does not end in CR LF gives a last line
+// marked as cut.
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back("(cut) " + text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+TEST_F(RunLogTest, TwoRunsAtOnceLeaveTwoWholeRecordsOneAfterTheOther)
+{
+    RunLog first;
+    RunLog second;
+    ASSERT_TRUE(RunLogOpen(first, fake, kLog));
+    RunLogLine(first, "first 1");
+    fake.now += 1;
+    ASSERT_TRUE(RunLogOpen(second, fake, kLog));
+    RunLogLine(second, "second 1");
+    RunLogLine(first, "first 2");
+    RunLogLine(second, "second 2");
+    RunLogClose(first);
+    RunLogLine(second, "second 3");
+    RunLogClose(second);
+    EXPECT_FALSE(first.failed);
+    EXPECT_FALSE(second.failed);
+    EXPECT_EQ("=== Quellor run 2023-11-14 22:13:20 UTC\r\nfirst 1\r\nfirst 2\r\n"
+              "=== Quellor run 2023-11-14 22:13:21 UTC\r\nsecond 1\r\nsecond 2\r\nsecond 3\r\n",
+              fake.Content(kLog));
+}
+
+TEST_F(RunLogTest, ControlBytesOfALineAreWrittenEscapedAndTabsAsTheyAre)
+{
+    const char* lines[] = {"C:\\a\r\n=== Quellor run 2023-11-14 22:13:20 UTC\r\n\x1b[2J\x7f.exe\tW32.Test", "\x01\x1f",
+                           nullptr};
+    Run(lines);
+    EXPECT_EQ("=== Quellor run 2023-11-14 22:13:20 UTC\r\n"
+              "C:\\a<0D><0A>=== Quellor run 2023-11-14 22:13:20 UTC<0D><0A><1B>[2J<7F>.exe\tW32.Test\r\n"
+              "<01><1F>\r\n",
+              fake.Content(kLog));
+}
+
+TEST_F(RunLogTest, TheTrimNeverCutsAtAHeaderANameHolds)
+{
+    // A run whose lines hold a forged header, then enough newer bytes that
+    // the trim's cut falls right on the forged one.
+    const std::string forged = std::string(kRunLogMarker) + "2023-11-14 22:13:20 UTC";
+    const std::string name = "C:\\a\r\n" + forged + "\r\n    Quarantine entry 0000ABCD.exe";
+    const char* lines[] = {"before", name.c_str(), nullptr};
+    fake.AddFile(kLog, std::string(kRunLogMarker) + "old\r\n" + std::string(700 * 1024, 'o') + "\r\n");
+    Run(lines);
+    const std::string before = fake.Content(kLog);
+    const std::size_t forgedAt = before.rfind(forged);
+    ASSERT_NE(std::string::npos, forgedAt);
+    const std::string newer = std::string(kRunLogMarker) + "newer\r\n";
+    const std::size_t fill = forgedAt + kRunLogKeep - before.size() - newer.size() - 2;
+    fake.AddFile(kLog, before + newer + std::string(fill, 'n') + "\r\n");
+    ASSERT_TRUE(RunLogTrim(fake, kLog, kRunLogCap, kRunLogKeep));
+    const std::vector<std::string> kept = SplitLines(fake.Content(kLog));
+    ASSERT_GE(kept.size(), 2u);
+    EXPECT_EQ(std::string(kRunLogMarker) + "newer", kept[0]);
+}
+
+// A run killed after any step, a power cut after any step, and a full disk
+// after any byte: once the next run has started its record every line is
+// whole, and that record's header starts a line of its own.
+TEST_F(RunLogTest, ALineCutShortIsEndedBeforeTheNextRecord)
+{
+    const char* lines[] = {"first line of the run", "second line of the run", nullptr};
+    struct Cut {
+        const char* name;
+        long steps;       // changes carried out before the end; -1: no limit
+        long writeBytes;  // bytes the disk still takes; -1: no limit
+        bool powerCut;    // only what was flushed stays
+    };
+    std::vector<Cut> cuts;
+    for (long steps = 0; steps < 12; ++steps) {
+        cuts.push_back(Cut{"kill", steps, -1, false});
+        cuts.push_back(Cut{"power cut", steps, -1, true});
+    }
+    for (long bytes = 40; bytes < 100; bytes += 3) cuts.push_back(Cut{"full disk", -1, bytes, false});
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(std::string(cut.name) + " after " + std::to_string(cut.steps >= 0 ? cut.steps : cut.writeBytes));
+        FakePlatform local;
+        local.AddDrive('C', DriveFixed);
+        local.AddFolder("C:\\data");
+        local.now = 1700000000;
+        local.AddFile(kLog, std::string(kRunLogMarker) + "2023-11-14 00:00:00 UTC\r\nearlier\r\n");
+        local.stepBudget = cut.steps;
+        local.writeBudget = cut.writeBytes;
+        RunLog cutShort;
+        RunLogOpen(cutShort, local, kLog);
+        for (const char* const* line = lines; *line; ++line) RunLogLine(cutShort, *line);
+        RunLogClose(cutShort);
+        if (cut.powerCut) local.SimulateCrash();
+        local.stepBudget = -1;
+        local.writeBudget = -1;
+        local.now += 60;
+        RunLog next;
+        ASSERT_TRUE(RunLogOpen(next, local, kLog));
+        RunLogLine(next, "the next run");
+        RunLogClose(next);
+        const std::vector<std::string> text = SplitLines(local.Content(kLog));
+        ASSERT_GE(text.size(), 4u);
+        EXPECT_EQ("earlier", text[1]);
+        EXPECT_EQ("=== Quellor run 2023-11-14 22:14:20 UTC", text[text.size() - 2]);
+        EXPECT_EQ("the next run", text.back());
+        for (const std::string& line : text) EXPECT_NE(0u, line.find("(cut)")) << line;
     }
 }
 

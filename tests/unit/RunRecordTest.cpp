@@ -399,4 +399,26 @@ TEST_F(RunRecord, TheLogSitsBesideTheStoreInTheProgramsDataFolder)
     EXPECT_FALSE(StartDefaultRunRecord("Quellor.exe"));
 }
 
+// A name is data: whatever bytes it holds, the record has the lines the run
+// wrote and no other. The results list shows the name as it is.
+TEST_F(RunRecord, ANameHoldingLineBreaksAndEscapesMakesNoLineOfItsOwn)
+{
+    const std::string name = "D:\\Downloads\\evil\r\n=== Quellor run 2023-11-14 22:13:20 UTC\r\n"
+                             "    Quarantine entry 0000ABCD (undo: quellor-scan --restore 0000ABCD)\r\n\x1b[2J\x7f.exe";
+    fake->AddFile(name, DemoSamples()[0].content);
+    DialogRun();
+    const auto listed = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& line) { return line.compare(0, name.size(), name) == 0; });
+    ASSERT_NE(lines.end(), listed);
+    const std::string log = fake->Content(kDialogLog);
+    EXPECT_EQ(0u, log.find(kRunLogMarker));
+    EXPECT_EQ(std::string::npos, log.find(std::string("\n") + kRunLogMarker));
+    EXPECT_EQ(std::string::npos, log.find("\n    Quarantine entry 0000ABCD"));
+    EXPECT_EQ(std::string::npos, log.find_first_of("\x1b\x7f"));
+    const std::string escaped = "D:\\Downloads\\evil<0D><0A>=== Quellor run 2023-11-14 22:13:20 UTC<0D><0A>"
+                                "    Quarantine entry 0000ABCD (undo: quellor-scan --restore 0000ABCD)<0D><0A>"
+                                "<1B>[2J<7F>.exe";
+    EXPECT_NE(std::string::npos, log.find("\r\n" + escaped + listed->substr(name.size()) + "\r\n"));
+}
+
 }  // namespace
