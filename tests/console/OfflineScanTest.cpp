@@ -140,7 +140,10 @@ TEST(OfflineScan, RemoveCleansFilesAndEveryHiveAndKeepsTheOriginals)
     for (const char* gone : {kEvil, kHelper, kPhotos}) expectedFiles.erase(gone);
     auto filesAfter = FilesBelow(disk.root);
     for (const char* hive : kHives) expectedFiles.erase(hive), filesAfter.erase(hive);
+    // The run's record, and the file whose lock keeps runs sharing the
+    // log apart, stay on the disk.
     filesAfter.erase(kDiskLog);
+    expectedFiles[std::string(kDiskLog) + ".lock"] = "";
     EXPECT_EQ(expectedFiles, filesAfter);
 
     // The quarantine holds the infected files and the changed hives as they
@@ -261,8 +264,9 @@ TEST(OfflineScan, ARemovalLeavesItsRecordOnTheDiskWhereTheDialogKeepsItsOwn)
     const std::string evilLine = disk.Path(kEvil) + "     " + kPeThreat + " removed";
     const auto evil = std::find(record.begin(), record.end(), evilLine);
     ASSERT_NE(record.end(), evil) << ReadFileText(diskLog);
+    // Its undo command names the store the run named.
     EXPECT_TRUE(std::regex_match(*(evil + 1), std::regex("    Quarantine entry ([0-9A-F]{8}) \\(undo: quellor-scan "
-                                                         "--restore \\1\\)")))
+                                                         "--quarantine " + store + " --restore \\1\\)")))
         << *(evil + 1);
     EXPECT_EQ(9, std::count_if(record.begin(), record.end(),
                                [](const std::string& line) { return line.rfind("System Registry", 0) == 0; }));

@@ -1330,6 +1330,89 @@ CONTRACT_CASE(CreateNewFileRefusesATakenName)
     CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
 }
 
+// ------------------------------------------------------------ locks and replacing
+
+CONTRACT_CASE(FileLockKeepsOutOtherTakersOnlyUntilLetGo)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    const std::string path = Join(dir, "lock.txt");
+    world.MakeFile(path, "", kAttrArchive);
+    Platform& platform = world.platform();
+    FileRef first = platform.CreateForAppend(path.c_str());
+    FileRef second = platform.CreateForAppend(path.c_str());
+    CONTRACT_REQUIRE(first != kNoFile && second != kNoFile);
+
+    CONTRACT_TRUE(platform.TakeFileLock(first));
+    CONTRACT_FALSE(platform.TakeFileLock(second));
+    // Reading and writing go on through every handle.
+    CONTRACT_EQ(4, WriteText(platform, second, "data"));
+    CONTRACT_EQ(4, WriteText(platform, first, "more"));
+    FileRef reader = platform.OpenForRead(path.c_str());
+    CONTRACT_REQUIRE(reader != kNoFile);
+    CONTRACT_EQ(std::string("datamore"), ReadAll(platform, reader));
+    platform.CloseFile(reader);
+
+    platform.ReleaseFileLock(first);
+    CONTRACT_TRUE(platform.TakeFileLock(second));
+    CONTRACT_FALSE(platform.TakeFileLock(first));
+    // Closing the handle that holds it lets it go too.
+    platform.CloseFile(second);
+    CONTRACT_TRUE(platform.TakeFileLock(first));
+    platform.ReleaseFileLock(first);
+    platform.CloseFile(first);
+    CONTRACT_EQ(std::string("datamore"), ContentOf(world, path));
+}
+
+CONTRACT_CASE(RenameOverReplacesTheFileThatHasTheName)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "log.txt"), "old and longer", kAttrArchive);
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.new").c_str(), Join(dir, "log.txt").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "log.new")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "log.txt")));
+    // A name no file has yet is no error.
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.txt").c_str(), Join(dir, "fresh.txt").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "log.txt")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "fresh.txt")));
+}
+
+CONTRACT_CASE(RenameOverRefusesWhatIsNoFileOfTheSameFolder)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "a.txt"), "a", kAttrArchive);
+    world.MakeFolder(Join(dir, "sub"));
+    world.MakeFolder(Join(dir, "other"));
+    world.MakeFile(Join(dir, "sub\\b.txt"), "b", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "missing.txt").c_str(), Join(dir, "a.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "other").c_str(), Join(dir, "a.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "a.txt").c_str(), Join(dir, "sub").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "a.txt").c_str(), Join(dir, "sub\\b.txt").c_str()));
+    CONTRACT_EQ(std::string("a"), ContentOf(world, Join(dir, "a.txt")));
+    CONTRACT_EQ(std::string("b"), ContentOf(world, Join(dir, "sub\\b.txt")));
+    CONTRACT_TRUE(world.Exists(Join(dir, "other")));
+    CONTRACT_EQ(kAttrDirectory, world.AttributesOf(Join(dir, "sub")) & kAttrDirectory);
+}
+
+CONTRACT_CASE(RenameOverLeavesAFileThatIsOpenInPlace)
+{
+    // The runtime opens files without delete sharing.
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "log.txt"), "old", kAttrArchive);
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
+    Platform& platform = world.platform();
+    FileRef reader = platform.OpenForRead(Join(dir, "log.txt").c_str());
+    CONTRACT_REQUIRE(reader != kNoFile);
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "log.new").c_str(), Join(dir, "log.txt").c_str()));
+    platform.CloseFile(reader);
+    CONTRACT_EQ(std::string("old"), ContentOf(world, Join(dir, "log.txt")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "log.new")));
+}
+
 CONTRACT_CASE(CurrentTimeCountsSecondsSince1970)
 {
     Platform& platform = world.platform();
@@ -1457,6 +1540,10 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(WideToAnsiConvertsToTheCodePage),
     CONTRACT_ENTRY(CreateFolderMakesOneMissingFolder),
     CONTRACT_ENTRY(CreateNewFileRefusesATakenName),
+    CONTRACT_ENTRY(FileLockKeepsOutOtherTakersOnlyUntilLetGo),
+    CONTRACT_ENTRY(RenameOverReplacesTheFileThatHasTheName),
+    CONTRACT_ENTRY(RenameOverRefusesWhatIsNoFileOfTheSameFolder),
+    CONTRACT_ENTRY(RenameOverLeavesAFileThatIsOpenInPlace),
     CONTRACT_ENTRY(CurrentTimeCountsSecondsSince1970),
     CONTRACT_ENTRY(CommonDataFolderIsAnExistingFolderOrNone),
     CONTRACT_ENTRY(RegistryOpenOfMissingKeyFails),
