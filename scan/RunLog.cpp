@@ -104,7 +104,7 @@ void TryTake(RunLog& log)
         first += LogLineOf(text);
         log.leftOut = 0;
     }
-    WriteThrough(log, first);
+    if (!first.empty()) WriteThrough(log, first);
 }
 
 // Offset of the first run header at or after `from`, or -1. Headers start a
@@ -248,14 +248,14 @@ void RunLogLine(RunLog& log, const char* text)
 {
     // A log that is closed (or was never opened) takes nothing.
     if (log.failed || log.lock == kNoFile) return;
-    const std::string line = LogLineOf(text);
-    if (log.file != kNoFile) {
-        WriteThrough(log, line);
-        return;
-    }
-    if (log.kept.size() + line.size() > kRunLogKeptCap) ++log.leftOut;
-    else log.kept += line;
     TryTake(log);
+    if (log.failed) return;
+    const std::string line = LogLineOf(text);
+    if (log.file != kNoFile) WriteThrough(log, line);
+    // Once a line is left out, so are the lines after it: what is kept
+    // stays in order.
+    else if (log.leftOut > 0 || log.kept.size() + line.size() > kRunLogKeptCap) ++log.leftOut;
+    else log.kept += line;
 }
 
 bool RunLogWaiting(RunLog& log)

@@ -276,4 +276,116 @@ TEST_F(RunLogTest, ALineCutShortIsEndedBeforeTheNextRecord)
     }
 }
 
+// Another run holding the log's lock, as its own handle of the lock file.
+class OtherRun {
+public:
+    explicit OtherRun(FakePlatform& fake) : fake_(fake), lock_(fake.CreateForAppend((std::string(kLog) + ".lock").c_str()))
+    {
+        held_ = lock_ != kNoFile && fake_.TakeFileLock(lock_);
+    }
+    ~OtherRun() { LetGo(); }
+    bool held() const { return held_; }
+    void LetGo()
+    {
+        if (lock_ != kNoFile) fake_.CloseFile(lock_);
+        lock_ = kNoFile;
+    }
+
+private:
+    FakePlatform& fake_;
+    FileRef lock_;
+    bool held_;
+};
+
+TEST_F(RunLogTest, WhileAnotherRunHoldsTheLogTheLinesWaitAndGoInTogetherOnceItIsFree)
+{
+    const std::string old = std::string(kRunLogMarker) + "old\r\n" + std::string(kRunLogCap, 'o') + "\r\n" +
+                            std::string(kRunLogMarker) + "2023-11-14 22:00:00 UTC\r\nnewest old\r\n";
+    fake.AddFile(kLog, old);
+    OtherRun other(fake);
+    ASSERT_TRUE(other.held());
+    RunLog log;
+    ASSERT_TRUE(RunLogOpen(log, fake, kLog));
+    RunLogLine(log, "one");
+    RunLogLine(log, "two");
+    // Nothing is written, and the log is not trimmed, while the other run
+    // holds it.
+    EXPECT_TRUE(RunLogWaiting(log));
+    EXPECT_EQ(old, fake.Content(kLog));
+    EXPECT_FALSE(fake.Exists(std::string(kLog) + ".new"));
+
+    other.LetGo();
+    RunLogLine(log, "three");
+    EXPECT_FALSE(RunLogWaiting(log));
+    // Trimmed to the newest whole run, then the record, whole.
+    EXPECT_EQ(std::string(kRunLogMarker) + "2023-11-14 22:00:00 UTC\r\nnewest old\r\n"
+                                           "=== Quellor run 2023-11-14 22:13:20 UTC\r\none\r\ntwo\r\nthree\r\n",
+              fake.Content(kLog));
+    RunLogLine(log, "four");
+    RunLogClose(log);
+    EXPECT_FALSE(log.failed);
+    EXPECT_NE(std::string::npos, fake.Content(kLog).find("three\r\nfour\r\n"));
+    // A run ended, however it ended, holds the lock no more.
+    OtherRun next(fake);
+    EXPECT_TRUE(next.held());
+}
+
+TEST_F(RunLogTest, ARunThatNeverHasTheLogLosesItsLinesAndSaysSo)
+{
+    OtherRun other(fake);
+    RunLog log;
+    ASSERT_TRUE(RunLogOpen(log, fake, kLog));
+    RunLogLine(log, "kept in memory");
+    RunLogClose(log);
+    EXPECT_TRUE(log.failed);
+    EXPECT_EQ("", fake.Content(kLog));
+}
+
+TEST_F(RunLogTest, LinesBeyondWhatARunKeepsInMemoryAreCounted)
+{
+    OtherRun other(fake);
+    RunLog log;
+    ASSERT_TRUE(RunLogOpen(log, fake, kLog));
+    const std::string line(1022, 'k');  // 1 KiB with its line end
+    const std::size_t fitting = kRunLogKeptCap / 1024 - 1;  // the header takes a line's room
+    for (std::size_t i = 0; i < fitting + 3; ++i) RunLogLine(log, line.c_str());
+    other.LetGo();
+    RunLogLine(log, "after");
+    RunLogClose(log);
+    const std::vector<std::string> lines = SplitLines(fake.Content(kLog));
+    ASSERT_EQ(fitting + 3, lines.size());
+    EXPECT_EQ(line, lines[fitting]);
+    EXPECT_EQ("(3 lines of this run left out: another run held the log)", lines[fitting + 1]);
+    EXPECT_EQ("after", lines.back());
+}
+
+// A trim left half done by a power cut: with an atomic replace the tail
+// is unfinished and goes; on a system without one the log may be gone and
+// the tail is all there is of it.
+TEST_F(RunLogTest, TheHolderOfTheLockFinishesATrimLeftHalfDone)
+{
+    struct Row {
+        const char* name;
+        bool logThere;
+        const char* logText;
+    } const rows[] = {
+        {"a tail beside the log", true, "=== Quellor run 2023-11-14 22:00:00 UTC\r\nwhole\r\n"},
+        {"a tail without its log", false, "=== Quellor run 2023-11-14 22:00:00 UTC\r\ntail\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePlatform local;
+        local.AddDrive('C', DriveFixed);
+        local.AddFolder("C:\\data");
+        local.now = 1700000000;
+        if (row.logThere) local.AddFile(kLog, row.logText);
+        local.AddFile(std::string(kLog) + ".new", "=== Quellor run 2023-11-14 22:00:00 UTC\r\ntail\r\n");
+        RunLog log;
+        ASSERT_TRUE(RunLogOpen(log, local, kLog));
+        RunLogClose(log);
+        EXPECT_EQ(std::string(row.logText) + "=== Quellor run 2023-11-14 22:13:20 UTC\r\n", local.Content(kLog));
+        EXPECT_FALSE(local.Exists(std::string(kLog) + ".new"));
+    }
+}
+
 }  // namespace
