@@ -23,6 +23,15 @@ bool BesideLog(const char* path, const char* suffix, char (&out)[kPathBufferSize
     return CopyText(out, sizeof out, path) && AppendText(out, sizeof out, suffix);
 }
 
+bool IsFolder(Platform& platform, const char* path)
+{
+    DirEntry entry;
+    SearchRef search = platform.FindFirstEntry(path, entry);
+    if (search == 0) return false;
+    platform.FindEnd(search);
+    return (entry.attributes & kAttrDirectory) != 0;
+}
+
 // The line as it goes into the log: escaped, with its end.
 std::string LogLineOf(const char* text)
 {
@@ -221,15 +230,12 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
         log.failed = true;
         return false;
     }
-    // A log that exists must be one this run can write; one that does not
-    // is made only under the lock.
-    if (platform.PathExists(path)) {
-        FileRef probe = platform.OpenForWrite(path);
-        if (probe == kNoFile) {
-            log.failed = true;
-            return false;
-        }
-        platform.CloseFile(probe);
+    // A folder is no log (and gets no lock file beside it). The log itself
+    // is opened only under the lock: on Windows another run may be
+    // replacing it right now, and an open then fails.
+    if (IsFolder(platform, path)) {
+        log.failed = true;
+        return false;
     }
     log.lock = platform.CreateForAppend(lock);
     if (log.lock == kNoFile) {

@@ -132,6 +132,7 @@ public:
     {
         ClearProgress();
         PutLine(streams_.err, "quellor-scan: " + text);
+        std::fflush(streams_.err);
     }
 
     // What the host could not read or change, said once each on standard
