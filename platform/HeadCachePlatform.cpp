@@ -281,7 +281,7 @@ bool HeadCachePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
-bool HeadCachePlatform::TakeFileLock(FileRef file)
+FileLockResult HeadCachePlatform::TakeFileLock(FileRef file)
 {
     LetGo();
     return inner_.TakeFileLock(file);

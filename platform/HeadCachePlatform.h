@@ -57,7 +57,7 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
-    bool TakeFileLock(FileRef file) override;
+    FileLockResult TakeFileLock(FileRef file) override;
     void ReleaseFileLock(FileRef file) override;
     bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;

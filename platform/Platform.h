@@ -76,6 +76,13 @@ struct DirEntry {
     std::uint32_t reparseTag;  // meaningful only with kAttrReparsePoint
 };
 
+// What Platform::TakeFileLock found.
+enum FileLockResult {
+    FileLockTaken = 0,   // this handle holds the lock now
+    FileLockHeld,        // another handle holds it
+    FileLockUnavailable  // the file's system has no locks
+};
+
 // Seek origins, as _lseek takes them.
 enum SeekOrigin { SeekFromStart = 0, SeekFromCurrent = 1, SeekFromEnd = 2 };
 
@@ -209,17 +216,18 @@ public:
     // (FlushFileBuffers); false when the system reports it could not.
     virtual bool FlushFile(FileRef file) = 0;
     // Takes the exclusive lock of `file`, a file opened for writing, without
-    // waiting: true when this handle holds it now; false when another
-    // handle holds it (in this process or another one) or the system
-    // cannot lock the file. The lock keeps out other takers only: reading
-    // and writing the file through any handle go on as before. It is let go
-    // by ReleaseFileLock, by CloseFile, and by the end of the process,
-    // however it ends. Taking it again through the handle that holds it is
-    // not asked. Win32: LockFile on one byte past every position the
-    // runtime reaches (both families have it); POSIX: a lock of the open
-    // file description (fcntl F_OFD_SETLK), which only processes that can
-    // write the file can take.
-    virtual bool TakeFileLock(FileRef file) = 0;
+    // waiting: FileLockTaken when this handle holds it now, FileLockHeld
+    // when another handle holds it (in this process or another one),
+    // FileLockUnavailable when the file's system has no such locks (a
+    // network share without them). The lock keeps out other takers only:
+    // reading and writing the file through any handle go on as before. It
+    // is let go by ReleaseFileLock, by CloseFile, and by the end of the
+    // process, however it ends. Taking it again through the handle that
+    // holds it is not asked. Win32: LockFile on one byte past every
+    // position the runtime reaches (both families have it); POSIX: a lock
+    // of the open file description (fcntl F_OFD_SETLK), which only
+    // processes that can write the file can take.
+    virtual FileLockResult TakeFileLock(FileRef file) = 0;
     virtual void ReleaseFileLock(FileRef file) = 0;
     // Gives the file `from` the name `to`, in place of the file that has it
     // (a missing `to` is no error); both names must be in one folder.

@@ -57,7 +57,7 @@ void LetGo(RunLog& log)
     if (log.file != kNoFile) platform.CloseFile(log.file);
     log.file = kNoFile;
     if (log.lock == kNoFile) return;
-    platform.ReleaseFileLock(log.lock);
+    if (!log.unlocked) platform.ReleaseFileLock(log.lock);
     platform.CloseFile(log.lock);
     log.lock = kNoFile;
 }
@@ -97,8 +97,12 @@ bool LastLineCut(Platform& platform, const char* path)
 void TryTake(RunLog& log)
 {
     Platform& platform = *log.platform;
-    if (log.failed || log.file != kNoFile || !platform.TakeFileLock(log.lock)) return;
-    RunLogTrim(platform, log.path, kRunLogCap, kRunLogKeep);
+    if (log.failed || log.file != kNoFile) return;
+    const FileLockResult lock = platform.TakeFileLock(log.lock);
+    if (lock == FileLockHeld) return;
+    // Without locks no run may trim: another could be writing.
+    log.unlocked = lock == FileLockUnavailable;
+    if (!log.unlocked) RunLogTrim(platform, log.path, kRunLogCap, kRunLogKeep);
     const bool cut = LastLineCut(platform, log.path);
     log.file = platform.CreateForAppend(log.path);
     if (log.file == kNoFile) {

@@ -20,7 +20,9 @@
 // through. A run that reaches its end without the lock waits for it (the
 // caller waits: RunLogWaiting); lines kept in memory are lost if the run
 // ends before it has the lock. So the lines of two runs never interleave,
-// and no run loses another's record.
+// and no run loses another's record. On a file system without locks (some
+// network shares) a run writes its lines through, unlocked, and never
+// trims: the lines of two runs may interleave there, but none is lost.
 //
 // Trimming. The run that has just taken the lock first trims a log past
 // kRunLogCap bytes: the newest whole runs (at most kRunLogKeep bytes) are
@@ -57,6 +59,7 @@ struct RunLog {
     FileRef lock = kNoFile;  // "<log>.lock", open from RunLogOpen to RunLogClose
     FileRef file = kNoFile;  // the log, open for appending while the lock is held
     bool failed = false;
+    bool unlocked = false;    // the file system has no locks: written without one
     std::string kept;         // lines made while another run held the lock
     std::uint32_t leftOut = 0;  // lines beyond kRunLogKeptCap
 };

@@ -619,15 +619,16 @@ FileRef FakePlatform::CreateNewFile(const char* path)
     return OpenHandle(node, true, false);
 }
 
-bool FakePlatform::TakeFileLock(FileRef file)
+FileLockResult FakePlatform::TakeFileLock(FileRef file)
 {
     auto found = openFiles_.find(file);
-    if (found == openFiles_.end() || !found->second.forWrite) return false;
+    if (found == openFiles_.end() || !found->second.forWrite || locksUnavailable) return FileLockUnavailable;
     Node* node = found->second.node;
     // A handle gone (closed, or lost to a crash) holds nothing.
-    if (node->lockHolder != kNoFile && node->lockHolder != file && openFiles_.count(node->lockHolder)) return false;
+    if (node->lockHolder != kNoFile && node->lockHolder != file && openFiles_.count(node->lockHolder))
+        return FileLockHeld;
     node->lockHolder = file;
-    return true;
+    return FileLockTaken;
 }
 
 void FakePlatform::ReleaseFileLock(FileRef file)

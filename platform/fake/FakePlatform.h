@@ -182,6 +182,8 @@ public:
     // limit.
     long stepBudget = -1;
     bool flushFails = false;
+    // The file system has no locks: TakeFileLock answers FileLockUnavailable.
+    bool locksUnavailable = false;
     std::int64_t now = 1700000000;  // what CurrentTime answers
     // What CommonDataFolder answers; empty: the system has none.
     std::string commonDataFolder = "C:\\Documents and Settings\\All Users\\Application Data";
@@ -252,7 +254,7 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
-    bool TakeFileLock(FileRef file) override;
+    FileLockResult TakeFileLock(FileRef file) override;
     void ReleaseFileLock(FileRef file) override;
     bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;

@@ -116,7 +116,7 @@ bool HivePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
-bool HivePlatform::TakeFileLock(FileRef file)
+FileLockResult HivePlatform::TakeFileLock(FileRef file)
 {
     return inner_.TakeFileLock(file);
 }

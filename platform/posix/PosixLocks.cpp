@@ -21,30 +21,35 @@ bool SplitHost(const std::string& host, std::string& folder, std::string& name)
     return name != "." && name != "..";
 }
 
-// Sets or clears the whole file's write lock of the open file description.
-bool SetLock(int fd, short type)
+// Sets or clears the whole file's write lock of the open file description;
+// 0 when done, else the errno value.
+int SetLock(int fd, short type)
 {
     struct flock lock = {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     for (;;) {
 #ifdef F_OFD_SETLK
-        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return 0;
 #else
         // Where there are no description locks, flock's are as much per
         // description.
-        if (flock(fd, (type == F_UNLCK ? LOCK_UN : LOCK_EX) | LOCK_NB) == 0) return true;
+        if (flock(fd, (type == F_UNLCK ? LOCK_UN : LOCK_EX) | LOCK_NB) == 0) return 0;
 #endif
-        if (errno != EINTR) return false;
+        if (errno != EINTR) return errno;
     }
 }
 
 }  // namespace
 
-bool PosixPlatform::TakeFileLock(FileRef file)
+FileLockResult PosixPlatform::TakeFileLock(FileRef file)
 {
     const int fd = DescriptorOf(file);
-    return fd >= 0 && SetLock(fd, F_WRLCK);
+    if (fd < 0) return FileLockUnavailable;
+    const int error = SetLock(fd, F_WRLCK);
+    if (error == 0) return FileLockTaken;
+    // The answers of a lock another description holds.
+    return error == EAGAIN || error == EACCES || error == EWOULDBLOCK ? FileLockHeld : FileLockUnavailable;
 }
 
 void PosixPlatform::ReleaseFileLock(FileRef file)

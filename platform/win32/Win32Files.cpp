@@ -273,10 +273,13 @@ bool Win32Platform::FlushFile(FileRef file)
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
 }
 
-bool Win32Platform::TakeFileLock(FileRef file)
+FileLockResult Win32Platform::TakeFileLock(FileRef file)
 {
     HANDLE handle = SystemHandle(file);
-    return handle != INVALID_HANDLE_VALUE && LockFile(handle, kLockOffset, 0, 1, 0) != FALSE;
+    if (handle == INVALID_HANDLE_VALUE) return FileLockUnavailable;
+    if (LockFile(handle, kLockOffset, 0, 1, 0)) return FileLockTaken;
+    const DWORD error = GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION ? FileLockHeld : FileLockUnavailable;
 }
 
 void Win32Platform::ReleaseFileLock(FileRef file)

@@ -1342,8 +1342,8 @@ CONTRACT_CASE(FileLockKeepsOutOtherTakersOnlyUntilLetGo)
     FileRef second = platform.CreateForAppend(path.c_str());
     CONTRACT_REQUIRE(first != kNoFile && second != kNoFile);
 
-    CONTRACT_TRUE(platform.TakeFileLock(first));
-    CONTRACT_FALSE(platform.TakeFileLock(second));
+    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockTaken);
+    CONTRACT_TRUE(platform.TakeFileLock(second) == FileLockHeld);
     // Reading and writing go on through every handle.
     CONTRACT_EQ(4, WriteText(platform, second, "data"));
     CONTRACT_EQ(4, WriteText(platform, first, "more"));
@@ -1353,11 +1353,11 @@ CONTRACT_CASE(FileLockKeepsOutOtherTakersOnlyUntilLetGo)
     platform.CloseFile(reader);
 
     platform.ReleaseFileLock(first);
-    CONTRACT_TRUE(platform.TakeFileLock(second));
-    CONTRACT_FALSE(platform.TakeFileLock(first));
+    CONTRACT_TRUE(platform.TakeFileLock(second) == FileLockTaken);
+    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockHeld);
     // Closing the handle that holds it lets it go too.
     platform.CloseFile(second);
-    CONTRACT_TRUE(platform.TakeFileLock(first));
+    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockTaken);
     platform.ReleaseFileLock(first);
     platform.CloseFile(first);
     CONTRACT_EQ(std::string("datamore"), ContentOf(world, path));

@@ -259,6 +259,10 @@ TEST_F(RunLogTest, ALineCutShortIsEndedBeforeTheNextRecord)
         RunLogOpen(cutShort, local, kLog);
         for (const char* const* line = lines; *line; ++line) RunLogLine(cutShort, *line);
         RunLogClose(cutShort);
+        // A line and its end are one write: a run killed between two steps
+        // never leaves half a line.
+        const std::string left = local.Content(kLog);
+        if (cut.steps >= 0 && !cut.powerCut) EXPECT_EQ("\r\n", left.substr(left.size() - 2));
         if (cut.powerCut) local.SimulateCrash();
         local.stepBudget = -1;
         local.writeBudget = -1;
@@ -281,7 +285,7 @@ class OtherRun {
 public:
     explicit OtherRun(FakePlatform& fake) : fake_(fake), lock_(fake.CreateForAppend((std::string(kLog) + ".lock").c_str()))
     {
-        held_ = lock_ != kNoFile && fake_.TakeFileLock(lock_);
+        held_ = lock_ != kNoFile && fake_.TakeFileLock(lock_) == FileLockTaken;
     }
     ~OtherRun() { LetGo(); }
     bool held() const { return held_; }
@@ -386,6 +390,27 @@ TEST_F(RunLogTest, TheHolderOfTheLockFinishesATrimLeftHalfDone)
         EXPECT_EQ(std::string(row.logText) + "=== Quellor run 2023-11-14 22:13:20 UTC\r\n", local.Content(kLog));
         EXPECT_FALSE(local.Exists(std::string(kLog) + ".new"));
     }
+}
+
+// Where the file system has no locks no run can keep another out: each
+// writes its lines through as they come, and none trims.
+TEST_F(RunLogTest, WithoutLocksLinesAreWrittenThroughAndTheLogIsNeverTrimmed)
+{
+    const std::string old = std::string(kRunLogMarker) + "old\r\n" + std::string(kRunLogCap, 'o') + "\r\n";
+    fake.AddFile(kLog, old);
+    fake.locksUnavailable = true;
+    RunLog first;
+    RunLog second;
+    ASSERT_TRUE(RunLogOpen(first, fake, kLog));
+    ASSERT_TRUE(RunLogOpen(second, fake, kLog));
+    RunLogLine(first, "first");
+    RunLogLine(second, "second");
+    RunLogClose(first);
+    RunLogClose(second);
+    EXPECT_FALSE(first.failed);
+    EXPECT_FALSE(second.failed);
+    EXPECT_EQ(old + "=== Quellor run 2023-11-14 22:13:20 UTC\r\n=== Quellor run 2023-11-14 22:13:20 UTC\r\nfirst\r\nsecond\r\n",
+              fake.Content(kLog));
 }
 
 }  // namespace

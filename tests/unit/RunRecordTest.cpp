@@ -75,7 +75,7 @@ public:
 FileRef HoldLog(FakePlatform& fake, const std::string& log)
 {
     FileRef lock = fake.CreateForAppend((log + ".lock").c_str());
-    EXPECT_TRUE(lock != kNoFile && fake.TakeFileLock(lock));
+    EXPECT_TRUE(lock != kNoFile && fake.TakeFileLock(lock) == FileLockTaken);
     return lock;
 }
 
@@ -521,7 +521,7 @@ TEST_F(RunRecord, AtItsEndARunWaitsForALogAnotherRunHolds)
             // A log the run holds itself is free for others while it waits.
             if (!row.holdFirst) {
                 FileRef probe = fake->CreateForAppend((std::string(kLog) + ".lock").c_str());
-                firstFreeWhileWaiting = firstFreeWhileWaiting && fake->TakeFileLock(probe);
+                firstFreeWhileWaiting = firstFreeWhileWaiting && fake->TakeFileLock(probe) == FileLockTaken;
                 fake->CloseFile(probe);
             }
             if (row.interrupt) fake->QueueMessage(kMessageQuit);
