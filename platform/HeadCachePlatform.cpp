@@ -281,16 +281,16 @@ bool HeadCachePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
-FileLockResult HeadCachePlatform::TakeFileLock(FileRef file)
+PathLockResult HeadCachePlatform::TakePathLock(const char* path, LockRef& lock)
 {
     LetGo();
-    return inner_.TakeFileLock(file);
+    return inner_.TakePathLock(path, lock);
 }
 
-void HeadCachePlatform::ReleaseFileLock(FileRef file)
+void HeadCachePlatform::ReleasePathLock(LockRef lock)
 {
     LetGo();
-    inner_.ReleaseFileLock(file);
+    inner_.ReleasePathLock(lock);
 }
 
 bool HeadCachePlatform::RenameOver(const char* from, const char* to)

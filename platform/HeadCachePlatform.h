@@ -57,8 +57,8 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
-    FileLockResult TakeFileLock(FileRef file) override;
-    void ReleaseFileLock(FileRef file) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
     bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;

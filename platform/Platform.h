@@ -31,6 +31,7 @@ typedef std::uintptr_t KeyRef;
 typedef std::uintptr_t ProcessRef;
 typedef std::uintptr_t SnapshotRef;
 typedef std::uintptr_t ServiceRef;
+typedef std::uintptr_t LockRef;
 
 const FileRef kNoFile = -1;
 
@@ -76,11 +77,11 @@ struct DirEntry {
     std::uint32_t reparseTag;  // meaningful only with kAttrReparsePoint
 };
 
-// What Platform::TakeFileLock found.
-enum FileLockResult {
-    FileLockTaken = 0,   // this handle holds the lock now
-    FileLockHeld,        // another handle holds it
-    FileLockUnavailable  // the file's system has no locks
+// What Platform::TakePathLock found.
+enum PathLockResult {
+    PathLockTaken = 0,   // this process holds the lock now
+    PathLockHeld,        // another holder has it
+    PathLockUnavailable  // the path cannot be locked here
 };
 
 // Seek origins, as _lseek takes them.
@@ -215,20 +216,24 @@ public:
     // Writes what was written to `file` through to the disk
     // (FlushFileBuffers); false when the system reports it could not.
     virtual bool FlushFile(FileRef file) = 0;
-    // Takes the exclusive lock of `file`, a file opened for writing, without
-    // waiting: FileLockTaken when this handle holds it now, FileLockHeld
-    // when another handle holds it (in this process or another one),
-    // FileLockUnavailable when the file's system has no such locks (a
-    // network share without them). The lock keeps out other takers only:
-    // reading and writing the file through any handle go on as before. It
-    // is let go by ReleaseFileLock, by CloseFile, and by the end of the
-    // process, however it ends. Taking it again through the handle that
-    // holds it is not asked. Win32: LockFile on one byte past every
-    // position the runtime reaches (both families have it); POSIX: a lock
-    // of the open file description (fcntl F_OFD_SETLK), which only
-    // processes that can write the file can take.
-    virtual FileLockResult TakeFileLock(FileRef file) = 0;
-    virtual void ReleaseFileLock(FileRef file) = 0;
+    // Takes, without waiting, the exclusive lock that stands for the file
+    // `path` among every process of the system: PathLockTaken with `lock`
+    // set, PathLockHeld when another holder has it (in this process or
+    // another one), PathLockUnavailable when the system cannot lock that
+    // path (a file system without locks, a name that cannot be a file);
+    // `lock` is 0 unless taken. The lock keeps out other takers only:
+    // reading, writing and replacing the file go on as before. It is let go
+    // by ReleasePathLock and by the end of the process, however it ends.
+    // Once the file at `path` has been replaced (RenameOver), a lock taken
+    // before may no longer keep others out: its holder lets it go and takes
+    // it again. Win32: a named mutex whose name comes from the path (its
+    // folder's short form, the file's long name), in the global namespace
+    // where the system has one; the file need not exist. POSIX: a lock of
+    // the file's open description (fcntl F_OFD_SETLK) on the file itself,
+    // made empty when missing, so only processes that may write the file
+    // can take it; a FIFO, device or link there is never opened.
+    virtual PathLockResult TakePathLock(const char* path, LockRef& lock) = 0;
+    virtual void ReleasePathLock(LockRef lock) = 0;
     // Gives the file `from` the name `to`, in place of the file that has it
     // (a missing `to` is no error); both names must be in one folder.
     // Where the system replaces atomically, `to` names the old file until

@@ -14,7 +14,6 @@ namespace {
 const std::uint32_t kChunk = 4096;
 const char kLineEnd[] = "\r\n";
 const char kTailSuffix[] = ".new";
-const char kLockSuffix[] = ".lock";
 const char kLeftOutFormat[] = "(%u lines of this run left out: another run held the log)";
 
 // `path` with `suffix` appended; false when it does not fit.
@@ -56,10 +55,8 @@ void LetGo(RunLog& log)
     Platform& platform = *log.platform;
     if (log.file != kNoFile) platform.CloseFile(log.file);
     log.file = kNoFile;
-    if (log.lock == kNoFile) return;
-    if (!log.unlocked) platform.ReleaseFileLock(log.lock);
-    platform.CloseFile(log.lock);
-    log.lock = kNoFile;
+    if (log.lock != 0) platform.ReleasePathLock(log.lock);
+    log.lock = 0;
 }
 
 void Fail(RunLog& log)
@@ -98,11 +95,20 @@ void TryTake(RunLog& log)
 {
     Platform& platform = *log.platform;
     if (log.failed || log.file != kNoFile) return;
-    const FileLockResult lock = platform.TakeFileLock(log.lock);
-    if (lock == FileLockHeld) return;
+    PathLockResult lock = platform.TakePathLock(log.path, log.lock);
+    if (lock == PathLockTaken) {
+        bool replaced = false;
+        RunLogTrim(platform, log.path, kRunLogCap, kRunLogKeep, &replaced);
+        // A lock on the file itself stays with the file the trim replaced:
+        // it is taken again, for the file that has the name now.
+        if (replaced) {
+            platform.ReleasePathLock(log.lock);
+            lock = platform.TakePathLock(log.path, log.lock);
+        }
+    }
+    if (lock == PathLockHeld) return;
     // Without locks no run may trim: another could be writing.
-    log.unlocked = lock == FileLockUnavailable;
-    if (!log.unlocked) RunLogTrim(platform, log.path, kRunLogCap, kRunLogKeep);
+    log.unlocked = lock == PathLockUnavailable;
     const bool cut = LastLineCut(platform, log.path);
     log.file = platform.CreateForAppend(log.path);
     if (log.file == kNoFile) {
@@ -197,8 +203,9 @@ void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size)
                   static_cast<int>(rest % 60));
 }
 
-bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep)
+bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep, bool* replaced)
 {
+    if (replaced) *replaced = false;
     char tail[kPathBufferSize];
     if (!BesideLog(path, kTailSuffix, tail)) return false;
     FinishInterruptedTrim(platform, path, tail);
@@ -218,7 +225,10 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
         platform.CloseFile(copy);
     }
     platform.CloseFile(file);
-    if (ok && platform.RenameOver(tail, path)) return true;
+    if (ok && platform.RenameOver(tail, path)) {
+        if (replaced) *replaced = true;
+        return true;
+    }
     // The log stays as it was, unless a replace without an atomic one got
     // half way: then the copy is all there is of it.
     FinishInterruptedTrim(platform, path, tail);
@@ -229,23 +239,12 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
 {
     log = RunLog();
     log.platform = &platform;
-    char lock[kPathBufferSize];
-    if (!CopyText(log.path, sizeof log.path, path) || !BesideLog(path, kLockSuffix, lock)) {
+    // A folder is no log.
+    if (!CopyText(log.path, sizeof log.path, path) || IsFolder(platform, path)) {
         log.failed = true;
         return false;
     }
-    // A folder is no log (and gets no lock file beside it). The log itself
-    // is opened only under the lock: on Windows another run may be
-    // replacing it right now, and an open then fails.
-    if (IsFolder(platform, path)) {
-        log.failed = true;
-        return false;
-    }
-    log.lock = platform.CreateForAppend(lock);
-    if (log.lock == kNoFile) {
-        log.failed = true;
-        return false;
-    }
+    log.open = true;
     char when[32];
     RunLogFormatTime(platform.CurrentTime(), when, sizeof when);
     char header[64];
@@ -257,7 +256,7 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
 void RunLogLine(RunLog& log, const char* text)
 {
     // A log that is closed (or was never opened) takes nothing.
-    if (log.failed || log.lock == kNoFile) return;
+    if (!log.open || log.failed) return;
     TryTake(log);
     if (log.failed) return;
     const std::string line = LogLineOf(text);
@@ -270,15 +269,16 @@ void RunLogLine(RunLog& log, const char* text)
 
 bool RunLogWaiting(RunLog& log)
 {
-    if (log.lock == kNoFile) return false;
+    if (!log.open) return false;
     TryTake(log);
-    return !log.failed && log.file == kNoFile && log.lock != kNoFile;
+    return !log.failed && log.file == kNoFile;
 }
 
 void RunLogClose(RunLog& log)
 {
-    if (log.lock == kNoFile) return;
+    if (!log.open) return;
     if (RunLogWaiting(log)) log.failed = true;
     log.kept = std::string();
     LetGo(log);
+    log.open = false;
 }

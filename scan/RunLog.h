@@ -9,20 +9,21 @@
 // header always starts a line. Control bytes in a line are escaped
 // (scan/EscapedText.h): no name can make a line of its own.
 //
-// Runs sharing a log. A record is written under one exclusive lock: the
-// lock of "<log>.lock", a file made beside the log and kept there
-// (Platform::TakeFileLock: the system's own lock, which a run that ends in
-// any way, killed too, lets go). The run that holds it writes its lines
-// through as they come. A run that finds it held keeps its lines in memory
-// (at most kRunLogKeptCap bytes; the lines beyond are counted, and the
-// count is written in their place) and tries again at each line; once it
-// has the lock it writes what it kept in one write and goes on writing
-// through. A run that reaches its end without the lock waits for it (the
-// caller waits: RunLogWaiting); lines kept in memory are lost if the run
-// ends before it has the lock. So the lines of two runs never interleave,
-// and no run loses another's record. On a file system without locks (some
-// network shares) a run writes its lines through, unlocked, and never
-// trims: the lines of two runs may interleave there, but none is lost.
+// Runs sharing a log. A record is written under one exclusive lock that
+// stands for the log's path (Platform::TakePathLock: a named mutex on
+// Windows, a lock of the log file itself on POSIX; the system's own, so a
+// run that ends in any way, killed too, lets it go, and no file is made for
+// it). The run that holds it writes its lines through as they come. A run
+// that finds it held keeps its lines in memory (at most kRunLogKeptCap
+// bytes; the lines beyond are counted, and the count is written in their
+// place) and tries again at each line; once it has the lock it writes what
+// it kept in one write and goes on writing through. A run that reaches its
+// end without the lock waits for it (the caller waits: RunLogWaiting);
+// lines kept in memory are lost if the run ends before it has the lock. So
+// the lines of two runs never interleave, and no run loses another's
+// record. Where the path cannot be locked (a file system without locks) a
+// run writes its lines through, unlocked, and never trims: the lines of two
+// runs may interleave there, but none is lost.
 //
 // Trimming. The run that has just taken the lock first trims a log past
 // kRunLogCap bytes: the newest whole runs (at most kRunLogKeep bytes) are
@@ -33,7 +34,8 @@
 // leaves only the copy, which the next run takes as the log. A "<log>.new"
 // beside a log is a copy a trim left unfinished, and is removed. Only the
 // lock's holder trims, so no run removes another's copy, and the run being
-// recorded is never cut.
+// recorded is never cut; after a replace it takes the lock again, since a
+// lock on the file itself stays with the file replaced.
 //
 // A log that cannot be written only sets `failed`; callers never change
 // what they do because of it.
@@ -56,10 +58,11 @@ extern const char kRunLogMarker[];  // "=== Quellor run "
 struct RunLog {
     Platform* platform = nullptr;
     char path[kPathBufferSize] = "";
-    FileRef lock = kNoFile;  // "<log>.lock", open from RunLogOpen to RunLogClose
-    FileRef file = kNoFile;  // the log, open for appending while the lock is held
+    bool open = false;        // from RunLogOpen to RunLogClose
+    LockRef lock = 0;         // the log's lock, once this run has it
+    FileRef file = kNoFile;   // the log, open for appending while the lock is held
     bool failed = false;
-    bool unlocked = false;    // the file system has no locks: written without one
+    bool unlocked = false;    // the path cannot be locked: written without a lock
     std::string kept;         // lines made while another run held the lock
     std::uint32_t leftOut = 0;  // lines beyond kRunLogKeptCap
 };
@@ -83,8 +86,10 @@ void RunLogClose(RunLog& log);
 // bytes remain, when it is longer than `cap`. False when it could not.
 // Also finishes a trim that was interrupted: a kept tail whose log is gone
 // becomes the log, and one left beside a log is removed. Only for the
-// holder of the log's lock.
-bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep);
+// holder of the log's lock; `replaced`, when given, says whether a new file
+// took the log's place.
+bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep,
+                bool* replaced = nullptr);
 
 // "YYYY-MM-DD HH:MM:SS UTC" for `seconds` since 1970; `out` holds 24 bytes.
 void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size);

@@ -415,10 +415,7 @@ std::int32_t FakePlatform::FileLength(FileRef file)
 
 void FakePlatform::CloseFile(FileRef file)
 {
-    auto found = openFiles_.find(file);
-    if (found == openFiles_.end()) return;
-    if (found->second.node->lockHolder == file) found->second.node->lockHolder = kNoFile;
-    openFiles_.erase(found);
+    openFiles_.erase(file);
 }
 
 bool FakePlatform::SetAttributes(const char* path, std::uint32_t attributes)
@@ -619,22 +616,22 @@ FileRef FakePlatform::CreateNewFile(const char* path)
     return OpenHandle(node, true, false);
 }
 
-FileLockResult FakePlatform::TakeFileLock(FileRef file)
+PathLockResult FakePlatform::TakePathLock(const char* path, LockRef& lock)
 {
-    auto found = openFiles_.find(file);
-    if (found == openFiles_.end() || !found->second.forWrite || locksUnavailable) return FileLockUnavailable;
-    Node* node = found->second.node;
-    // A handle gone (closed, or lost to a crash) holds nothing.
-    if (node->lockHolder != kNoFile && node->lockHolder != file && openFiles_.count(node->lockHolder))
-        return FileLockHeld;
-    node->lockHolder = file;
-    return FileLockTaken;
+    lock = 0;
+    if (locksUnavailable) return PathLockUnavailable;
+    const std::string name = Upper(ProgramView(path));
+    for (const auto& held : pathLocks_) {
+        if (held.second == name) return PathLockHeld;
+    }
+    lock = nextLock_++;
+    pathLocks_[lock] = name;
+    return PathLockTaken;
 }
 
-void FakePlatform::ReleaseFileLock(FileRef file)
+void FakePlatform::ReleasePathLock(LockRef lock)
 {
-    auto found = openFiles_.find(file);
-    if (found != openFiles_.end() && found->second.node->lockHolder == file) found->second.node->lockHolder = kNoFile;
+    pathLocks_.erase(lock);
 }
 
 bool FakePlatform::FlushFile(FileRef file)
@@ -671,4 +668,5 @@ void FakePlatform::SimulateCrash()
     }
     openFiles_.clear();
     searches_.clear();
+    pathLocks_.clear();
 }

@@ -31,7 +31,6 @@ struct FakePlatform::Node {
     std::uint32_t reparseTag = 0;
     bool volumeMount = false;
     std::int64_t sparseLength = -1;  // set: the file's length, zeros past the content
-    FileRef lockHolder = kNoFile;     // the handle that holds the file's lock (TakeFileLock)
 
     bool IsFolder() const { return (attributes & kAttrDirectory) != 0; }
     std::int64_t Length() const

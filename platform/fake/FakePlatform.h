@@ -1,6 +1,6 @@
 // An in-memory platform for the native tests: drives, folders and files
 // (content, attributes, enumeration order, locks against deleting and
-// opening, the lock TakeFileLock takes), the registry, processes,
+// opening, the locks TakePathLock takes), the registry, processes,
 // services, the message queue, prompt answers and a clock that records waits
 // instead of sleeping. Everything the engine asks of it is recorded so tests
 // can assert on it.
@@ -182,7 +182,7 @@ public:
     // limit.
     long stepBudget = -1;
     bool flushFails = false;
-    // The file system has no locks: TakeFileLock answers FileLockUnavailable.
+    // No path can be locked: TakePathLock answers PathLockUnavailable.
     bool locksUnavailable = false;
     std::int64_t now = 1700000000;  // what CurrentTime answers
     // What CommonDataFolder answers; empty: the system has none.
@@ -254,8 +254,8 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
-    FileLockResult TakeFileLock(FileRef file) override;
-    void ReleaseFileLock(FileRef file) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
     bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
@@ -333,6 +333,9 @@ private:
     };
     std::map<FileRef, OpenFile> openFiles_;
     FileRef nextFile_;
+    // The paths locked (upper case), by lock; a power cut ends them all.
+    std::map<LockRef, std::string> pathLocks_;
+    LockRef nextLock_ = 1;
 
     struct Search {
         std::vector<DirEntry> entries;

@@ -116,14 +116,14 @@ bool HivePlatform::FlushFile(FileRef file)
     return inner_.FlushFile(file);
 }
 
-FileLockResult HivePlatform::TakeFileLock(FileRef file)
+PathLockResult HivePlatform::TakePathLock(const char* path, LockRef& lock)
 {
-    return inner_.TakeFileLock(file);
+    return inner_.TakePathLock(path, lock);
 }
 
-void HivePlatform::ReleaseFileLock(FileRef file)
+void HivePlatform::ReleasePathLock(LockRef lock)
 {
-    inner_.ReleaseFileLock(file);
+    inner_.ReleasePathLock(lock);
 }
 
 bool HivePlatform::RenameOver(const char* from, const char* to)

@@ -397,11 +397,6 @@ std::int32_t PosixPlatform::FileLength(FileRef file)
     return size > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(size);
 }
 
-int PosixPlatform::DescriptorOf(FileRef file)
-{
-    return file == kNoFile ? -1 : Handle(file)->fd;
-}
-
 void PosixPlatform::CloseFile(FileRef file)
 {
     if (file == kNoFile) return;

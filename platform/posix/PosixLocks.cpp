@@ -1,6 +1,8 @@
-// The POSIX backend's lock of a file and its replace of one file by another.
+// The POSIX backend's lock that stands for a file, and its replace of one
+// file by another.
 #include "platform/posix/PosixPlatform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,7 +10,14 @@
 
 #include <cerrno>
 
+#include "platform/posix/HeldFolder.h"
+
 namespace {
+
+// How often a lock is taken again when the file it was taken on lost its
+// name meanwhile (replaced by the holder's trim): past that, the name is
+// taken as held.
+const int kLockAttempts = 8;
 
 // The host folder and name of `host`; false when it names no entry of a
 // folder.
@@ -21,12 +30,12 @@ bool SplitHost(const std::string& host, std::string& folder, std::string& name)
     return name != "." && name != "..";
 }
 
-// Sets or clears the whole file's write lock of the open file description;
-// 0 when done, else the errno value.
-int SetLock(int fd, short type)
+// Sets the whole file's write lock of the open file description; 0 when
+// done, else the errno value.
+int SetLock(int fd)
 {
     struct flock lock = {};
-    lock.l_type = type;
+    lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     for (;;) {
 #ifdef F_OFD_SETLK
@@ -34,28 +43,68 @@ int SetLock(int fd, short type)
 #else
         // Where there are no description locks, flock's are as much per
         // description.
-        if (flock(fd, (type == F_UNLCK ? LOCK_UN : LOCK_EX) | LOCK_NB) == 0) return 0;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
 #endif
         if (errno != EINTR) return errno;
     }
 }
 
-}  // namespace
-
-FileLockResult PosixPlatform::TakeFileLock(FileRef file)
+// The regular file `name` of the folder open as `folder`, opened for
+// writing, made when nothing has the name; -1 for anything else.
+int OpenOrMake(int folder, const char* name)
 {
-    const int fd = DescriptorOf(file);
-    if (fd < 0) return FileLockUnavailable;
-    const int error = SetLock(fd, F_WRLCK);
-    if (error == 0) return FileLockTaken;
-    // The answers of a lock another description holds.
-    return error == EAGAIN || error == EACCES || error == EWOULDBLOCK ? FileLockHeld : FileLockUnavailable;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const FileOpening opened = OpenFileIn(folder, RiskOf(folder), name, O_WRONLY, DT_UNKNOWN);
+        if (opened.fd >= 0 || opened.type != 0) return opened.fd;
+        const int made = CreateFileIn(folder, name, O_WRONLY, 0666);
+        if (made >= 0 || errno != EEXIST) return made;
+    }
+    return -1;
 }
 
-void PosixPlatform::ReleaseFileLock(FileRef file)
+// Locks `name` of the folder open as `folder`.
+PathLockResult LockIn(int folder, const char* name, LockRef& lock)
 {
-    const int fd = DescriptorOf(file);
-    if (fd >= 0) SetLock(fd, F_UNLCK);
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        const int fd = OpenOrMake(folder, name);
+        if (fd < 0) return PathLockUnavailable;
+        const int error = SetLock(fd);
+        if (error != 0) {
+            close(fd);
+            // The answers of a lock another description holds.
+            return error == EAGAIN || error == EACCES ? PathLockHeld : PathLockUnavailable;
+        }
+        struct stat locked;
+        struct stat named;
+        if (fstat(fd, &locked) == 0 && fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(locked, named)) {
+            lock = static_cast<LockRef>(fd) + 1;
+            return PathLockTaken;
+        }
+        close(fd);
+    }
+    return PathLockHeld;
+}
+
+}  // namespace
+
+PathLockResult PosixPlatform::TakePathLock(const char* path, LockRef& lock)
+{
+    lock = 0;
+    std::string host;
+    std::string folderPath;
+    std::string name;
+    if (!HostPath(path, host) || !SplitHost(host, folderPath, name)) return PathLockUnavailable;
+    const int folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return PathLockUnavailable;
+    const PathLockResult result = LockIn(folder, name.c_str(), lock);
+    close(folder);
+    return result;
+}
+
+void PosixPlatform::ReleasePathLock(LockRef lock)
+{
+    if (lock != 0) close(static_cast<int>(lock - 1));
 }
 
 bool PosixPlatform::RenameOver(const char* from, const char* to)

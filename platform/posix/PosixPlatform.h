@@ -28,11 +28,13 @@
 // Folders made with CreateFolder and files made with CreateNewFile are the
 // owner's alone (modes 0700 and 0600).
 //
-// Locks and replacing (PosixLocks.cpp): TakeFileLock takes a lock of the
-// open file description (fcntl F_OFD_SETLK, F_WRLCK), which conflicts with
-// every other description of the file, in this process too, and needs a
-// descriptor open for writing; RenameOver is renameat within the one folder,
-// then that folder flushed.
+// Locks and replacing (PosixLocks.cpp): TakePathLock opens the file itself
+// (made when missing; never a FIFO, device or link: platform/posix/
+// HeldFolder.h) for writing and takes a lock of that open description
+// (fcntl F_OFD_SETLK, F_WRLCK), which conflicts with every other
+// description of the file, in this process too; it checks afterwards that
+// the file locked still has the name. RenameOver is renameat within the one
+// folder, then that folder flushed.
 //
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
@@ -105,8 +107,8 @@ public:
     bool CreateFolder(const char* path) override;
     FileRef CreateNewFile(const char* path) override;
     bool FlushFile(FileRef file) override;
-    FileLockResult TakeFileLock(FileRef file) override;
-    void ReleaseFileLock(FileRef file) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
     bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
@@ -159,9 +161,6 @@ public:
     void PlainMessage(const char* text, const char* caption) override;
     void Wait(std::uint32_t milliseconds) override;
     std::uint32_t TickCount() override;
-
-    // The descriptor of an open file of this backend, -1 for kNoFile.
-    static int DescriptorOf(FileRef file);
 
     // Reports a notice unless the same host path was reported before.
     void Notice(NoticeKind kind, const std::string& hostPath, int error);

@@ -37,30 +37,6 @@ int Descriptor(FileRef file)
     return static_cast<int>(file);
 }
 
-HANDLE SystemHandle(FileRef file)
-{
-    return reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor(file)));
-}
-
-// The byte TakeFileLock locks: past every position the runtime's 32-bit
-// offsets reach, so the lock, which Windows enforces on the bytes it
-// covers, never stands in the way of a read or a write.
-const DWORD kLockOffset = 0x7FFFFFFFu;
-
-bool IsNinetyFiveFamily()
-{
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
-    version.dwOSVersionInfoSize = kVersionInfoSize;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-}
-
-bool IsFile(const char* path)
-{
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 bool Win32Platform::QueryVersion(VersionInfo& info)
@@ -147,7 +123,7 @@ std::int32_t Win32Platform::FileLength(FileRef file)
     // A file of 4 GiB or more has no 32-bit length: Microsoft's runtime
     // answers -1, but others keep the low 32 bits (Wine's), which would make
     // a huge file look small. The system's own size tells such a file apart.
-    HANDLE handle = SystemHandle(file);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor(file)));
     if (handle == INVALID_HANDLE_VALUE) return -1;
     DWORD high = 0;
     DWORD low = GetFileSize(handle, &high);
@@ -173,18 +149,6 @@ bool Win32Platform::RemoveFile(const char* path)
 
 bool Win32Platform::RenameFile(const char* from, const char* to)
 {
-    return MoveFileA(from, to) != FALSE;
-}
-
-bool Win32Platform::RenameOver(const char* from, const char* to)
-{
-    if (!InOneFolder(from, to) || !IsFile(from)) return false;
-    // The 95/98/ME family exports MoveFileExA without carrying it out.
-    if (!IsNinetyFiveFamily()) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-        if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
-    }
-    if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(to)) return false;
     return MoveFileA(from, to) != FALSE;
 }
 
@@ -269,23 +233,8 @@ bool Win32Platform::FlushFile(FileRef file)
     // The runtime's _write hands every byte to WriteFile at once (binary
     // mode keeps no buffer of its own), so the system's buffers are all
     // that is left to flush.
-    HANDLE handle = SystemHandle(file);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor(file)));
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
-}
-
-FileLockResult Win32Platform::TakeFileLock(FileRef file)
-{
-    HANDLE handle = SystemHandle(file);
-    if (handle == INVALID_HANDLE_VALUE) return FileLockUnavailable;
-    if (LockFile(handle, kLockOffset, 0, 1, 0)) return FileLockTaken;
-    const DWORD error = GetLastError();
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION ? FileLockHeld : FileLockUnavailable;
-}
-
-void Win32Platform::ReleaseFileLock(FileRef file)
-{
-    HANDLE handle = SystemHandle(file);
-    if (handle != INVALID_HANDLE_VALUE) UnlockFile(handle, kLockOffset, 0, 1, 0);
 }
 
 std::uint32_t Win32Platform::CommonDataFolder(char* out, std::uint32_t size)

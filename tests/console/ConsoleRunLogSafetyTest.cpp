@@ -268,10 +268,10 @@ TEST(ConsoleRunLogSafety, TheUndoCommandNamesTheStoreTheRunUsed)
     EXPECT_EQ(InfectedPe(), ReadFileText(setup));
 }
 
-// Holds the exclusive lock runs take on "<log>.lock" until destroyed.
+// Holds the exclusive lock runs take on the log until destroyed.
 class HeldLog {
 public:
-    explicit HeldLog(const std::string& log) : fd_(open((log + ".lock").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644))
+    explicit HeldLog(const std::string& log) : fd_(open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644))
     {
         struct flock lock = {};
         lock.l_type = F_WRLCK;

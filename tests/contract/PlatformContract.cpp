@@ -1332,35 +1332,40 @@ CONTRACT_CASE(CreateNewFileRefusesATakenName)
 
 // ------------------------------------------------------------ locks and replacing
 
-CONTRACT_CASE(FileLockKeepsOutOtherTakersOnlyUntilLetGo)
+CONTRACT_CASE(PathLockKeepsOutOtherTakersOnlyUntilLetGo)
 {
     const std::string dir = CaseFolder(world, __func__);
-    const std::string path = Join(dir, "lock.txt");
-    world.MakeFile(path, "", kAttrArchive);
+    const std::string path = Join(dir, "log.txt");
+    world.MakeFile(path, "old\r\n", kAttrArchive);
     Platform& platform = world.platform();
-    FileRef first = platform.CreateForAppend(path.c_str());
-    FileRef second = platform.CreateForAppend(path.c_str());
-    CONTRACT_REQUIRE(first != kNoFile && second != kNoFile);
+    LockRef first = 0;
+    LockRef second = 0;
+    LockRef elsewhere = 0;
 
-    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockTaken);
-    CONTRACT_TRUE(platform.TakeFileLock(second) == FileLockHeld);
-    // Reading and writing go on through every handle.
-    CONTRACT_EQ(4, WriteText(platform, second, "data"));
-    CONTRACT_EQ(4, WriteText(platform, first, "more"));
-    FileRef reader = platform.OpenForRead(path.c_str());
-    CONTRACT_REQUIRE(reader != kNoFile);
-    CONTRACT_EQ(std::string("datamore"), ReadAll(platform, reader));
-    platform.CloseFile(reader);
+    CONTRACT_REQUIRE(platform.TakePathLock(path.c_str(), first) == PathLockTaken);
+    CONTRACT_TRUE(first != 0);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), second) == PathLockHeld);
+    CONTRACT_EQ(0u, second);
+    // Another name is another lock, whether or not a file has it yet.
+    CONTRACT_TRUE(platform.TakePathLock(Join(dir, "fresh.txt").c_str(), elsewhere) == PathLockTaken);
+    // The file is written and replaced as ever.
+    FileRef appender = platform.CreateForAppend(path.c_str());
+    CONTRACT_REQUIRE(appender != kNoFile);
+    CONTRACT_EQ(4, WriteText(platform, appender, "more"));
+    platform.CloseFile(appender);
+    CONTRACT_EQ(std::string("old\r\nmore"), ContentOf(world, path));
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.new").c_str(), path.c_str()));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, path));
 
-    platform.ReleaseFileLock(first);
-    CONTRACT_TRUE(platform.TakeFileLock(second) == FileLockTaken);
-    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockHeld);
-    // Closing the handle that holds it lets it go too.
-    platform.CloseFile(second);
-    CONTRACT_TRUE(platform.TakeFileLock(first) == FileLockTaken);
-    platform.ReleaseFileLock(first);
-    platform.CloseFile(first);
-    CONTRACT_EQ(std::string("datamore"), ContentOf(world, path));
+    // Let go, and taken again after the replace, it keeps the others out.
+    platform.ReleasePathLock(first);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), second) == PathLockTaken);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), first) == PathLockHeld);
+    platform.ReleasePathLock(second);
+    platform.ReleasePathLock(elsewhere);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), first) == PathLockTaken);
+    platform.ReleasePathLock(first);
 }
 
 CONTRACT_CASE(RenameOverReplacesTheFileThatHasTheName)
@@ -1540,7 +1545,7 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(WideToAnsiConvertsToTheCodePage),
     CONTRACT_ENTRY(CreateFolderMakesOneMissingFolder),
     CONTRACT_ENTRY(CreateNewFileRefusesATakenName),
-    CONTRACT_ENTRY(FileLockKeepsOutOtherTakersOnlyUntilLetGo),
+    CONTRACT_ENTRY(PathLockKeepsOutOtherTakersOnlyUntilLetGo),
     CONTRACT_ENTRY(RenameOverReplacesTheFileThatHasTheName),
     CONTRACT_ENTRY(RenameOverRefusesWhatIsNoFileOfTheSameFolder),
     CONTRACT_ENTRY(RenameOverLeavesAFileThatIsOpenInPlace),

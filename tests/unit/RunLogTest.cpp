@@ -280,24 +280,24 @@ TEST_F(RunLogTest, ALineCutShortIsEndedBeforeTheNextRecord)
     }
 }
 
-// Another run holding the log's lock, as its own handle of the lock file.
+// Another run holding the log's lock.
 class OtherRun {
 public:
-    explicit OtherRun(FakePlatform& fake) : fake_(fake), lock_(fake.CreateForAppend((std::string(kLog) + ".lock").c_str()))
+    explicit OtherRun(FakePlatform& fake) : fake_(fake), lock_(0)
     {
-        held_ = lock_ != kNoFile && fake_.TakeFileLock(lock_) == FileLockTaken;
+        held_ = fake_.TakePathLock(kLog, lock_) == PathLockTaken;
     }
     ~OtherRun() { LetGo(); }
     bool held() const { return held_; }
     void LetGo()
     {
-        if (lock_ != kNoFile) fake_.CloseFile(lock_);
-        lock_ = kNoFile;
+        fake_.ReleasePathLock(lock_);
+        lock_ = 0;
     }
 
 private:
     FakePlatform& fake_;
-    FileRef lock_;
+    LockRef lock_;
     bool held_;
 };
 

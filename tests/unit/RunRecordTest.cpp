@@ -71,11 +71,11 @@ public:
     std::function<void()> onWait;
 };
 
-// Another run holding a log: its own handle of the log's lock file.
-FileRef HoldLog(FakePlatform& fake, const std::string& log)
+// Another run holding a log's lock.
+LockRef HoldLog(FakePlatform& fake, const std::string& log)
 {
-    FileRef lock = fake.CreateForAppend((log + ".lock").c_str());
-    EXPECT_TRUE(lock != kNoFile && fake.TakeFileLock(lock) == FileLockTaken);
+    LockRef lock = 0;
+    EXPECT_EQ(PathLockTaken, fake.TakePathLock(log.c_str(), lock));
     return lock;
 }
 
@@ -513,23 +513,24 @@ TEST_F(RunRecord, AtItsEndARunWaitsForALogAnotherRunHolds)
         std::vector<bool> notes;
         SetRunRecordWaitNote(NoteWait, &notes);
         SetRunRecordCopy(copyLog.c_str());
-        FileRef heldFirst = row.holdFirst ? HoldLog(*fake, kLog) : kNoFile;
-        FileRef heldCopy = row.holdCopy ? HoldLog(*fake, copyLog) : kNoFile;
+        LockRef heldFirst = row.holdFirst ? HoldLog(*fake, kLog) : 0;
+        LockRef heldCopy = row.holdCopy ? HoldLog(*fake, copyLog) : 0;
         std::size_t waits = 0;
         bool firstFreeWhileWaiting = true;
         fake->onWait = [&]() {
             // A log the run holds itself is free for others while it waits.
             if (!row.holdFirst) {
-                FileRef probe = fake->CreateForAppend((std::string(kLog) + ".lock").c_str());
-                firstFreeWhileWaiting = firstFreeWhileWaiting && fake->TakeFileLock(probe) == FileLockTaken;
-                fake->CloseFile(probe);
+                LockRef probe = 0;
+                firstFreeWhileWaiting = firstFreeWhileWaiting && fake->TakePathLock(kLog, probe) == PathLockTaken;
+                fake->ReleasePathLock(probe);
             }
             if (row.interrupt) fake->QueueMessage(kMessageQuit);
             // A run that ignored the interrupt would write its record at
             // last, and fail the case rather than hang it.
             if (++waits < (row.interrupt ? 50u : 3u)) return;
-            fake->CloseFile(heldFirst);
-            fake->CloseFile(heldCopy);
+            fake->ReleasePathLock(heldFirst);
+            fake->ReleasePathLock(heldCopy);
+            heldFirst = heldCopy = 0;
         };
         cleanAction = kActionReportOnly;
         ASSERT_TRUE(StartRunRecord(kLog, "quellor-scan", "Test 1.0"));
@@ -542,8 +543,8 @@ TEST_F(RunRecord, AtItsEndARunWaitsForALogAnotherRunHolds)
         EXPECT_EQ(row.copyWritten ? record : std::string(), fake->Content(copyLog));
         EXPECT_EQ(!row.firstWritten, RunRecordFailed());
         EXPECT_FALSE(ScanState.cancelRequested);
-        fake->CloseFile(heldFirst);
-        fake->CloseFile(heldCopy);
+        fake->ReleasePathLock(heldFirst);
+        fake->ReleasePathLock(heldCopy);
     }
 }
 

@@ -2,7 +2,7 @@
 // replace: quellor-scan.exe runs started at once over one long log (so that
 // the first to have it trims it) keep every record whole and apart, and the
 // newest whole runs of the history; a run that finds the log's lock taken
-// by another (LockFile on the lock file beside the log, as a run takes it)
+// by another (taken here through the real backend, as a run takes it)
 // waits at its end, says so, and writes its whole record once the lock is
 // let go; and the undo command the log prints names the store the run
 // named, and gives the file back as printed.
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Win32Platform.h"
 #include "wine/harness/Harness.h"
 #include "wine/support/ProgramRun.h"
 #include "wine/support/Win32TestSupport.h"
@@ -22,8 +23,6 @@ const char kScanner[] = "C:\\Quellor\\quellor-scan.exe";
 const char kMarker[] = "=== Quellor run ";
 const DWORD kRunTimeout = 240000;
 const std::size_t kRuns = 3;
-// The byte a run locks in the lock file.
-const DWORD kLockOffset = 0x7FFFFFFFu;
 
 std::string OldRecord(std::size_t number, std::size_t size)
 {
@@ -158,10 +157,11 @@ WINE_TEST(ARunFindingTheLogHeldWaitsAtItsEndAndThenWritesItsRecord)
     CreateDirectoryA("C:\\logs", nullptr);
     CHECK(MakeTrees());
     const std::string log = "C:\\logs\\held.log";
-    HANDLE lock = CreateFileA((log + ".lock").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    CHECK(lock != INVALID_HANDLE_VALUE);
-    CHECK(LockFile(lock, kLockOffset, 0, 1, 0));
+    Win32Platform platform;
+    LockRef lock = 0;
+    // Spelled otherwise than the run spells it: the lock stands for the
+    // file, not for one spelling of its path.
+    CHECK_EQ(static_cast<int>(PathLockTaken), static_cast<int>(platform.TakePathLock("c:\\LOGS\\.\\Held.LOG", lock)));
     StartedProgram run = StartProgram(kScanner, "--no-memory --log " + log + " D:\\run0", "C:\\out.txt", "C:\\err.txt");
     CHECK(run.started);
     std::string err;
@@ -174,8 +174,7 @@ WINE_TEST(ARunFindingTheLogHeldWaitsAtItsEndAndThenWritesItsRecord)
     std::string text;
     CHECK(!ReadWholeFile(log, text) || text.empty());
 
-    UnlockFile(lock, kLockOffset, 0, 1, 0);
-    CloseHandle(lock);
+    platform.ReleasePathLock(lock);
     const Finished finished = FinishProgram(run, kRunTimeout);
     CHECK(finished.ended);
     CHECK_EQ(1u, finished.status);
