@@ -4,12 +4,14 @@
 // whole and apart and lose no history; a name holding line breaks and
 // escape sequences reaches neither the terminal nor the log as itself, and
 // the trim never cuts at the header such a name spells; a line cut short
-// by a full disk is ended before the next run's record; the undo command
-// the log prints names the store the run used; a run that finds the log
-// held by another waits at its end, says so, and then writes its record.
+// by a full disk is ended before the next run's record, and a run killed
+// mid-record leaves whole lines and the log free; the undo command the log
+// prints names the store the run used; a run that finds the log held by
+// another waits at its end, says so, and then writes its record.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -327,6 +329,39 @@ TEST(ConsoleRunLogSafety, ARunFindingTheLogHeldWaitsAtItsEndSaysSoAndThenWritesI
     const std::vector<std::string> body = ExpectedBody(outcome.out, {});
     ExpectRecord(lines, 0, body);
     EXPECT_EQ(3 + body.size(), lines.size());
+}
+
+// A run killed in the middle of its record leaves whole lines only and lets
+// the log go (its lock is the system's, so a killed process holds none):
+// the next run neither waits nor finds its header glued to a line.
+TEST(ConsoleRunLogSafety, ARunKilledInTheMiddleOfItsRecordLeavesWholeLinesAndTheLogFree)
+{
+    TempFolder tree;
+    TempFolder logs;
+    tree.Write("setup.exe", InfectedPe());
+    for (int i = 0; i < 5000; ++i) tree.Write("clean/" + std::to_string(i) + ".txt", "clean");
+    const std::string log = logs / "q.log";
+    StartedProgram run = StartScanner({"--log", log, tree.Path()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFileText(log).find("System: ") == std::string::npos && Running(run.pid) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(Running(run.pid)) << "the run ended before it could be killed";
+    kill(run.pid, SIGKILL);
+    ASSERT_EQ(128 + SIGKILL, FinishProgram(run).status);
+    const std::string cut = ReadFileText(log);
+    ASSERT_GE(cut.size(), 2u);
+    EXPECT_EQ("\r\n", cut.substr(cut.size() - 2));
+
+    const Outcome next = RunScanner({"--log", log, tree.Path()});
+    ASSERT_EQ(kExitFound, next.status) << next.err;
+    EXPECT_EQ("", next.err);
+    const std::vector<std::string> lines = LogLines(ReadFileText(log));
+    const std::vector<std::string> body = ExpectedBody(next.out, {});
+    ASSERT_GE(lines.size(), 3 + body.size());
+    ExpectRecord(lines, lines.size() - 3 - body.size(), body);
+    EXPECT_EQ(2, std::count_if(lines.begin(), lines.end(), IsHeader));
 }
 
 }  // namespace
