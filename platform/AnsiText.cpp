@@ -17,3 +17,14 @@ bool CopyText(char* destination, std::size_t size, const char* source)
     std::memcpy(destination, source, length + 1);
     return true;
 }
+
+bool InOneFolder(const char* a, const char* b)
+{
+    const char* lastA = std::strrchr(a, '\\');
+    const char* lastB = std::strrchr(b, '\\');
+    if (!lastA || !lastB || lastA[1] == '\0' || lastB[1] == '\0' || lastA - a != lastB - b) return false;
+    for (const char* p = a; p < lastA; ++p) {
+        if (UpperAscii(*p) != UpperAscii(b[p - a])) return false;
+    }
+    return true;
+}

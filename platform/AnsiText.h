@@ -21,3 +21,8 @@ inline char LowerAscii(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// True when the engine paths `a` and `b` name entries of one folder: the
+// same text before their last backslash, ASCII case aside, and a name
+// after it.
+bool InOneFolder(const char* a, const char* b);

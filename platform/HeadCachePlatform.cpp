@@ -293,16 +293,22 @@ bool HeadCachePlatform::MakeGuardedFolder(const char* path)
     return inner_.MakeGuardedFolder(path);
 }
 
-HoldRef HeadCachePlatform::HoldFile(const char* path)
+PathLockResult HeadCachePlatform::TakePathLock(const char* path, LockRef& lock)
 {
     LetGo();
-    return inner_.HoldFile(path);
+    return inner_.TakePathLock(path, lock);
 }
 
-void HeadCachePlatform::ReleaseHold(HoldRef hold)
+void HeadCachePlatform::ReleasePathLock(LockRef lock)
 {
     LetGo();
-    inner_.ReleaseHold(hold);
+    inner_.ReleasePathLock(lock);
+}
+
+bool HeadCachePlatform::RenameOver(const char* from, const char* to)
+{
+    LetGo();
+    return inner_.RenameOver(from, to);
 }
 
 std::uint32_t HeadCachePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)

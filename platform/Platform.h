@@ -31,7 +31,7 @@ typedef std::uintptr_t KeyRef;
 typedef std::uintptr_t ProcessRef;
 typedef std::uintptr_t SnapshotRef;
 typedef std::uintptr_t ServiceRef;
-typedef std::uintptr_t HoldRef;
+typedef std::uintptr_t LockRef;
 
 const FileRef kNoFile = -1;
 
@@ -75,6 +75,13 @@ struct DirEntry {
     char shortName[kShortNameSize];
     std::uint32_t attributes;
     std::uint32_t reparseTag;  // meaningful only with kAttrReparsePoint
+};
+
+// What Platform::TakePathLock found.
+enum PathLockResult {
+    PathLockTaken = 0,   // this process holds the lock now
+    PathLockHeld,        // another holder has it
+    PathLockUnavailable  // the path cannot be locked here
 };
 
 // Seek origins, as _lseek takes them.
@@ -227,15 +234,36 @@ public:
     // CreateFolder does. False when the folder cannot be made or guarded
     // (on NT: without administrator rights).
     virtual bool MakeGuardedFolder(const char* path) = 0;
-    // Holds the existing regular file `path` as a lock between runs of the
-    // program: while one hold lasts, every other HoldFile of that file
-    // fails, in this process or another, until ReleaseHold or the end of
-    // the process, however it ends. Never waits: 0 at once when the file
-    // is held already, missing, not a regular file, or cannot be opened for
-    // reading. What else a hold keeps from others differs (Windows lets no
-    // one else open the file; POSIX only holds back other holds).
-    virtual HoldRef HoldFile(const char* path) = 0;
-    virtual void ReleaseHold(HoldRef hold) = 0;
+    // Takes, without waiting, the exclusive lock that stands for the file
+    // `path` among every process of the system: PathLockTaken with `lock`
+    // set, PathLockHeld when another holder has it (in this process or
+    // another one), PathLockUnavailable when the system cannot lock that
+    // path (a file system without locks, a name that cannot be a file);
+    // `lock` is 0 unless taken. The lock keeps out other takers only:
+    // reading, writing and replacing the file go on as before. It is let go
+    // by ReleasePathLock and by the end of the process, however it ends.
+    // Once the file at `path` has been replaced (RenameOver), a lock taken
+    // before may no longer keep others out: its holder lets it go and takes
+    // it again. Win32: a named mutex whose name comes from the path (its
+    // folder's short form, the file's long name), in the global namespace
+    // where the system has one; the file need not exist. POSIX: a lock of
+    // the file's open description (fcntl F_OFD_SETLK) on the file itself,
+    // made empty when missing, so only processes that may write the file
+    // can take it; a FIFO, device or link there is never opened.
+    virtual PathLockResult TakePathLock(const char* path, LockRef& lock) = 0;
+    virtual void ReleasePathLock(LockRef lock) = 0;
+    // Gives the file `from` the name `to`, in place of the file that has it
+    // (a missing `to` is no error); both names must be in one folder.
+    // Where the system replaces atomically, `to` names the old file until
+    // it names the new one, whatever interrupts the call: POSIX rename,
+    // with the folder flushed after it; MoveFileExA with
+    // MOVEFILE_REPLACE_EXISTING on the NT family. Windows 95/98/ME has no
+    // such call: `to` is removed, then `from` renamed, and an interruption
+    // between the two leaves `from` alone. False when `from` is not a file,
+    // `to` is a folder, the names are in two folders, or the system refuses
+    // (on Windows a file that another handle holds open is not replaced);
+    // without an atomic replace `to` may be gone then.
+    virtual bool RenameOver(const char* from, const char* to) = 0;
     // GetShortPathNameA: the length of the short path, 0 on failure.
     virtual std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) = 0;
     // GetWindowsDirectoryA / GetTempPathA: the length, 0 on failure.

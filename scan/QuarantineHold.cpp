@@ -15,7 +15,7 @@ const std::uint32_t kHoldWaitMs = 100;
 
 int depth = 0;
 HoldResult outer = HoldNotNeeded;
-HoldRef hold = 0;
+LockRef hold = 0;
 bool opened = false;
 // Another run held the store once for longer than a run waits: later steps
 // of this run do not wait again.
@@ -26,16 +26,12 @@ HoldResult TakeHold()
     if (!ReachableExists(ActiveQuarantine().folder)) return HoldNotNeeded;
     char lock[kPathBufferSize];
     if (!QuarantineFilePath(kStoreLockName, lock, sizeof lock)) return HoldNotNeeded;
-    if (!ReachableExists(lock)) {
-        FileRef made = CreateReachableNewFile(lock);
-        if (made != kNoFile) Sys().CloseFile(made);
-        if (!ReachableExists(lock)) return HoldNotNeeded;
-    }
     if (busy) return HoldRefused;
     for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
         if (attempt > 0) Sys().Wait(kHoldWaitMs);
-        hold = HoldReachableFile(lock);
-        if (hold != 0) return HoldTaken;
+        const PathLockResult taken = TakeReachablePathLock(lock, hold);
+        if (taken == PathLockTaken) return HoldTaken;
+        if (taken == PathLockUnavailable) return HoldNotNeeded;
     }
     busy = true;
     return HoldRefused;
@@ -63,7 +59,7 @@ HoldResult HoldQuarantine()
 void ReleaseQuarantine()
 {
     if (depth == 0 || --depth > 0) return;
-    if (hold != 0) Sys().ReleaseHold(hold);
+    if (hold != 0) Sys().ReleasePathLock(hold);
     hold = 0;
 }
 

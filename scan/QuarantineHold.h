@@ -2,21 +2,22 @@
 // the store: the first time a run holds a store, what interrupted runs left
 // in it is finished or cleared (scan/QuarantineRepair.cpp).
 //
-// The hold is the store's lock file (STORE.LCK) held through the platform
-// (Platform::HoldFile), which the system lets go when the run ends however
-// it ends. A run that finds the store held waits a while for the other run's
-// step to end; a store that holds no lock file and cannot be given one (a
-// store on a medium that cannot be written) is read without a hold, and
-// nothing is repaired in it.
+// The hold is the lock of the path STORE.LCK in the store, taken through the
+// platform (Platform::TakePathLock; on POSIX systems that file is made in
+// the store, on Windows nothing is), which the system lets go when the run
+// ends however it ends. A run that finds the store held waits a while for
+// the other run's step to end; a store that cannot be locked (on POSIX: a
+// medium that cannot be written) is read without a hold, and nothing is
+// repaired in it.
 #pragma once
 
 enum HoldResult {
     HoldTaken,      // held (by this call, or by an outer one of the same run)
-    HoldNotNeeded,  // no store folder, or no lock file can be made: read without a hold
+    HoldNotNeeded,  // no store folder, or it cannot be locked: read without a hold
     HoldRefused     // another run held the store for longer than a run waits
 };
 
-// Holds the store in use, making its lock file when it has none. Every
+// Holds the store in use. Every
 // result but HoldRefused is paired with one ReleaseQuarantine.
 HoldResult HoldQuarantine();
 void ReleaseQuarantine();

@@ -1,23 +1,129 @@
-// The run log's appending, trimming and header line.
+// The run log's lock, appending, trimming and header line.
 #include "scan/RunLog.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "scan/BoundedText.h"
+#include "scan/EscapedText.h"
 
 const char kRunLogMarker[] = "=== Quellor run ";
 
 namespace {
 
 const std::uint32_t kChunk = 4096;
+const char kLineEnd[] = "\r\n";
+const char kTailSuffix[] = ".new";
+const char kLeftOutFormat[] = "(%u lines of this run left out: another run held the log)";
 
-// Writes the line and its end, then flushes once: a crash keeps the whole
-// line or none of it.
-void WriteLineThrough(RunLog& log, const char* text, std::uint32_t count)
+// `path` with `suffix` appended; false when it does not fit.
+bool BesideLog(const char* path, const char* suffix, char (&out)[kPathBufferSize])
 {
-    if (log.file == kNoFile || log.failed) return;
-    if (log.platform->WriteBytes(log.file, text, count) != static_cast<std::int32_t>(count) ||
-        log.platform->WriteBytes(log.file, "\r\n", 2) != 2 || !log.platform->FlushFile(log.file))
-        log.failed = true;
+    return CopyText(out, sizeof out, path) && AppendText(out, sizeof out, suffix);
+}
+
+bool IsFolder(Platform& platform, const char* path)
+{
+    DirEntry entry;
+    SearchRef search = platform.FindFirstEntry(path, entry);
+    if (search == 0) return false;
+    platform.FindEnd(search);
+    return (entry.attributes & kAttrDirectory) != 0;
+}
+
+// The line as it goes into the log: escaped, with its end.
+std::string LogLineOf(const char* text)
+{
+    std::string line;
+    char escaped[kEscapedByteSize];
+    for (const char* p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (!IsEscapedByte(c)) {
+            line += *p;
+            continue;
+        }
+        EscapeByte(c, escaped);
+        line += escaped;
+    }
+    return line + kLineEnd;
+}
+
+// Lets the log and its lock go, the log first: on Windows a log open here
+// would keep the next holder from trimming it.
+void LetGo(RunLog& log)
+{
+    Platform& platform = *log.platform;
+    if (log.file != kNoFile) platform.CloseFile(log.file);
+    log.file = kNoFile;
+    if (log.lock != 0) platform.ReleasePathLock(log.lock);
+    log.lock = 0;
+}
+
+void Fail(RunLog& log)
+{
+    log.failed = true;
+    log.kept.clear();
+    LetGo(log);
+}
+
+// Writes `bytes` in one write and flushes them.
+void WriteThrough(RunLog& log, const std::string& bytes)
+{
+    Platform& platform = *log.platform;
+    const std::uint32_t count = static_cast<std::uint32_t>(bytes.size());
+    if (platform.WriteBytes(log.file, bytes.data(), count) != static_cast<std::int32_t>(count) ||
+        !platform.FlushFile(log.file))
+        Fail(log);
+}
+
+// True when the log's last line has no line end.
+bool LastLineCut(Platform& platform, const char* path)
+{
+    FileRef file = platform.OpenForRead(path);
+    if (file == kNoFile) return false;
+    const std::int32_t length = platform.FileLength(file);
+    char last = '\n';
+    const bool read = length > 0 && platform.SeekTo(file, length - 1, SeekFromStart) == length - 1 &&
+                      platform.ReadBytes(file, &last, 1) == 1;
+    platform.CloseFile(file);
+    return read && last != '\n';
+}
+
+// Takes the lock when it is free, and then readies the log: trimmed, its
+// last line ended, and the lines kept so far written in one write.
+void TryTake(RunLog& log)
+{
+    Platform& platform = *log.platform;
+    if (log.failed || log.file != kNoFile) return;
+    PathLockResult lock = platform.TakePathLock(log.path, log.lock);
+    if (lock == PathLockTaken) {
+        bool replaced = false;
+        RunLogTrim(platform, log.path, kRunLogCap, kRunLogKeep, &replaced);
+        // A lock on the file itself stays with the file the trim replaced:
+        // it is taken again, for the file that has the name now.
+        if (replaced) {
+            platform.ReleasePathLock(log.lock);
+            lock = platform.TakePathLock(log.path, log.lock);
+        }
+    }
+    if (lock == PathLockHeld) return;
+    // Without locks no run may trim: another could be writing.
+    log.unlocked = lock == PathLockUnavailable;
+    const bool cut = LastLineCut(platform, log.path);
+    log.file = platform.CreateForAppend(log.path);
+    if (log.file == kNoFile) {
+        Fail(log);
+        return;
+    }
+    std::string first = cut ? kLineEnd + log.kept : log.kept;
+    log.kept = std::string();
+    if (log.leftOut > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, kLeftOutFormat, static_cast<unsigned>(log.leftOut));
+        first += LogLineOf(text);
+        log.leftOut = 0;
+    }
+    if (!first.empty()) WriteThrough(log, first);
 }
 
 // Offset of the first run header at or after `from`, or -1. Headers start a
@@ -62,6 +168,16 @@ bool CopyTail(Platform& platform, FileRef from, std::int32_t offset, FileRef to)
     }
 }
 
+// A kept tail whose log is gone is the log (a replace without an atomic
+// one was interrupted); beside a log it is unfinished, and no part of
+// anything.
+void FinishInterruptedTrim(Platform& platform, const char* path, const char* tail)
+{
+    if (!platform.PathExists(tail)) return;
+    if (platform.PathExists(path)) platform.RemoveFile(tail);
+    else platform.RenameFile(tail, path);
+}
+
 }  // namespace
 
 void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size)
@@ -87,19 +203,12 @@ void RunLogFormatTime(std::int64_t seconds, char* out, std::size_t size)
                   static_cast<int>(rest % 60));
 }
 
-bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep)
+bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int32_t keep, bool* replaced)
 {
-    char temporary[kPathBufferSize];
-    int made = std::snprintf(temporary, sizeof temporary, "%s.new", path);
-    if (made <= 0 || static_cast<std::size_t>(made) >= sizeof temporary) return false;
-    // A trim that crashed between removing the log and renaming the kept
-    // tail over it leaves only the tail: that is the log.
-    // A trim that crashed before it removed the log leaves an unfinished
-    // tail beside it, which is no part of anything.
-    if (platform.PathExists(temporary)) {
-        if (platform.PathExists(path)) platform.RemoveFile(temporary);
-        else platform.RenameFile(temporary, path);
-    }
+    if (replaced) *replaced = false;
+    char tail[kPathBufferSize];
+    if (!BesideLog(path, kTailSuffix, tail)) return false;
+    FinishInterruptedTrim(platform, path, tail);
     FileRef file = platform.OpenForRead(path);
     if (file == kNoFile) return true;  // no log yet
     std::int32_t length = platform.FileLength(file);
@@ -108,32 +217,34 @@ bool RunLogTrim(Platform& platform, const char* path, std::int32_t cap, std::int
         return length >= 0;
     }
     std::int32_t start = NextRunStart(platform, file, length - keep);
-    bool ok = true;
-    {
-        platform.RemoveFile(temporary);  // left by a trim that crashed
-        FileRef tail = platform.CreateNewFile(temporary);
-        ok = tail != kNoFile;
-        if (ok) {
-            // With no whole run short enough the log starts afresh.
-            ok = start < 0 ? platform.FlushFile(tail) : CopyTail(platform, file, start, tail);
-            platform.CloseFile(tail);
-        }
+    FileRef copy = platform.CreateNewFile(tail);
+    bool ok = copy != kNoFile;
+    if (ok) {
+        // With no whole run short enough the log starts afresh.
+        ok = start < 0 ? platform.FlushFile(copy) : CopyTail(platform, file, start, copy);
+        platform.CloseFile(copy);
     }
     platform.CloseFile(file);
-    if (!ok) return false;
-    return platform.RemoveFile(path) && platform.RenameFile(temporary, path);
+    if (ok && platform.RenameOver(tail, path)) {
+        if (replaced) *replaced = true;
+        return true;
+    }
+    // The log stays as it was, unless a replace without an atomic one got
+    // half way: then the copy is all there is of it.
+    FinishInterruptedTrim(platform, path, tail);
+    return false;
 }
 
 bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
 {
+    log = RunLog();
     log.platform = &platform;
-    log.failed = false;
-    RunLogTrim(platform, path, kRunLogCap, kRunLogKeep);
-    log.file = platform.CreateForAppend(path);
-    if (log.file == kNoFile) {
+    // A folder is no log.
+    if (!CopyText(log.path, sizeof log.path, path) || IsFolder(platform, path)) {
         log.failed = true;
         return false;
     }
+    log.open = true;
     char when[32];
     RunLogFormatTime(platform.CurrentTime(), when, sizeof when);
     char header[64];
@@ -144,11 +255,30 @@ bool RunLogOpen(RunLog& log, Platform& platform, const char* path)
 
 void RunLogLine(RunLog& log, const char* text)
 {
-    WriteLineThrough(log, text, static_cast<std::uint32_t>(std::strlen(text)));
+    // A log that is closed (or was never opened) takes nothing.
+    if (!log.open || log.failed) return;
+    TryTake(log);
+    if (log.failed) return;
+    const std::string line = LogLineOf(text);
+    if (log.file != kNoFile) WriteThrough(log, line);
+    // Once a line is left out, so are the lines after it: what is kept
+    // stays in order.
+    else if (log.leftOut > 0 || log.kept.size() + line.size() > kRunLogKeptCap) ++log.leftOut;
+    else log.kept += line;
+}
+
+bool RunLogWaiting(RunLog& log)
+{
+    if (!log.open) return false;
+    TryTake(log);
+    return !log.failed && log.file == kNoFile;
 }
 
 void RunLogClose(RunLog& log)
 {
-    if (log.file != kNoFile) log.platform->CloseFile(log.file);
-    log.file = kNoFile;
+    if (!log.open) return;
+    if (RunLogWaiting(log)) log.failed = true;
+    log.kept = std::string();
+    LetGo(log);
+    log.open = false;
 }

@@ -16,8 +16,11 @@ const char kRunLogName[] = "Quellor.log";
 namespace {
 
 // The quarantine line after a result that changed a file. The indent sets
-// it apart from result lines, which start with a path or "System".
+// it apart from result lines, which start with a path or "System". The
+// undo command names the store when the run named one of its own.
 const char kKeptFormat[] = "    Quarantine entry %s (undo: quellor-scan --restore %s)";
+const char kKeptInStoreFormat[] = "    Quarantine entry %s (undo: quellor-scan --quarantine %s --restore %s)";
+const char kKeptNoUndoFormat[] = "    Quarantine entry %s";
 const char kNotKeptFormat[] = "    Not quarantined (%s)";
 const char kNoStoreReason[] = "no quarantine in use";
 
@@ -30,22 +33,32 @@ const struct {
     {RestartLater, "Restart question: No, the removal finishes at the next start"},
 };
 
+// How often a run that waits for a log held by another tries it again.
+const std::uint32_t kLogWaitStepMs = 100;
+// Room for the store's word in the undo command (a POSIX path may be long).
+const std::size_t kStoreWordSize = 4200;
+
 // One record at a time: the scan has one thread and one run.
 struct RecordState {
     RunLog log;
-    bool active;   // started and not yet ended
-    bool open;     // the log is open
-    bool failed;
-    RunRecordPathNamer namer;
-    void* namerContext;
+    bool active = false;  // started and not yet ended
+    bool open = false;    // the log is open
+    bool failed = false;
+    RunRecordPathNamer namer = nullptr;
+    void* namerContext = nullptr;
     // The second log the record is left in too, when asked.
-    char copyPath[kPathBufferSize];
+    char copyPath[kPathBufferSize] = "";
     RunLog copy;
-    bool copyOpen;
-    bool copyFailed;
+    bool copyOpen = false;
+    bool copyFailed = false;
+    // The store named by the run, as its undo commands name it; "" for the
+    // program's own store.
+    char storeWord[kStoreWordSize] = "";
+    bool storeWordTooLong = false;
+    RunRecordWaitNote waitNote = nullptr;
+    void* waitNoteContext = nullptr;
 };
-RecordState record = {{nullptr, kNoFile, false}, false, false, false, nullptr, nullptr, "",
-                      {nullptr, kNoFile, false}, false, false};
+RecordState record;
 
 void WriteLine(const char* text)
 {
@@ -70,10 +83,12 @@ void OpenCopy()
 void WriteQuarantineNote(const ResultLineFormat& format, const QuarantineNote& quarantine)
 {
     if (!format.namesPath || format.action == ResultReport) return;
-    char text[kLineTextSize];
+    char text[kLineTextSize + kStoreWordSize];
     switch (quarantine.outcome) {
     case QuarantineKept:
-        std::snprintf(text, sizeof text, kKeptFormat, quarantine.id, quarantine.id);
+        if (record.storeWordTooLong) std::snprintf(text, sizeof text, kKeptNoUndoFormat, quarantine.id);
+        else if (record.storeWord[0] == '\0') std::snprintf(text, sizeof text, kKeptFormat, quarantine.id, quarantine.id);
+        else std::snprintf(text, sizeof text, kKeptInStoreFormat, quarantine.id, record.storeWord, quarantine.id);
         break;
     case QuarantineNotKept:
         std::snprintf(text, sizeof text, kNotKeptFormat, QuarantineFailureText(quarantine.failure));
@@ -86,6 +101,38 @@ void WriteQuarantineNote(const ResultLineFormat& format, const QuarantineNote& q
         break;
     }
     WriteLine(text);
+}
+
+void CloseLog(RunLog& log, bool& open, bool& failed)
+{
+    if (!open) return;
+    RunLogClose(log);
+    if (log.failed) failed = true;
+    open = false;
+}
+
+void CloseUnlessWaiting(RunLog& log, bool& open, bool& failed)
+{
+    if (open && !RunLogWaiting(log)) CloseLog(log, open, failed);
+}
+
+void NoteWaiting(bool copy, bool& noted)
+{
+    noted = true;
+    if (record.waitNote) record.waitNote(copy, record.waitNoteContext);
+}
+
+// Looks at the messages while the run waits for a log: true when the user
+// asked to stop (a cancel, an interrupt, the window closing). Whether the
+// scan itself was stopped stays as it was.
+bool StopAskedWhileWaiting()
+{
+    const bool cancelled = ScanState.cancelRequested;
+    ScanState.cancelRequested = false;
+    PumpPendingMessage();
+    const bool asked = ScanState.cancelRequested;
+    ScanState.cancelRequested = cancelled;
+    return asked;
 }
 
 }  // namespace
@@ -205,11 +252,23 @@ void EndRunRecord(bool completed, RestartAnswer answer)
 
 void StopRunRecord()
 {
-    if (record.open) RunLogClose(record.log);
-    if (record.copyOpen) RunLogClose(record.copy);
-    record.open = false;
-    record.copyOpen = false;
     record.active = false;
+    // A log whose lock this run has is let go first, so that another run
+    // waiting for it goes on while this one waits for a log of its own.
+    CloseUnlessWaiting(record.log, record.open, record.failed);
+    CloseUnlessWaiting(record.copy, record.copyOpen, record.copyFailed);
+    bool noted[2] = {false, false};
+    while (record.open || record.copyOpen) {
+        if (record.open && !noted[0]) NoteWaiting(false, noted[0]);
+        if (record.copyOpen && !noted[1]) NoteWaiting(true, noted[1]);
+        if (StopAskedWhileWaiting()) break;
+        Sys().Wait(kLogWaitStepMs);
+        CloseUnlessWaiting(record.log, record.open, record.failed);
+        CloseUnlessWaiting(record.copy, record.copyOpen, record.copyFailed);
+    }
+    // Given up: the lines still kept are lost, and the record failed.
+    CloseLog(record.log, record.open, record.failed);
+    CloseLog(record.copy, record.copyOpen, record.copyFailed);
 }
 
 void SetRunRecordCopy(const char* logPath)
@@ -220,4 +279,16 @@ void SetRunRecordCopy(const char* logPath)
 bool RunRecordCopyFailed()
 {
     return record.copyFailed;
+}
+
+void SetRunRecordStoreWord(const char* word)
+{
+    record.storeWordTooLong = word && !CopyText(record.storeWord, sizeof record.storeWord, word);
+    if (!word || record.storeWordTooLong) record.storeWord[0] = '\0';
+}
+
+void SetRunRecordWaitNote(RunRecordWaitNote note, void* context)
+{
+    record.waitNote = note;
+    record.waitNoteContext = context;
 }

@@ -17,7 +17,9 @@
 // paths (short-name components where a long name cannot be spelled in the
 // ANSI code page) or a front end's own form of them (SetRunRecordPathNamer).
 // A line about the quarantine follows every file that was removed, renamed
-// or left for deletion at the next start.
+// or left for deletion at the next start; its undo command names the store
+// when the run named one of its own (SetRunRecordStoreWord). Names are
+// escaped in the log (scan/RunLog.h).
 //
 // Use, on the scan's thread, one run at a time:
 //   StartRunRecord(logPath, "quellor-scan", nullptr);  // before the session
@@ -28,6 +30,14 @@
 // program). A front end whose session ends another way calls EndRunRecord
 // itself. A log that cannot be written changes nothing the scan does:
 // RunRecordFailed says so afterwards, for a note at most.
+//
+// A log another run is writing its record to keeps this run's lines in
+// memory until it is free (scan/RunLog.h). A run that still has not had it
+// when its record ends waits for it there, looking at the messages as the
+// scan does (the dialog stays alive); an interrupt, a cancel or the
+// window's closing gives the wait up, and the lines kept are lost
+// (RunRecordFailed). SetRunRecordWaitNote lets the front end say that it
+// waits.
 //
 // A Windows disk cleaned from outside its own system (quellor-scan
 // --offline ROOT) gets its record at the dialog's own place on that disk:
@@ -107,6 +117,17 @@ void StopRunRecord();
 // else, and RunRecordCopyFailed says so afterwards.
 void SetRunRecordCopy(const char* logPath);
 bool RunRecordCopyFailed();
+
+// The store the run named (--quarantine DIR), as the undo commands of the
+// record must name it: one word of a command line, quoted as the system's
+// shell needs it. Null or empty: the program's own store, which the
+// command need not name.
+void SetRunRecordStoreWord(const char* word);
+
+// Called once for each log the run waits for at the end of its record
+// (`copy`: the second log), before it waits; null: none.
+typedef void (*RunRecordWaitNote)(bool copy, void* context);
+void SetRunRecordWaitNote(RunRecordWaitNote note, void* context);
 
 // The system line: "Windows NT 10.0 build 19045" (with " (WoW64)" for a
 // 32-bit program on 64-bit Windows), "Windows 95/98/ME 4.10 build 2222",

@@ -150,8 +150,10 @@ bool MakeReachableGuardedFolder(const char* path)
     return ReachablePath(path, reachable, sizeof reachable) && Sys().MakeGuardedFolder(reachable);
 }
 
-HoldRef HoldReachableFile(const char* path)
+PathLockResult TakeReachablePathLock(const char* path, LockRef& lock)
 {
     char reachable[kPathBufferSize];
-    return ReachablePath(path, reachable, sizeof reachable) ? Sys().HoldFile(reachable) : 0;
+    lock = 0;
+    if (!ReachablePath(path, reachable, sizeof reachable)) return PathLockUnavailable;
+    return Sys().TakePathLock(reachable, lock);
 }

@@ -67,7 +67,7 @@ bool CreateReachableFolder(const char* path);
 FileRef CreateReachableNewFile(const char* path);
 bool FlushReachableFolder(const char* path);
 bool MakeReachableGuardedFolder(const char* path);
-HoldRef HoldReachableFile(const char* path);
+PathLockResult TakeReachablePathLock(const char* path, LockRef& lock);
 // The delayed deletion is requested under the reachable name too: the
 // system maps it as it maps the program's other file calls and stores the
 // name it reads at its next start (a name of the 32-bit view of System32

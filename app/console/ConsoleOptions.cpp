@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/console/ConsoleScan.h"
+#include "app/console/ConsoleText.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
 #include "scan/ProductText.h"
@@ -307,7 +308,8 @@ bool ReadConsoleCommandLine(int argc, const char* const* argv, ConsoleSystem sys
         read = false;
     }
     if (!read) {
-        std::fputs(("quellor-scan: " + error + "\nTry 'quellor-scan --help'.\n").c_str(), stderr);
+        PutLine(stderr, "quellor-scan: " + error);
+        std::fputs("Try 'quellor-scan --help'.\n", stderr);
         exitStatus = kExitTrouble;
         return false;
     }

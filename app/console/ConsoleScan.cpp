@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/console/ConsoleStore.h"
+#include "app/console/ConsoleText.h"
 #include "scan/BinaryExamination.h"
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
@@ -129,8 +130,15 @@ public:
     void ProblemLine(const std::string& text)
     {
         ++problems_;
+        Say(text);
+    }
+
+    // A line of the program's on standard error that is no problem.
+    void Say(const std::string& text)
+    {
         ClearProgress();
-        std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
+        PutLine(streams_.err, "quellor-scan: " + text);
+        std::fflush(streams_.err);
     }
 
     // What the host could not read or change, said once each on standard
@@ -195,8 +203,7 @@ private:
     void Print(const std::string& text)
     {
         ClearProgress();
-        std::fputs(text.c_str(), streams_.out);
-        std::fputc('\n', streams_.out);
+        PutLine(streams_.out, text);
     }
 
     void ShowProgress()
@@ -206,17 +213,14 @@ private:
         if (shown_ && now - lastProgress_ < kProgressIntervalMs) return;
         lastProgress_ = now;
         shown_ = true;
-        const std::string line = "\r" + std::to_string(ScanStatistics.filesScanned) + " files  " +
-                                 host_.Display(target_, ScanState.statusText) + "\033[K";
-        std::fputs(line.c_str(), streams_.err);
-        std::fflush(streams_.err);
+        PutProgress(streams_.err, std::to_string(ScanStatistics.filesScanned) + " files  " +
+                                      host_.Display(target_, ScanState.statusText));
     }
 
     void ClearProgress()
     {
         if (!shown_) return;
-        std::fputs("\r\033[K", streams_.err);
-        std::fflush(streams_.err);
+        ClearProgressLine(streams_.err);
         shown_ = false;
         lastProgress_ = host_.Milliseconds();
     }
@@ -282,11 +286,12 @@ bool StartQuarantine(const ConsoleOptions& options, ConsoleHost& host, const Con
     if (!options.quarantine || (options.action != kActionDelete && options.action != kActionRename)) return true;
     std::string error;
     if (!UseConsoleQuarantine(host, options.quarantineFolder, error)) {
-        std::fputs(("quellor-scan: " + error + " (--no-quarantine removes without keeping a copy)\n").c_str(),
-                   streams.err);
+        PutLine(streams.err, "quellor-scan: " + error + " (--no-quarantine removes without keeping a copy)");
         return false;
     }
     SetQuarantinePathNamer(NameForRecord, &entry);
+    // The undo commands of the run's record name a store the user named.
+    if (!options.quarantineFolder.empty()) SetRunRecordStoreWord(host.StoreWord(options.quarantineFolder).c_str());
     return true;
 }
 
@@ -304,7 +309,16 @@ struct ConsoleLog {
     bool started;
     std::string first;   // the log the record is started in
     std::string second;  // the log it is left in as well; empty: none
+    Report* report;
 };
+
+// Said before the run waits for a log that another run is writing to.
+void OnLogWait(bool copy, void* context)
+{
+    const ConsoleLog& log = *static_cast<const ConsoleLog*>(context);
+    log.report->Say("waiting for the log '" + (copy ? log.second : log.first) +
+                    "': another run is writing its record there");
+}
 
 bool ChangesFiles(const ConsoleOptions& options)
 {
@@ -316,15 +330,15 @@ bool ChangesFiles(const ConsoleOptions& options)
 // own program keeps (either alone when the other is missing). A log that
 // cannot be written is noted on standard error, and the scan goes on
 // without it.
-ConsoleLog StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
-                           TargetEntry& entry)
+void StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams,
+                     TargetEntry& entry, ConsoleLog& log)
 {
-    ConsoleLog log = {false, std::string(), std::string()};
+    log = ConsoleLog{false, std::string(), std::string(), &entry.report};
     std::string named;
     if (!options.logFile.empty()) {
         std::string error;
         if (host.LogFile(options.logFile, named, error)) log.first = options.logFile;
-        else std::fputs(("quellor-scan: " + error + "; scanning without a log\n").c_str(), streams.err);
+        else PutLine(streams.err, "quellor-scan: " + error + "; scanning without a log");
     }
     std::string own;
     std::string ownShown;
@@ -336,16 +350,13 @@ ConsoleLog StartConsoleLog(const ConsoleOptions& options, ConsoleHost& host, con
             log.second = ownShown;
         }
     }
-    if (log.first.empty()) return log;
+    if (log.first.empty()) return;
     SetRunRecordCopy(log.second.empty() ? nullptr : own.c_str());
     const std::string system = host.SystemName();
     SetRunRecordPathNamer(NameForLog, &entry);
+    SetRunRecordWaitNote(OnLogWait, &log);
     log.started = StartRunRecord(named.c_str(), kConsoleProgramName, system.empty() ? nullptr : system.c_str());
-    if (!log.started) {
-        std::fputs(("quellor-scan: cannot write the log '" + log.first + "'; scanning without it\n").c_str(),
-                   streams.err);
-    }
-    return log;
+    if (!log.started) PutLine(streams.err, "quellor-scan: cannot write the log '" + log.first + "'; scanning without it");
 }
 
 // Closes the logs; a record that started but could not be written in full
@@ -355,13 +366,13 @@ void StopConsoleLog(const ConsoleLog& log, const ConsoleStreams& streams)
     StopRunRecord();
     SetRunRecordPathNamer(nullptr, nullptr);
     SetRunRecordCopy(nullptr);
+    SetRunRecordWaitNote(nullptr, nullptr);
+    SetRunRecordStoreWord(nullptr);
     if (log.started && RunRecordFailed()) {
-        std::fputs(("quellor-scan: the log '" + log.first + "' could not be written in full\n").c_str(),
-                   streams.err);
+        PutLine(streams.err, "quellor-scan: the log '" + log.first + "' could not be written in full");
     }
     if (log.started && !log.second.empty() && RunRecordCopyFailed()) {
-        std::fputs(("quellor-scan: the log '" + log.second + "' could not be written in full\n").c_str(),
-                   streams.err);
+        PutLine(streams.err, "quellor-scan: the log '" + log.second + "' could not be written in full");
     }
 }
 
@@ -431,6 +442,11 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
+std::string ConsoleHost::StoreWord(const std::string& named)
+{
+    return WindowsShellWord(named);
+}
+
 void ConsoleReceive(std::uint32_t message)
 {
     if (activeReport) activeReport->Receive(message);
@@ -449,7 +465,7 @@ void ConsoleOriginalKept(const std::string& displayPath, const QuarantineNote& n
 int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const ConsoleStreams& streams)
 {
     if (options.targets.empty() && !host.AllDrivesByDefault()) {
-        std::fputs("quellor-scan: name a folder or file to scan (--help for usage)\n", streams.err);
+        PutLine(streams.err, "quellor-scan: name a folder or file to scan (--help for usage)");
         return kExitTrouble;
     }
     // Every target is checked before anything is touched.
@@ -457,7 +473,7 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     for (std::size_t i = 0; i < options.targets.size(); ++i) {
         std::string error;
         if (!host.Resolve(options.targets[i], targets[i], error)) {
-            std::fputs(("quellor-scan: " + error + "\n").c_str(), streams.err);
+            PutLine(streams.err, "quellor-scan: " + error);
             return kExitTrouble;
         }
     }
@@ -486,7 +502,8 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     }
     SessionPlan plan = {memoryScanned, walked.data(), walked.size(), EnterTarget, &entry};
     SetResultRecordSink(OnRecord, &report);
-    const ConsoleLog log = StartConsoleLog(options, host, streams, entry);
+    ConsoleLog log;
+    StartConsoleLog(options, host, streams, entry, log);
     // What the host met before the scan (a damaged hive), first.
     report.HostProblems();
     RunSessionPlan(plan);

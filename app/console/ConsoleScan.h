@@ -84,6 +84,13 @@ public:
         enginePath = recorded;
         return !recorded.empty() && recorded[0] != '/';
     }
+
+    // The store folder the user named (`named`, --quarantine DIR) as one
+    // word of a command line of this system that names it from any folder:
+    // absolute, and quoted where the shell needs it. The undo commands of
+    // the run log give it. By default `named` as given, quoted as a Windows
+    // command line needs.
+    virtual std::string StoreWord(const std::string& named);
     // A monotonic clock in milliseconds.
     virtual std::uint64_t Milliseconds() = 0;
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/console/ConsoleText.h"
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
 #include "scan/QuarantineStore.h"
@@ -51,11 +52,11 @@ public:
 
     void Say(const std::string& text)
     {
-        std::fputs((text + "\n").c_str(), streams_.out);
+        PutLine(streams_.out, text);
     }
     int Fail(const std::string& text)
     {
-        std::fputs(("quellor-scan: " + text + "\n").c_str(), streams_.err);
+        PutLine(streams_.err, "quellor-scan: " + text);
         return kExitTrouble;
     }
     // Damaged entries are named, each with how to remove it; the status.

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/console/ConsoleText.h"
 #include "scan/QuarantineManifest.h"
 
 std::string AbsolutePath(const std::string& path)
@@ -156,6 +157,11 @@ bool PosixHost::StoreFolder(const std::string& named, std::string& engineFolder,
         return false;
     }
     return MapUnder(platform_, kStoreDrive, folder, engineFolder, error);
+}
+
+std::string PosixHost::StoreWord(const std::string& named)
+{
+    return PosixShellWord(AbsolutePath(named));
 }
 
 std::string PosixHost::OriginalPath(const ConsoleTarget* target, const std::string& enginePath)

@@ -39,6 +39,7 @@ public:
     std::string Display(const ConsoleTarget* target, const std::string& enginePath) override;
     std::vector<std::string> NotAvailable() override { return {"memory", "registry", "services"}; }
     bool StoreFolder(const std::string& named, std::string& engineFolder, std::string& error) override;
+    std::string StoreWord(const std::string& named) override;
     std::string OriginalPath(const ConsoleTarget* target, const std::string& enginePath) override;
     bool RestoreTarget(const std::string& recorded, const std::string& to, std::string& shown, std::string& enginePath,
                        std::string& error) override;

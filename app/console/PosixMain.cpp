@@ -10,6 +10,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
+#include "app/console/ConsoleText.h"
 #include "app/console/OfflineHost.h"
 #include "app/console/PosixHost.h"
 #include "platform/HeadCachePlatform.h"
@@ -71,7 +72,7 @@ int RunOffline(ConsoleOptions& options, PosixPlatform& platform, Platform& files
     const bool changes = options.action == kActionDelete || options.action == kActionRename;
     std::string error;
     if (!host.Open(options.offline, changes, error)) {
-        std::fputs(("quellor-scan: " + error + "\n").c_str(), streams.err);
+        PutLine(streams.err, "quellor-scan: " + error);
         return kExitTrouble;
     }
     options.targets.assign(1, options.offline);

@@ -9,6 +9,7 @@
 
 #include "app/console/ConsoleOptions.h"
 #include "app/console/ConsoleScan.h"
+#include "app/console/ConsoleText.h"
 #include "platform/HeadCachePlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "scan/Quarantine.h"
@@ -153,6 +154,12 @@ public:
         }
         enginePath = shown;
         return true;
+    }
+
+    std::string StoreWord(const std::string& named) override
+    {
+        const std::string full = FullPath(named);
+        return WindowsShellWord(full.empty() ? named : full);
     }
 
     std::uint64_t Milliseconds() override { return GetTickCount(); }

@@ -472,6 +472,37 @@ bool FakePlatform::RenameFile(const char* from, const char* to)
     return true;
 }
 
+bool FakePlatform::RenameOver(const char* from, const char* to)
+{
+    const std::string source = ProgramView(from);
+    const std::string target = ProgramView(to);
+    Node* node = Resolve(source, false);
+    if (!InOneFolder(source.c_str(), target.c_str()) || !node || node->IsFolder() || node->deleteLocked) return false;
+    Node* existing = Resolve(target, false);
+    if (existing == node) return true;
+    // The runtime opens files without delete sharing, and the system
+    // replaces no read-only file.
+    auto busy = [this](const Node* file) {
+        if (file->heldByProcess && RunningHolder(processes_, file->heldByProcess)) return true;
+        for (const auto& open : openFiles_) {
+            if (open.second.node == file) return true;
+        }
+        return false;
+    };
+    if (busy(node)) return false;
+    if (existing && (existing->IsFolder() || existing->deleteLocked || (existing->attributes & kAttrReadOnly) ||
+                     busy(existing)))
+        return false;
+    if (!TakeStep()) return false;
+    auto& siblings = node->parent->children;
+    if (existing) {
+        siblings.erase(std::find_if(siblings.begin(), siblings.end(),
+                                    [existing](const std::unique_ptr<Node>& child) { return child.get() == existing; }));
+    }
+    node->name = target.substr(target.rfind('\\') + 1);
+    return true;
+}
+
 bool FakePlatform::CopyFileOver(const char* from, const char* to)
 {
     Node* source = Resolve(ProgramView(from));
@@ -588,6 +619,25 @@ FileRef FakePlatform::CreateNewFile(const char* path)
     return OpenHandle(node, true, false);
 }
 
+PathLockResult FakePlatform::TakePathLock(const char* path, LockRef& lock)
+{
+    lock = 0;
+    if (locksUnavailable) return PathLockUnavailable;
+    const std::string name = Upper(ProgramView(path));
+    if (std::find(heldElsewhere_.begin(), heldElsewhere_.end(), name) != heldElsewhere_.end()) return PathLockHeld;
+    for (const auto& held : pathLocks_) {
+        if (held.second == name) return PathLockHeld;
+    }
+    lock = nextLock_++;
+    pathLocks_[lock] = name;
+    return PathLockTaken;
+}
+
+void FakePlatform::ReleasePathLock(LockRef lock)
+{
+    pathLocks_.erase(lock);
+}
+
 bool FakePlatform::FlushFile(FileRef file)
 {
     auto found = openFiles_.find(file);
@@ -623,5 +673,5 @@ void FakePlatform::SimulateCrash()
     }
     openFiles_.clear();
     searches_.clear();
-    holds_.clear();
+    pathLocks_.clear();
 }

@@ -1,5 +1,6 @@
 // An in-memory platform for the native tests: drives, folders and files
-// (content, attributes, enumeration order, locks), the registry, processes,
+// (content, attributes, enumeration order, locks against deleting and
+// opening, the locks TakePathLock takes), the registry, processes,
 // services, the message queue, prompt answers and a clock that records waits
 // instead of sleeping. Everything the engine asks of it is recorded so tests
 // can assert on it.
@@ -91,7 +92,8 @@ public:
     // is refused, as for a program without administrator rights.
     bool IsGuarded(const std::string& path) const;
     bool guardFails = false;
-    // Another process holds the file (HoldFile), or lets it go.
+    // Another process holds the lock of the path (TakePathLock), or lets it
+    // go; HeldHere: this process holds it.
     void HoldElsewhere(const std::string& path, bool held = true);
     bool HeldHere(const std::string& path) const;
     // The names of the files in `folder` become as fleeting as unflushed
@@ -198,6 +200,8 @@ public:
     // limit.
     long stepBudget = -1;
     bool flushFails = false;
+    // No path can be locked: TakePathLock answers PathLockUnavailable.
+    bool locksUnavailable = false;
     std::int64_t now = 1700000000;  // what CurrentTime answers
     // What CommonDataFolder answers; empty: the system has none.
     std::string commonDataFolder = "C:\\Documents and Settings\\All Users\\Application Data";
@@ -271,8 +275,9 @@ public:
     bool FlushFile(FileRef file) override;
     bool FlushFolder(const char* path) override;
     bool MakeGuardedFolder(const char* path) override;
-    HoldRef HoldFile(const char* path) override;
-    void ReleaseHold(HoldRef hold) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;
@@ -347,9 +352,7 @@ private:
     void KeepNames(Node* folder);
     void RestoreNames(Node* folder, const std::vector<KeptName>& kept);
     std::map<Node*, std::vector<KeptName>> fleetingFolders_;
-    std::map<HoldRef, Node*> holds_;
     std::vector<std::string> heldElsewhere_;
-    HoldRef nextHold_ = 1;
 
     std::map<char, int> driveTypes_;
     std::map<char, std::unique_ptr<Node>> roots_;
@@ -362,6 +365,9 @@ private:
     };
     std::map<FileRef, OpenFile> openFiles_;
     FileRef nextFile_;
+    // The paths locked (upper case), by lock; a power cut ends them all.
+    std::map<LockRef, std::string> pathLocks_;
+    LockRef nextLock_ = 1;
 
     struct Search {
         std::vector<DirEntry> entries;

@@ -1,4 +1,4 @@
-// Folders flushed and guarded, and files held as locks between runs, over
+// Folders flushed and guarded, and paths locked by other runs, over
 // the fake's tree; with fleeting folders, whose changes of names a power cut
 // undoes unless the folder was flushed.
 #include <algorithm>
@@ -23,9 +23,9 @@ void FakePlatform::HoldElsewhere(const std::string& path, bool held)
 
 bool FakePlatform::HeldHere(const std::string& path) const
 {
-    Node* node = Resolve(path, false);
-    for (const auto& hold : holds_) {
-        if (node && hold.second == node) return true;
+    const std::string name = Upper(ProgramView(path.c_str()));
+    for (const auto& held : pathLocks_) {
+        if (held.second == name) return true;
     }
     return false;
 }
@@ -101,21 +101,3 @@ bool FakePlatform::MakeGuardedFolder(const char* path)
     return true;
 }
 
-HoldRef FakePlatform::HoldFile(const char* path)
-{
-    const std::string text = ProgramView(path);
-    Node* node = Resolve(text);
-    if (!node || node->IsFolder() || node->openLocked) return 0;
-    if (std::find(heldElsewhere_.begin(), heldElsewhere_.end(), Upper(text)) != heldElsewhere_.end()) return 0;
-    for (const auto& hold : holds_) {
-        if (hold.second == node) return 0;
-    }
-    const HoldRef hold = nextHold_++;
-    holds_[hold] = node;
-    return hold;
-}
-
-void FakePlatform::ReleaseHold(HoldRef hold)
-{
-    holds_.erase(hold);
-}

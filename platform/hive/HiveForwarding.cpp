@@ -126,14 +126,19 @@ bool HivePlatform::MakeGuardedFolder(const char* path)
     return inner_.MakeGuardedFolder(path);
 }
 
-HoldRef HivePlatform::HoldFile(const char* path)
+PathLockResult HivePlatform::TakePathLock(const char* path, LockRef& lock)
 {
-    return inner_.HoldFile(path);
+    return inner_.TakePathLock(path, lock);
 }
 
-void HivePlatform::ReleaseHold(HoldRef hold)
+void HivePlatform::ReleasePathLock(LockRef lock)
 {
-    inner_.ReleaseHold(hold);
+    inner_.ReleasePathLock(lock);
+}
+
+bool HivePlatform::RenameOver(const char* from, const char* to)
+{
+    return inner_.RenameOver(from, to);
 }
 
 std::uint32_t HivePlatform::ShortPathOf(const char* path, char* out, std::uint32_t size)

@@ -144,8 +144,9 @@ public:
     bool FlushFile(FileRef file) override;
     bool FlushFolder(const char* path) override;
     bool MakeGuardedFolder(const char* path) override;
-    HoldRef HoldFile(const char* path) override;
-    void ReleaseHold(HoldRef hold) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;

@@ -1,11 +1,9 @@
 // What keeps a store of the program's own sound on POSIX systems: folders
-// flushed after their names change, folders guarded from other users, and
-// files held as locks between runs.
+// flushed after their names change, and folders guarded from other users.
 #include "platform/posix/PosixPlatform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,22 +39,3 @@ bool PosixPlatform::MakeGuardedFolder(const char* path)
     return guarded;
 }
 
-HoldRef PosixPlatform::HoldFile(const char* path)
-{
-    EnginePlace place;
-    if (!Locate(path, place) || place.split.name.empty()) return 0;
-    // A FIFO or a device of that name is never opened.
-    const FileOpening opening = OpenFileIn(place.folder, place.Risk(), place.split.name.c_str(), O_RDONLY, DT_UNKNOWN);
-    if (opening.fd < 0) return 0;
-    if (flock(opening.fd, LOCK_EX | LOCK_NB) != 0) {
-        close(opening.fd);
-        return 0;
-    }
-    return static_cast<HoldRef>(opening.fd) + 1;
-}
-
-void PosixPlatform::ReleaseHold(HoldRef hold)
-{
-    // Closing the only descriptor of the opening ends its lock.
-    if (hold != 0) close(static_cast<int>(hold - 1));
-}

@@ -51,6 +51,14 @@
 // Folders made with CreateFolder and files made with CreateNewFile are the
 // owner's alone (modes 0700 and 0600).
 //
+// Locks and replacing (PosixLocks.cpp): TakePathLock opens the file itself
+// (made when missing; never a FIFO, device or link: platform/posix/
+// HeldFolder.h) for writing and takes a lock of that open description
+// (fcntl F_OFD_SETLK, F_WRLCK), which conflicts with every other
+// description of the file, in this process too; it checks afterwards that
+// the file locked still has the name. RenameOver is renameat within the one
+// folder, then that folder flushed.
+//
 // Attributes: read-only is "no write permission for the owner"; hidden and
 // system do not exist here (never reported, ignored when set). As on
 // Windows, a read-only file is not removed until its attribute is reset, and
@@ -145,8 +153,9 @@ public:
     bool FlushFile(FileRef file) override;
     bool FlushFolder(const char* path) override;
     bool MakeGuardedFolder(const char* path) override;
-    HoldRef HoldFile(const char* path) override;
-    void ReleaseHold(HoldRef hold) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t SystemFolder(char* out, std::uint32_t size) override;

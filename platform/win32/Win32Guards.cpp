@@ -204,21 +204,6 @@ bool Win32Platform::MakeGuardedFolder(const char* path)
     return GetLastError() == ERROR_ALREADY_EXISTS && GuardExistingFolder(path, guard);
 }
 
-HoldRef Win32Platform::HoldFile(const char* path)
-{
-    // Opened with no sharing at all: every other opening of the file fails
-    // until this handle is closed, which the system does when the process
-    // ends.
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    return reinterpret_cast<HoldRef>(file);
-}
-
-void Win32Platform::ReleaseHold(HoldRef hold)
-{
-    if (hold != 0) CloseHandle(reinterpret_cast<HANDLE>(hold));
-}
-
 std::vector<unsigned char> GuardedFolderDescriptorForTesting()
 {
     std::vector<unsigned char> bytes;

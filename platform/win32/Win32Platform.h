@@ -6,6 +6,7 @@
 // does not pull the Windows macros in; the calls live in the .cpp files of
 // this folder, one per area:
 //   Win32Files.cpp      version, drives, files, paths
+//   Win32Locks.cpp      the lock that stands for a path, replacing a file
 //   Win32Directory.cpp  directory enumeration
 //   Win32Registry.cpp   registry
 //   Win32Processes.cpp  processes, services, privileges, reboot, exit
@@ -62,8 +63,9 @@ public:
     bool FlushFile(FileRef file) override;
     bool FlushFolder(const char* path) override;
     bool MakeGuardedFolder(const char* path) override;
-    HoldRef HoldFile(const char* path) override;
-    void ReleaseHold(HoldRef hold) override;
+    PathLockResult TakePathLock(const char* path, LockRef& lock) override;
+    void ReleasePathLock(LockRef lock) override;
+    bool RenameOver(const char* from, const char* to) override;
     std::uint32_t ShortPathOf(const char* path, char* out, std::uint32_t size) override;
     std::uint32_t WindowsFolder(char* out, std::uint32_t size) override;
     std::uint32_t TempFolder(char* out, std::uint32_t size) override;

@@ -63,8 +63,19 @@ void UseFake(FakePlatform& fake)
     fake.onNotify = [](WindowRef, std::uint32_t message) { ConsoleReceive(message); };
 }
 
-// Runs the console scan; its exit status, and its standard output in `text`.
-int RunAndRead(const ConsoleOptions& options, std::string& text)
+std::string ReadBack(std::FILE* stream)
+{
+    std::string text(65536, '\0');
+    std::rewind(stream);
+    text.resize(std::fread(&text[0], 1, text.size(), stream));
+    std::fclose(stream);
+    return text;
+}
+
+// Runs the console scan; its exit status, its standard output in `text`
+// and, when asked, its standard error in `errors`, with the progress line
+// shown there.
+int RunAndRead(const ConsoleOptions& options, std::string& text, std::string* errors = nullptr)
 {
     WindowsLikeHost host;
     std::FILE* out = std::tmpfile();
@@ -73,12 +84,10 @@ int RunAndRead(const ConsoleOptions& options, std::string& text)
         ADD_FAILURE() << "no temporary file";
         return -1;
     }
-    const int status = RunConsoleScan(options, host, ConsoleStreams{out, err, false});
-    text.assign(4096, '\0');
-    std::rewind(out);
-    text.resize(std::fread(&text[0], 1, text.size(), out));
-    std::fclose(out);
-    std::fclose(err);
+    const int status = RunConsoleScan(options, host, ConsoleStreams{out, err, errors != nullptr});
+    text = ReadBack(out);
+    const std::string errorText = ReadBack(err);
+    if (errors) *errors = errorText;
     return status;
 }
 
@@ -197,6 +206,28 @@ TEST(ConsoleSessionStop, AQuitStopsTheWalkAndTheStatusSaysTheScanIsIncomplete)
               "\"completed\":false,\"restartNeeded\":false,\"memoryScanned\":true,\"notAvailable\":[],"
               "\"exitStatus\":2}\n",
               text);
+    ResetScanGlobals();
+}
+
+// A name on the progress line is escaped like any other; only the line's
+// own controls (a carriage return, the erase to its end) reach the terminal.
+TEST(ConsoleSessionProgress, TheProgressLineShowsNamesEscaped)
+{
+    FakePlatform fake;
+    UseFake(fake);
+    fake.AddDrive('C', DriveFixed);
+    fake.AddFile("C:\\evil\x1b]0;owned\x07\r\n.txt", "clean");
+    ConsoleOptions options = DefaultConsoleOptions();
+    std::string text;
+    std::string errors;
+    EXPECT_EQ(kExitClean, RunAndRead(options, text, &errors));
+    EXPECT_NE(std::string::npos, errors.find("C:\\evil<1B>]0;owned<07><0D><0A>.txt")) << errors;
+    std::string rest;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (errors.compare(i, 3, "\033[K") == 0) i += 2;
+        else if (errors[i] != '\r') rest += errors[i];
+    }
+    for (char c : rest) EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) << rest;
     ResetScanGlobals();
 }
 

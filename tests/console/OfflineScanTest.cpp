@@ -268,8 +268,9 @@ TEST(OfflineScan, ARemovalLeavesItsRecordOnTheDiskWhereTheDialogKeepsItsOwn)
     const std::string evilLine = disk.Path(kEvil) + "     " + kPeThreat + " removed";
     const auto evil = std::find(record.begin(), record.end(), evilLine);
     ASSERT_NE(record.end(), evil) << ReadFileText(diskLog);
+    // Its undo command names the store the run named.
     EXPECT_TRUE(std::regex_match(*(evil + 1), std::regex("    Quarantine entry ([0-9A-F]{8}) \\(undo: quellor-scan "
-                                                         "--restore \\1\\)")))
+                                                         "--quarantine " + store + " --restore \\1\\)")))
         << *(evil + 1);
     EXPECT_EQ(9, std::count_if(record.begin(), record.end(),
                                [](const std::string& line) { return line.rfind("System Registry", 0) == 0; }));

@@ -43,6 +43,8 @@ const NotApplying kPosixFilesNotApplying[] = {
     {"PathsIgnoreCase", kCaseMatters},
     {"OpenFileCannotBeRemovedOrRenamed",
      "POSIX removes and renames open files; the runtime's sharing modes do not exist"},
+    {"RenameOverLeavesAFileThatIsOpenInPlace",
+     "POSIX replaces open files; the runtime's sharing modes do not exist"},
     {"SystemFolderLiesInTheWindowsFolder", "there is no Windows folder, so no system folder in it either"},
     {"FolderQueriesGiveLengthOrSizeNeeded",
      "there is no Windows folder and no temporary folder of the Windows kind: both queries answer 0"},

@@ -1447,26 +1447,92 @@ CONTRACT_CASE(MakeGuardedFolderMakesOrTakesARealFolderThisProgramCanStillFill)
     CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
 }
 
-CONTRACT_CASE(AHeldFileCannotBeHeldAgainUntilReleased)
+// ------------------------------------------------------------ locks and replacing
+
+CONTRACT_CASE(PathLockKeepsOutOtherTakersOnlyUntilLetGo)
 {
     const std::string dir = CaseFolder(world, __func__);
-    const std::string path = Join(dir, "lock");
-    world.MakeFile(path, "", kAttrArchive);
-    world.MakeFolder(Join(dir, "folder"));
+    const std::string path = Join(dir, "log.txt");
+    world.MakeFile(path, "old\r\n", kAttrArchive);
+    Platform& platform = world.platform();
+    LockRef first = 0;
+    LockRef second = 0;
+    LockRef elsewhere = 0;
+
+    CONTRACT_REQUIRE(platform.TakePathLock(path.c_str(), first) == PathLockTaken);
+    CONTRACT_TRUE(first != 0);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), second) == PathLockHeld);
+    CONTRACT_EQ(0u, second);
+    // Another name is another lock, whether or not a file has it yet.
+    CONTRACT_TRUE(platform.TakePathLock(Join(dir, "fresh.txt").c_str(), elsewhere) == PathLockTaken);
+    // The file is written and replaced as ever.
+    FileRef appender = platform.CreateForAppend(path.c_str());
+    CONTRACT_REQUIRE(appender != kNoFile);
+    CONTRACT_EQ(4, WriteText(platform, appender, "more"));
+    platform.CloseFile(appender);
+    CONTRACT_EQ(std::string("old\r\nmore"), ContentOf(world, path));
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.new").c_str(), path.c_str()));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, path));
+
+    // Let go, and taken again after the replace, it keeps the others out.
+    platform.ReleasePathLock(first);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), second) == PathLockTaken);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), first) == PathLockHeld);
+    platform.ReleasePathLock(second);
+    platform.ReleasePathLock(elsewhere);
+    CONTRACT_TRUE(platform.TakePathLock(path.c_str(), first) == PathLockTaken);
+    platform.ReleasePathLock(first);
+}
+
+CONTRACT_CASE(RenameOverReplacesTheFileThatHasTheName)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "log.txt"), "old and longer", kAttrArchive);
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
     Platform& platform = world.platform();
 
-    const HoldRef hold = platform.HoldFile(path.c_str());
-    CONTRACT_REQUIRE(hold != 0);
-    // Not even this process holds it twice: each hold stands for one run.
-    CONTRACT_EQ(0u, platform.HoldFile(path.c_str()));
-    CONTRACT_EQ(0u, platform.HoldFile(Upper(path).c_str()));
-    platform.ReleaseHold(hold);
-    const HoldRef again = platform.HoldFile(path.c_str());
-    CONTRACT_TRUE(again != 0);
-    platform.ReleaseHold(again);
-    CONTRACT_EQ(0u, platform.HoldFile(Join(dir, "missing").c_str()));
-    CONTRACT_EQ(0u, platform.HoldFile(Join(dir, "folder").c_str()));
-    CONTRACT_FALSE(world.Exists(Join(dir, "missing")));
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.new").c_str(), Join(dir, "log.txt").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "log.new")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "log.txt")));
+    // A name no file has yet is no error.
+    CONTRACT_TRUE(platform.RenameOver(Join(dir, "log.txt").c_str(), Join(dir, "fresh.txt").c_str()));
+    CONTRACT_FALSE(world.Exists(Join(dir, "log.txt")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "fresh.txt")));
+}
+
+CONTRACT_CASE(RenameOverRefusesWhatIsNoFileOfTheSameFolder)
+{
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "a.txt"), "a", kAttrArchive);
+    world.MakeFolder(Join(dir, "sub"));
+    world.MakeFolder(Join(dir, "other"));
+    world.MakeFile(Join(dir, "sub\\b.txt"), "b", kAttrArchive);
+    Platform& platform = world.platform();
+
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "missing.txt").c_str(), Join(dir, "a.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "other").c_str(), Join(dir, "a.txt").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "a.txt").c_str(), Join(dir, "sub").c_str()));
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "a.txt").c_str(), Join(dir, "sub\\b.txt").c_str()));
+    CONTRACT_EQ(std::string("a"), ContentOf(world, Join(dir, "a.txt")));
+    CONTRACT_EQ(std::string("b"), ContentOf(world, Join(dir, "sub\\b.txt")));
+    CONTRACT_TRUE(world.Exists(Join(dir, "other")));
+    CONTRACT_EQ(kAttrDirectory, world.AttributesOf(Join(dir, "sub")) & kAttrDirectory);
+}
+
+CONTRACT_CASE(RenameOverLeavesAFileThatIsOpenInPlace)
+{
+    // The runtime opens files without delete sharing.
+    const std::string dir = CaseFolder(world, __func__);
+    world.MakeFile(Join(dir, "log.txt"), "old", kAttrArchive);
+    world.MakeFile(Join(dir, "log.new"), "new", kAttrArchive);
+    Platform& platform = world.platform();
+    FileRef reader = platform.OpenForRead(Join(dir, "log.txt").c_str());
+    CONTRACT_REQUIRE(reader != kNoFile);
+    CONTRACT_FALSE(platform.RenameOver(Join(dir, "log.new").c_str(), Join(dir, "log.txt").c_str()));
+    platform.CloseFile(reader);
+    CONTRACT_EQ(std::string("old"), ContentOf(world, Join(dir, "log.txt")));
+    CONTRACT_EQ(std::string("new"), ContentOf(world, Join(dir, "log.new")));
 }
 
 CONTRACT_CASE(CurrentTimeCountsSecondsSince1970)
@@ -1600,7 +1666,10 @@ const ContractCase kPlatformContractCases[] = {
     CONTRACT_ENTRY(CreateNewFileRefusesATakenName),
     CONTRACT_ENTRY(FlushFolderFlushesOnlyAFolderThatIsThere),
     CONTRACT_ENTRY(MakeGuardedFolderMakesOrTakesARealFolderThisProgramCanStillFill),
-    CONTRACT_ENTRY(AHeldFileCannotBeHeldAgainUntilReleased),
+    CONTRACT_ENTRY(PathLockKeepsOutOtherTakersOnlyUntilLetGo),
+    CONTRACT_ENTRY(RenameOverReplacesTheFileThatHasTheName),
+    CONTRACT_ENTRY(RenameOverRefusesWhatIsNoFileOfTheSameFolder),
+    CONTRACT_ENTRY(RenameOverLeavesAFileThatIsOpenInPlace),
     CONTRACT_ENTRY(CurrentTimeCountsSecondsSince1970),
     CONTRACT_ENTRY(CommonDataFolderIsAnExistingFolderOrNone),
     CONTRACT_ENTRY(RegistryOpenOfMissingKeyFails),

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,7 +53,8 @@ std::string KeptNote(const std::string& id)
     return "    Quarantine entry " + id + " (undo: quellor-scan --restore " + id + ")";
 }
 
-// The fake, noting what the dialog's log holds when a restart is asked for.
+// The fake, noting what the dialog's log holds when a restart is asked for,
+// and calling `onWait` at each wait.
 class WatchedFake : public FakePlatform {
 public:
     bool RequestReboot(std::uint32_t flags) override
@@ -60,8 +62,28 @@ public:
         logAtReboot = Content(kDialogLog);
         return FakePlatform::RequestReboot(flags);
     }
+    void Wait(std::uint32_t milliseconds) override
+    {
+        FakePlatform::Wait(milliseconds);
+        if (onWait) onWait();
+    }
     std::string logAtReboot;
+    std::function<void()> onWait;
 };
+
+// Another run holding a log's lock.
+LockRef HoldLog(FakePlatform& fake, const std::string& log)
+{
+    LockRef lock = 0;
+    EXPECT_EQ(PathLockTaken, fake.TakePathLock(log.c_str(), lock));
+    return lock;
+}
+
+// The notes a front end is given before the run waits for a log.
+void NoteWait(bool copy, void* context)
+{
+    static_cast<std::vector<bool>*>(context)->push_back(copy);
+}
 
 class RunRecord : public ::testing::Test {
 protected:
@@ -70,6 +92,8 @@ protected:
     {
         StopRunRecord();
         SetRunRecordPathNamer(nullptr, nullptr);
+        SetRunRecordWaitNote(nullptr, nullptr);
+        SetRunRecordStoreWord(nullptr);
         StopQuarantine();
         ResetScanGlobals();
         SetPlatform(nullptr);
@@ -397,6 +421,131 @@ TEST_F(RunRecord, TheLogSitsBesideTheStoreInTheProgramsDataFolder)
     fake->version.platformId = 3;
     EXPECT_FALSE(DefaultRunLogPath(path, sizeof path));
     EXPECT_FALSE(StartDefaultRunRecord("Quellor.exe"));
+}
+
+// A name is data: whatever bytes it holds, the record has the lines the run
+// wrote and no other. The results list shows the name as it is.
+TEST_F(RunRecord, ANameHoldingLineBreaksAndEscapesMakesNoLineOfItsOwn)
+{
+    const std::string name = "D:\\Downloads\\evil\r\n=== Quellor run 2023-11-14 22:13:20 UTC\r\n"
+                             "    Quarantine entry 0000ABCD (undo: quellor-scan --restore 0000ABCD)\r\n\x1b[2J\x7f.exe";
+    fake->AddFile(name, DemoSamples()[0].content);
+    DialogRun();
+    const auto listed = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& line) { return line.compare(0, name.size(), name) == 0; });
+    ASSERT_NE(lines.end(), listed);
+    const std::string log = fake->Content(kDialogLog);
+    EXPECT_EQ(0u, log.find(kRunLogMarker));
+    EXPECT_EQ(std::string::npos, log.find(std::string("\n") + kRunLogMarker));
+    EXPECT_EQ(std::string::npos, log.find("\n    Quarantine entry 0000ABCD"));
+    EXPECT_EQ(std::string::npos, log.find_first_of("\x1b\x7f"));
+    const std::string escaped = "D:\\Downloads\\evil<0D><0A>=== Quellor run 2023-11-14 22:13:20 UTC<0D><0A>"
+                                "    Quarantine entry 0000ABCD (undo: quellor-scan --restore 0000ABCD)<0D><0A>"
+                                "<1B>[2J<7F>.exe";
+    EXPECT_NE(std::string::npos, log.find("\r\n" + escaped + listed->substr(name.size()) + "\r\n"));
+}
+
+// The undo command works as printed: it names the store when the run
+// named its own, as the front end spells it for its shell.
+TEST_F(RunRecord, TheUndoCommandNamesAStoreTheRunNamed)
+{
+    struct Row {
+        const char* name;
+        const char* word;  // null: the program's own store
+        const char* form;  // with %s for the entry's id
+    } const rows[] = {
+        {"the program's own store", nullptr, "    Quarantine entry %s (undo: quellor-scan --restore %s)"},
+        {"a store of the run's own", "\"D:\\My Store\"",
+         "    Quarantine entry %s (undo: quellor-scan --quarantine \"D:\\My Store\" --restore %s)"},
+        {"a word too long to give", nullptr, "    Quarantine entry %s"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fresh();
+        UseStore("C:\\store", kDefaultQuarantineTotalCap, kDefaultQuarantineFileCap);
+        const std::string tooLong(5000, 'x');
+        SetRunRecordStoreWord(row.word ? row.word : std::strcmp(row.name, "a word too long to give") == 0 ? tooLong.c_str() : nullptr);
+        cleanAction = kActionDelete;
+        ASSERT_TRUE(StartRunRecord(kLog, "quellor-scan", "Test 1.0"));
+        ScanSingleFile("D:\\Downloads\\setup.exe");
+        StopRunRecord();
+        SetRunRecordStoreWord(nullptr);
+        ASSERT_EQ(1u, Entries().size());
+        const std::string id = Entries()[0].id;
+        char note[256];
+        std::snprintf(note, sizeof note, row.form, id.c_str(), id.c_str());
+        EXPECT_EQ(Header(fake->now, "quellor-scan", "Test 1.0") + lines[0] + "\r\n" + note + "\r\n", fake->Content(kLog));
+    }
+}
+
+// A run whose log another run holds to its end waits there, says so once,
+// and writes its whole record as soon as the other lets go; an interrupt
+// while it waits gives the record up. A log it holds itself is let go
+// before it waits for another, so that two runs waiting for each other's
+// logs both go on.
+TEST_F(RunRecord, AtItsEndARunWaitsForALogAnotherRunHolds)
+{
+    struct Row {
+        const char* name;
+        bool holdFirst;      // the other run holds the first log
+        bool holdCopy;       // ... and the copy
+        bool interrupt;      // an interrupt comes while the run waits
+        std::vector<bool> notes;
+        bool firstWritten;
+        bool copyWritten;
+    } const rows[] = {
+        {"the first log held", true, false, false, {false}, true, true},
+        {"the copy held", false, true, false, {true}, true, true},
+        {"both held", true, true, false, {false, true}, true, true},
+        {"an interrupt while it waits", true, false, true, {false}, false, true},
+    };
+    const std::string copyLog = "C:\\logs\\copy.log";
+    // The record as a run that has its log from the start leaves it.
+    cleanAction = kActionReportOnly;
+    ASSERT_TRUE(StartRunRecord(kLog, "quellor-scan", "Test 1.0"));
+    ScanSingleFile("D:\\Downloads\\setup.exe");
+    EndRunRecord(true, RestartNotAsked);
+    const std::string record = fake->Content(kLog);
+    ASSERT_NE(std::string::npos, record.find("Restart question"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fresh();
+        std::vector<bool> notes;
+        SetRunRecordWaitNote(NoteWait, &notes);
+        SetRunRecordCopy(copyLog.c_str());
+        LockRef heldFirst = row.holdFirst ? HoldLog(*fake, kLog) : 0;
+        LockRef heldCopy = row.holdCopy ? HoldLog(*fake, copyLog) : 0;
+        std::size_t waits = 0;
+        bool firstFreeWhileWaiting = true;
+        fake->onWait = [&]() {
+            // A log the run holds itself is free for others while it waits.
+            if (!row.holdFirst) {
+                LockRef probe = 0;
+                firstFreeWhileWaiting = firstFreeWhileWaiting && fake->TakePathLock(kLog, probe) == PathLockTaken;
+                fake->ReleasePathLock(probe);
+            }
+            if (row.interrupt) fake->QueueMessage(kMessageQuit);
+            // A run that ignored the interrupt would write its record at
+            // last, and fail the case rather than hang it.
+            if (++waits < (row.interrupt ? 50u : 3u)) return;
+            fake->ReleasePathLock(heldFirst);
+            fake->ReleasePathLock(heldCopy);
+            heldFirst = heldCopy = 0;
+        };
+        cleanAction = kActionReportOnly;
+        ASSERT_TRUE(StartRunRecord(kLog, "quellor-scan", "Test 1.0"));
+        ScanSingleFile("D:\\Downloads\\setup.exe");
+        EndRunRecord(true, RestartNotAsked);
+        SetRunRecordCopy(nullptr);
+        EXPECT_EQ(row.notes, notes);
+        EXPECT_TRUE(firstFreeWhileWaiting);
+        EXPECT_EQ(row.firstWritten ? record : std::string(), fake->Content(kLog));
+        EXPECT_EQ(row.copyWritten ? record : std::string(), fake->Content(copyLog));
+        EXPECT_EQ(!row.firstWritten, RunRecordFailed());
+        EXPECT_FALSE(ScanState.cancelRequested);
+        fake->ReleasePathLock(heldFirst);
+        fake->ReleasePathLock(heldCopy);
+    }
 }
 
 }  // namespace

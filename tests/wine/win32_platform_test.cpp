@@ -328,15 +328,3 @@ WINE_TEST(AGuardedFolderAllowsNothingToAnyoneElseWhoeverMadeIt)
     CHECK(!platform.MakeGuardedFolder("D:\\plain.txt"));
 }
 
-WINE_TEST(AHeldFileOpensNowhereElseUntilLetGo)
-{
-    Win32Platform platform;
-    CHECK(WriteWholeFile("D:\\held.lck", ""));
-    const HoldRef hold = platform.HoldFile("D:\\held.lck");
-    CHECK(hold != 0);
-    // No other opening of the file succeeds: the system checks the sharing
-    // of every opening, this process's own as another's.
-    CHECK(!CopyFileA("D:\\held.lck", "D:\\copied.lck", FALSE));
-    platform.ReleaseHold(hold);
-    CHECK(CopyFileA("D:\\held.lck", "D:\\copied.lck", FALSE));
-}

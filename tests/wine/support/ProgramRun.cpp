@@ -30,11 +30,12 @@ std::vector<std::string> LinesOf(const std::string& text)
     return lines;
 }
 
-Finished RunProgram(const char* program, const std::string& arguments, DWORD timeout)
+StartedProgram StartProgram(const char* program, const std::string& arguments, const std::string& outFile,
+                            const std::string& errFile)
 {
-    Finished finished = {false, false, 0, {}, {}};
-    HANDLE out = CaptureFile(kOutFile);
-    HANDLE err = CaptureFile(kErrFile);
+    StartedProgram started = {false, nullptr, outFile, errFile};
+    HANDLE out = CaptureFile(outFile.c_str());
+    HANDLE err = CaptureFile(errFile.c_str());
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
@@ -45,21 +46,36 @@ Finished RunProgram(const char* program, const std::string& arguments, DWORD tim
     std::string commandLine = std::string("\"") + program + "\" " + arguments;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    finished.started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                       CreateProcessA(program, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, "C:\\", &startup,
-                                      &process);
+    started.started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+                      CreateProcessA(program, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, "C:\\", &startup,
+                                     &process);
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-    if (!finished.started) return finished;
-    finished.ended = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
-    if (!finished.ended) TerminateProcess(process.hProcess, 99);
-    GetExitCodeProcess(process.hProcess, &finished.status);
-    CloseHandle(process.hProcess);
+    if (!started.started) return started;
     CloseHandle(process.hThread);
+    started.process = process.hProcess;
+    return started;
+}
+
+Finished FinishProgram(StartedProgram& started, DWORD timeout)
+{
+    Finished finished = {started.started, false, 0, {}, {}};
+    if (!started.started) return finished;
+    finished.ended = WaitForSingleObject(started.process, timeout) == WAIT_OBJECT_0;
+    if (!finished.ended) TerminateProcess(started.process, 99);
+    GetExitCodeProcess(started.process, &finished.status);
+    CloseHandle(started.process);
+    started.process = nullptr;
     std::string text;
-    if (ReadWholeFile(kOutFile, text)) finished.out = LinesOf(text);
-    if (ReadWholeFile(kErrFile, text)) finished.err = LinesOf(text);
+    if (ReadWholeFile(started.outFile, text)) finished.out = LinesOf(text);
+    if (ReadWholeFile(started.errFile, text)) finished.err = LinesOf(text);
     return finished;
+}
+
+Finished RunProgram(const char* program, const std::string& arguments, DWORD timeout)
+{
+    StartedProgram started = StartProgram(program, arguments, kOutFile, kErrFile);
+    return FinishProgram(started, timeout);
 }
 
 Finished RunInstalledScanner(const std::string& arguments)

@@ -23,6 +23,22 @@ std::vector<std::string> LinesOf(const std::string& text);
 // C:\ and waits for it; ended by force after `timeout` ms.
 Finished RunProgram(const char* program, const std::string& arguments, DWORD timeout);
 
+// A program started and not yet waited for, and the files on c: its
+// standard output and error go to.
+struct StartedProgram {
+    bool started;
+    HANDLE process;
+    std::string outFile;
+    std::string errFile;
+};
+
+// Starts `program` as RunProgram does, its output going to `outFile` and
+// `errFile`, and returns at once.
+StartedProgram StartProgram(const char* program, const std::string& arguments, const std::string& outFile,
+                            const std::string& errFile);
+// Waits for a started program; ended by force after `timeout` ms.
+Finished FinishProgram(StartedProgram& started, DWORD timeout);
+
 // quellor-scan.exe as the tests install it (C:\Quellor), run with
 // `arguments` and four minutes to finish.
 Finished RunInstalledScanner(const std::string& arguments);

@@ -142,11 +142,10 @@ void ScanAndCheck(ThreatRun& run, ThreatFinder finder)
     if (finder == MemoryPassFindsIt) expected.push_back(kSystemMemoryLine);
     expected.push_back(std::string(kThreatImage) + "     " + threatName + " removed");
     // The memory pass removed the image before the walk, which then no
-    // longer counts it, but counts the three files the quarantine made on
-    // c: as it kept it (its copy, its manifest and the quarantine's lock
-    // file). The run log the dialog writes in its data folder on c: is
-    // counted too.
-    const std::size_t scanned = walkable.size() + (finder == MemoryPassFindsIt ? 3 - 1 : 0) + 1;
+    // longer counts it, but counts the two files the quarantine kept of it
+    // on c: (its copy and its manifest). The run log the dialog writes in
+    // its data folder on c: is counted too.
+    const std::size_t scanned = walkable.size() + (finder == MemoryPassFindsIt ? 2 - 1 : 0) + 1;
     const std::vector<std::string> statistics = {
         " ",
         "Scanning statistics",
