@@ -230,6 +230,52 @@ wine_enter_emulation() {
     exec "${wine_emulation_argv[@]}" "$@"
 }
 
+# The Wine passes of a test run (scripts/test.sh): each is a build's ctest
+# (its import and hardening checks, then its Wine tests) in fresh prefixes,
+# natively or, for the PE32 programs on a kernel that runs no 32-bit
+# program, under user-mode emulation. A pass counts as run only when none
+# of its tests was skipped; a required pass that was skipped fails.
+wine_passes_native=() wine_passes_emulated=() wine_passes_skipped=() wine_passes_failed=0
+
+# wine_pass BUILD_DIR ARCH [JOBS]
+wine_pass() {
+    local dir=$1 arch=$2 jobs=${3:-1} build log status=0 reason mode started seconds
+    build=$(basename "$dir")
+    reason=$(wine_check_arch "$arch") || status=$?
+    mode=$(wine_mode_name "$status")
+    case "$mode" in
+        native) echo "== $build: $(wine_pass_name "$arch") programs under Wine, natively" ;;
+        emulated) echo "== $build: $(wine_pass_name "$arch") programs under Wine, under user-mode emulation: $reason" ;;
+        skipped) echo "== $build: THE $(wine_pass_name "$arch") WINE TESTS WILL BE SKIPPED: $reason" ;;
+        *) echo "== $build: FAILED: $reason"; wine_passes_failed=1 ;;
+    esac
+    rm -rf "$dir/wine"
+    log="$dir/ctest.log"
+    started=$SECONDS
+    (cd "$dir" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log" || wine_passes_failed=1
+    seconds=$((SECONDS - started))
+    echo "== $build: $((seconds / 60)) min $((seconds % 60)) s"
+    if [ "$mode" = skipped ] || grep -q '\*\*\*Skipped\|Not Run' "$log"; then
+        wine_passes_skipped+=("$build")
+        if wine_pass_required "$arch"; then
+            echo "FAILED: the $(wine_pass_name "$arch") pass of $build must run, but it was skipped"
+            wine_passes_failed=1
+        fi
+    elif [ "$mode" = emulated ]; then
+        wine_passes_emulated+=("$build (${seconds} s)")
+    elif [ "$mode" = native ]; then
+        wine_passes_native+=("$build (${seconds} s)")
+    fi
+}
+
+# wine_passes_summary: one line naming the passes run natively, those run
+# under emulation and those skipped.
+wine_passes_summary() {
+    local IFS=,
+    echo "Wine passes run natively: ${wine_passes_native[*]:-none}; under user-mode emulation:" \
+        "${wine_passes_emulated[*]:-none}; skipped: ${wine_passes_skipped[*]:-none}" | sed 's/,/, /g'
+}
+
 # wine_make_prefix DIR: a new prefix of the current architecture in DIR,
 # made safe to scan.
 wine_make_prefix() {
