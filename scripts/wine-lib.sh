@@ -81,6 +81,52 @@ quellor_reg() {
     return "$status"
 }
 
+# A batch of registry values written by one call of Wine's reg tool (reg
+# import) where a series of reg add calls would start a Wine process each,
+# which under user-mode emulation takes seconds. Values are written in the
+# order they were added, as reg add writes them.
+# wine_reg_batch NAME: starts the batch file C:\NAME.
+wine_reg_batch() {
+    printf 'REGEDIT4\r\n' > "$WINEPREFIX/drive_c/$1"
+}
+
+# wine_reg_batch_add NAME KEY VALUE TYPE DATA: adds the value that
+# `reg add KEY /v VALUE /t TYPE /d DATA` writes: KEY under HKCU or HKLM; a
+# REG_MULTI_SZ's strings parted by \0, a REG_BINARY's bytes as hex digits, a
+# REG_DWORD in decimal.
+wine_reg_batch_add() {
+    local file="$WINEPREFIX/drive_c/$1" key=$2 value=$3 type=$4 data=$5 encoded rest
+    case "$key" in
+        HKCU\\*) key="HKEY_CURRENT_USER\\${key#*\\}" ;;
+        HKLM\\*) key="HKEY_LOCAL_MACHINE\\${key#*\\}" ;;
+        *) echo "wine_reg_batch_add: key outside HKCU and HKLM: $key" >&2; return 1 ;;
+    esac
+    case "$type" in
+        REG_SZ) encoded=\"$(wine_reg_quote "$data")\" ;;
+        REG_EXPAND_SZ) encoded="hex(2):$(wine_reg_bytes "$data" 00)" ;;
+        REG_MULTI_SZ)
+            encoded= rest=$data
+            while [[ $rest == *'\0'* ]]; do
+                encoded+=$(wine_reg_bytes "${rest%%'\0'*}" 00),
+                rest=${rest#*'\0'}
+            done
+            encoded="hex(7):$encoded$(wine_reg_bytes "$rest" 00),00" ;;
+        REG_BINARY) encoded="hex:$(sed 's/../&,/g; s/,$//' <<<"$data")" ;;
+        REG_DWORD) encoded=$(printf 'dword:%08x' "$data") ;;
+        *) echo "wine_reg_batch_add: type $type is not written by batches" >&2; return 1 ;;
+    esac
+    printf '\r\n[%s]\r\n"%s"=%s\r\n' "$key" "$(wine_reg_quote "$value")" "$encoded" >> "$file"
+}
+wine_reg_quote() { local text=${1//\\/\\\\}; printf '%s' "${text//\"/\\\"}"; }
+wine_reg_bytes() {  # wine_reg_bytes TEXT END: TEXT's bytes as hex, then END
+    { printf '%s' "$1" | od -An -tx1 -v | tr -s ' \n' '\n\n' | grep .; echo "$2"; } | paste -sd,
+}
+
+# wine_reg_batch_import NAME: writes the batch's values.
+wine_reg_batch_import() {
+    quellor_reg import "C:\\$1"
+}
+
 # The user-mode emulator of 32-bit programs, and the oldest version of it
 # known to run Wine's 32-bit loader (older ones take Wine's fixed address
 # reservations as hints: every process spends a minute, then fails).

@@ -112,6 +112,14 @@ expect "a refused PE32 program runs inside the emulation, as the caller's own us
     "wine-8.0 (emulated) in the emulation as $(id -u)" "$(QUELLOR_WINE_ARCH=win32 with "$refused" "$working" "$emulator" x64 "$probe")"
 expect "a PE32 program that runs natively runs outside any emulation" \
     "wine-8.0 in no emulation as $(id -u)" "$(QUELLOR_WINE_ARCH=win32 with "$working" "$working" "$emulator" x64 "$probe")"
+if [ "$(id -u)" = 0 ]; then
+    # Root's namespaces map root to itself: the same once more as another user.
+    chmod 755 "$scratch"
+    expect "a refused PE32 program run by another user than root runs inside the emulation, as that user" \
+        "wine-8.0 (emulated) in the emulation as 65534" \
+        "$(setpriv --reuid=65534 --regid=65534 --clear-groups env QUELLOR_WINE_ARCH=win32 QUELLOR_WINE32_LOADER="$refused" \
+            QUELLOR_WINE64_LOADER="$working" QUELLOR_QEMU_I386="$emulator" "$probe" 2>&1)"
+fi
 "$refused" 2>/dev/null
 expect "the handler of the emulation is gone once its namespace is: the refused program is refused here" 126 "$?"
 
