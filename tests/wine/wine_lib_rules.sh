@@ -120,8 +120,19 @@ if [ "$(id -u)" = 0 ]; then
         "$(setpriv --reuid=65534 --regid=65534 --clear-groups env QUELLOR_WINE_ARCH=win32 QUELLOR_WINE32_LOADER="$refused" \
             QUELLOR_WINE64_LOADER="$working" QUELLOR_QEMU_I386="$emulator" "$probe" 2>&1)"
 fi
+# The emulation's handler is seen only inside its namespace: while one
+# lives, and after it is gone, the refused program stays refused outside.
+with "$refused" "$working" "$emulator" x64 wine_in_emulation sh -c \
+    'touch "$1/inside"; while [ ! -e "$1/outside-checked" ]; do sleep 0.1; done' sh "$scratch" &
+inside=$!
+for _ in $(seq 100); do [ -e "$scratch/inside" ] || sleep 0.1; done
+[ -e "$scratch/inside" ] || { echo "FAILED: no namespace of the emulation was made"; failures=$((failures + 1)); }
 "$refused" 2>/dev/null
-expect "the handler of the emulation is gone once its namespace is: the refused program is refused here" 126 "$?"
+expect "while a namespace of the emulation lives, the refused program is refused outside it" 126 "$?"
+touch "$scratch/outside-checked"
+wait "$inside"
+"$refused" 2>/dev/null
+expect "once the namespace is gone, the refused program is refused here" 126 "$?"
 
 wow64() {  # wow64 LOADER32 QUELLOR_REQUIRE_WINE SCRIPT ARGUMENT...: SCRIPT's status for a PE32 program in a 64-bit prefix
     local loader=$1 require=$2
