@@ -88,9 +88,9 @@ cmake -S "$root" -B "$root/build/$build" -DCMAKE_BUILD_TYPE=Release \
     fail "cmake could not configure build/$build"
 cmake --build "$root/build/$build" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
     fail "the build failed"
-if [ "$QUELLOR_RUN_MODE" = emulated ]; then how="under Wine, under user-mode emulation ($QUELLOR_QEMU_I386)"
-else how="under Wine, natively"; fi
-echo "running the $(wine_pass_name) build/$build/Quellor.exe $how"
+if [ "$QUELLOR_RUN_MODE" = emulated ]; then how="under user-mode emulation ($QUELLOR_QEMU_I386)"
+else how=natively; fi
+echo "running the $(wine_pass_name) build/$build/Quellor.exe under Wine, $how"
 
 run="$root/build/run"
 prefix="$run/prefix-$QUELLOR_WINE_ARCH"
@@ -115,7 +115,7 @@ quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\' || fail "could not write t
 cd "$WINEPREFIX/drive_c"
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     quellor_wine 'C:\Quellor\Quellor.exe' || fail "Quellor.exe did not run under Wine (status $?)"
-    echo "Quellor ($(wine_pass_name), $how) ended; the demo drive is $demo"
+    echo "Quellor ended (the $(wine_pass_name) program under Wine, $how); the demo drive is $demo"
     exit 0
 fi
 
@@ -126,4 +126,4 @@ quellor_wine 'C:\Quellor\run_demo.exe' 'C:\Quellor\finished.bmp' || fail "the de
 [ -s "$shot_bmp" ] || fail "the demo saved no screenshot"
 convert "$shot_bmp" "$shot" || fail "could not turn the screenshot into $shot"
 echo "screenshot of the finished window: $shot"
-echo "Quellor ($(wine_pass_name), $how) ended; the demo drive is $demo"
+echo "Quellor ended (the $(wine_pass_name) program under Wine, $how); the demo drive is $demo"

@@ -143,7 +143,7 @@ wine_kernel_refuses_32bit() {
     local out status=0
     out=$("$QUELLOR_WINE32_LOADER" --version 2>&1) && return 1
     status=$?
-    echo "$out"
+    sed 's/^.*: line [0-9]*: //' <<<"$out"
     [ "$status" = 126 ] && grep -q 'Exec format error' <<<"$out"
 }
 
