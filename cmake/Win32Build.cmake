@@ -139,7 +139,7 @@ add_test(NAME wine_prefix_setup
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh base ${CMAKE_BINARY_DIR}/wine)
 # A machine that cannot run Wine reports these tests as skipped (exit 77).
 set(QUELLOR_WINE_SKIP_CODE 77)
-set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
+set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 600
   SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=${QUELLOR_WINE_ARCH})
 
 add_library(quellor_wine_harness STATIC ${CMAKE_SOURCE_DIR}/tests/wine/harness/Harness.cpp)
@@ -190,8 +190,9 @@ target_link_options(bench_dialog_timer PRIVATE -static -static-libgcc -static-li
 if(QUELLOR_WINE_ARCH STREQUAL win32)
   add_test(NAME wine_prefix_setup_wow64
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh base ${CMAKE_BINARY_DIR}/wine/wow64)
-  set_tests_properties(wine_prefix_setup_wow64 PROPERTIES FIXTURES_SETUP wine_prefix_wow64 TIMEOUT 300
-    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE} ENVIRONMENT QUELLOR_WINE_ARCH=win64)
+  set_tests_properties(wine_prefix_setup_wow64 PROPERTIES FIXTURES_SETUP wine_prefix_wow64 TIMEOUT 600
+    SKIP_RETURN_CODE ${QUELLOR_WINE_SKIP_CODE}
+    ENVIRONMENT "QUELLOR_WINE_ARCH=win64;QUELLOR_WINE_PROGRAM_ARCH=win32")
   add_test(NAME wine_platform_contract_test_under_wow64
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${CMAKE_BINARY_DIR}/wine/wow64 platform_contract_test
             $<TARGET_FILE:platform_contract_test> ${CMAKE_SOURCE_DIR}/tests/wine)

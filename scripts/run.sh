@@ -4,8 +4,10 @@
 # demo d: drive holding harmless sample files, made anew for every run:
 # documents, and a few harmless files that Quellor detects and removes.
 #
-# The PE32 program runs where the machine runs 32-bit programs; on a kernel
-# that runs none, the x64 program runs under Wine's 64-bit loader instead.
+# The PE32 program runs natively where the machine runs 32-bit programs; on
+# a kernel that runs none, under user-mode emulation (scripts/wine-lib.sh),
+# and the script says which. Only where neither runs it does the x64
+# program run under Wine's 64-bit loader instead.
 # With a desktop the window opens there. Without one the demo runs end to
 # end on a virtual display: run_demo presses SCAN, prints the results list
 # and the statistics, keeps a PNG screenshot of the finished window and
@@ -47,14 +49,17 @@ run_console_demo() {
     echo "(quellor-scan --quarantine $store --restore ID puts a file back)"
 }
 
-if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
+if [ -z "${QUELLOR_RUN_MODE:-}" ]; then
     "$root/scripts/setup.sh" || fail "could not install what this machine lacks (scripts/setup.sh)"
-    if reason=$(wine_check_arch win32); then
-        export QUELLOR_WINE_ARCH=win32
+    status=0
+    reason=$(wine_check_arch win32) || status=$?
+    if [ "$status" = 0 ] || [ "$status" = 3 ]; then
+        export QUELLOR_WINE_ARCH=win32 QUELLOR_RUN_MODE=$(wine_mode_name "$status")
+        [ "$status" = 0 ] || echo "The PE32 Quellor.exe runs under user-mode emulation here: $reason"
     elif reason64=$(wine_check_arch win64); then
         echo "The PE32 Quellor.exe cannot run here: $reason"
         echo "Running its x64 twin under Wine's 64-bit loader."
-        export QUELLOR_WINE_ARCH=win64
+        export QUELLOR_WINE_ARCH=win64 QUELLOR_RUN_MODE=native
     else
         echo "No Wine runs here: $reason; $reason64"
         run_console_demo
@@ -70,6 +75,11 @@ if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
         exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
     fi
 fi
+# Every Wine command of an emulated run runs inside the emulation.
+if [ "$QUELLOR_RUN_MODE" = emulated ]; then
+    wine_needs_emulation=1
+    wine_enter_emulation "$0" "$@"
+fi
 
 wine_use_arch "$QUELLOR_WINE_ARCH"
 if [ "$QUELLOR_WINE_ARCH" = win64 ]; then build=cross64 arch=x86_64; else build=cross arch=i686; fi
@@ -78,7 +88,9 @@ cmake -S "$root" -B "$root/build/$build" -DCMAKE_BUILD_TYPE=Release \
     fail "cmake could not configure build/$build"
 cmake --build "$root/build/$build" -j "${JOBS:-$(nproc)}" --target Quellor make_demo_samples run_demo ||
     fail "the build failed"
-echo "running the $(wine_pass_name) build/$build/Quellor.exe"
+if [ "$QUELLOR_RUN_MODE" = emulated ]; then how="under user-mode emulation ($QUELLOR_QEMU_I386)"
+else how=natively; fi
+echo "running the $(wine_pass_name) build/$build/Quellor.exe under Wine, $how"
 
 run="$root/build/run"
 prefix="$run/prefix-$QUELLOR_WINE_ARCH"
@@ -103,7 +115,7 @@ quellor_wine 'C:\Quellor\make_demo_samples.exe' 'D:\' || fail "could not write t
 cd "$WINEPREFIX/drive_c"
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     quellor_wine 'C:\Quellor\Quellor.exe' || fail "Quellor.exe did not run under Wine (status $?)"
-    echo "Quellor ended; the demo drive is $demo"
+    echo "Quellor ended (the $(wine_pass_name) program under Wine, $how); the demo drive is $demo"
     exit 0
 fi
 
@@ -114,4 +126,4 @@ quellor_wine 'C:\Quellor\run_demo.exe' 'C:\Quellor\finished.bmp' || fail "the de
 [ -s "$shot_bmp" ] || fail "the demo saved no screenshot"
 convert "$shot_bmp" "$shot" || fail "could not turn the screenshot into $shot"
 echo "screenshot of the finished window: $shot"
-echo "Quellor ended; the demo drive is $demo"
+echo "Quellor ended (the $(wine_pass_name) program under Wine, $how); the demo drive is $demo"

@@ -3,7 +3,8 @@
 # Runs one Win32 test program, with the ARGUMENTs given, in a copy of the
 # run's Wine prefix (of the kind QUELLOR_WINE_ARCH names: win64 for the x64
 # build, win32 for the PE32 one), with d: mapped to an empty scratch
-# folder. HOOKDIR/NAME.setup.sh (sourced before
+# folder. Where the kernel runs no 32-bit program, a PE32 program (and
+# every Wine command of its scenario) runs under user-mode emulation. HOOKDIR/NAME.setup.sh (sourced before
 # the run) and HOOKDIR/NAME.check.sh (sourced after it, with the prefix's
 # server still up) may prepare the scenario and check what only the Linux
 # side can see; a check that fails makes the test fail. Check hooks run with
@@ -21,6 +22,7 @@ wine_require_arch
 # A PE32 program in a 64-bit prefix (under WoW64) needs the 32-bit loader
 # too: QUELLOR_WINE_PROGRAM_ARCH=win32 says so, and skips where it cannot run.
 if [ -n "${QUELLOR_WINE_PROGRAM_ARCH:-}" ]; then wine_require_arch "$QUELLOR_WINE_PROGRAM_ARCH"; fi
+wine_enter_emulation "$0" "$@"
 if [ -z "${QUELLOR_ON_VIRTUAL_DISPLAY:-}" ]; then
     export QUELLOR_ON_VIRTUAL_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"

@@ -7,11 +7,17 @@ infected_run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 infected_run_lm='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 infected_ru1n='HKCU\Software\Microsoft\Windows\CurrentVersion\Ru1n'
 
-# A persistent server keeps the many reg calls quick; the runner stops it.
-quellor_wineserver -p 60 >/dev/null 2>&1 || true
-
+# The values go into one batch, written by one call of the reg tool at the
+# end. infected_add takes reg add's arguments: KEY /v NAME [/t TYPE] /d DATA.
+wine_reg_batch infected.reg
 infected_add() {
-    quellor_reg add "$@" /f || { echo "setup: reg add $*" >&2; return 1; }
+    local key=$1 name= type=REG_SZ data=
+    shift
+    while [ $# -gt 0 ]; do
+        case "$1" in /v) name=$2 ;; /t) type=$2 ;; /d) data=$2 ;; esac
+        shift 2
+    done
+    wine_reg_batch_add infected.reg "$key" "$name" "$type" "$data" || { echo "setup: cannot add $key $name" >&2; return 1; }
 }
 
 # Worm rules: these hold and go.
@@ -50,3 +56,4 @@ for i in $(seq -w 1 20); do
     if [ "$i" -le 14 ]; then hive=$infected_run; else hive=$infected_run_lm; fi
     infected_add "$hive" /v "Unrelated$i" /d "\"C:\\Program Files\\Vendor $i\\tool$i.exe\" /tray"
 done
+wine_reg_batch_import infected.reg || { echo "setup: reg import of the batch failed" >&2; false; }

@@ -15,16 +15,16 @@ kinds_manifest="$DRIVE_C/run-kinds.txt"
 kinds_run='Software\Microsoft\Windows\CurrentVersion\Run'
 : > "$kinds_manifest"
 
-# A persistent server keeps the many reg calls quick; the runner stops it.
-quellor_wineserver -p 60 >/dev/null 2>&1 || true
+# The values go into one batch, written by one call of the reg tool.
+wine_reg_batch run-kinds-batch.reg
 
 kinds_repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
 kinds_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
 kinds_note() { local IFS='|'; printf '%s\n' "$*" >> "$kinds_manifest"; }
 # kinds_add HIVE NAME TYPE OUTCOME LABEL DATA
 kinds_add() {
-    quellor_reg add "$1\\$kinds_run" /v "$2" /t "$3" /d "$6" /f ||
-        { echo "setup: reg add $1 $2 ($3) failed" >&2; return 1; }
+    wine_reg_batch_add run-kinds-batch.reg "$1\\$kinds_run" "$2" "$3" "$6" ||
+        { echo "setup: cannot add $1 $2 ($3)" >&2; return 1; }
     kinds_note "$1" "$2" "$3" "$4" "$5"
 }
 
@@ -72,4 +72,5 @@ for hive in HKLM HKCU; do
         'D:\\KINDS\\Evil.exe' "$(kinds_repeat y 70000)" >> "$kinds_import"
     kinds_note "$hive" LongerThanACommandLine REG_SZ goes W32/MurkEl.Trojan
 done
+wine_reg_batch_import run-kinds-batch.reg || { echo "setup: reg import of the batch failed" >&2; false; }
 quellor_reg import 'C:\run-kinds.reg' || { echo "setup: reg import failed" >&2; false; }
