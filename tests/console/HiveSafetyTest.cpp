@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,15 @@ std::string Bytes(const std::string& path)
 std::string NewFileOf(const std::string& hive)
 {
     return hive + ".quellor-new";
+}
+
+HiveVerdict CheckHivePath(const std::string& path, std::string& why)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return HiveVerdict::Damaged;
+    const HiveVerdict verdict = CheckHiveFile(fd, why);
+    close(fd);
+    return verdict;
 }
 
 // ------------------------------------------------------------ hives that cannot be used
@@ -167,7 +177,10 @@ TEST_F(HiveSafety, AnUnusableHiveGivesOneLineAndIsLeftAlone)
 
         HivePlatform platform(posix);
         int hookCalls = 0;
-        platform.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+        platform.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
         platform.AllowChanges(true);
         std::vector<std::string> problems;
         platform.MountMachine(path, "", problems);
@@ -215,7 +228,10 @@ TEST_F(HiveSafety, AHiveWindowsDidNotCloseIsReadButNeverWritten)
     ASSERT_TRUE(SetHiveHeaderField(path, kHiveSequence2Offset, 7, error)) << error;
     const std::string bytes = Bytes(path);
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     hives.AllowChanges(true);
     std::vector<std::string> problems;
     hives.MountMachine(path, "", problems);
@@ -240,7 +256,10 @@ TEST_F(HiveSafety, WithoutAllowChangesNothingIsWritten)
     const std::string path = Hive("SOFTWARE", RunKeys());
     const std::string bytes = Bytes(path);
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     std::vector<std::string> problems;
     hives.MountMachine(path, "", problems);
     for (bool allowedThenTakenBack : {false, true}) {
@@ -321,7 +340,7 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
     EXPECT_EQ(expected, Meaning(path));
 
     std::string why;
-    EXPECT_EQ(HiveVerdict::Sound, CheckHiveFile(path, why)) << why;
+    EXPECT_EQ(HiveVerdict::Sound, CheckHivePath(path, why)) << why;
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 07777u);
@@ -340,6 +359,7 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     hives.SetBeforeFirstChange([&](const std::string& path) {
         calls.push_back(path);
         seen.push_back(Meaning(path));
+        return true;
     });
     std::vector<std::string> problems;
     hives.MountMachine(software, "", problems);
@@ -361,7 +381,10 @@ TEST_F(HiveSafety, OneFileMountedTwiceIsOneHive)
     // Two profiles whose ProfileImagePath name one folder share its NTUSER.DAT.
     const std::string user = Hive("NTUSER.DAT", {{kRun, {HiveSz("one", "1"), HiveSz("two", "2")}}});
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     std::vector<std::string> problems;
     hives.AddUser(user, "C:\\Users\\u", problems);
     hives.AddUser(user, "C:\\Users\\u", problems);
@@ -471,8 +494,9 @@ TEST_F(HiveSafety, AHiveWhoseKeysAreNotATreeIsNotWritten)
     EXPECT_FALSE(FileExists(NewFileOf(path)));
 }
 
-// This process ended at a step of the change: the hive is whole, old or new,
-// and the next mount clears what was left beside it.
+// This process ended at a step of the change: the hive is whole, old or new.
+// What was left beside it stays through a mount (reading changes nothing)
+// and is cleared by the hive's next change.
 TEST_F(HiveSafety, AnInterruptedChangeLeavesTheOldHiveOrTheNewOne)
 {
     struct Row {
@@ -512,8 +536,21 @@ TEST_F(HiveSafety, AnInterruptedChangeLeavesTheOldHiveOrTheNewOne)
         std::vector<std::string> problems;
         again.MountMachine(path, "", problems);
         EXPECT_TRUE(problems.empty());
-        EXPECT_FALSE(FileExists(NewFileOf(path)));
+        EXPECT_EQ(row.leftover, FileExists(NewFileOf(path)));
         EXPECT_EQ(row.changed ? WithoutEvil(before) : before, Meaning(path));
+        again.AllowChanges(true);
+        KeyRef key = 0;
+        ASSERT_EQ(kRegistryOk, again.RegistryOpen(kKeyLocalMachine, kRun, kKeyAllAccess, key));
+        EXPECT_EQ(row.changed ? kRegistryNotFound : kRegistryOk, again.RegistryDeleteValue(key, "evil"));
+        ASSERT_EQ(kRegistryOk, again.RegistryDeleteValue(key, "good"));
+        again.RegistryClose(key);
+        EXPECT_FALSE(FileExists(NewFileOf(path)));
+        std::vector<std::string> neither = WithoutEvil(before);
+        neither.erase(std::remove_if(neither.begin(), neither.end(),
+                                     [](const std::string& line) { return line.find("| good |") != std::string::npos; }),
+                      neither.end());
+        EXPECT_EQ(neither, Meaning(path));
+        EXPECT_TRUE(again.TakeProblems().empty());
     }
 }
 
