@@ -473,9 +473,8 @@ int RunConsoleScan(const ConsoleOptions& options, ConsoleHost& host, const Conso
     // What the host met before the scan (a damaged hive), first.
     report.HostProblems();
     RunSessionPlan(plan);
-    // What the host met last is in the run's record too.
-    report.HostProblems();
     StopConsoleLog(log, streams);
+    report.HostProblems();
     SetResultRecordSink(nullptr, nullptr);
     StopQuarantine();
     SetQuarantinePathNamer(nullptr, nullptr);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "console/HiveScratch.h"
 #include "console/HostileDisk.h"
 #include "platform/hive/HivePlatform.h"
 #include "platform/posix/PosixPlatform.h"
@@ -57,18 +58,16 @@ const struct {
 
 using HiveRace = HostileDiskTest;
 
-// The value `name` of the Run key as the backend reads it; "-" plus the
-// result when it cannot be read.
+// What has the name `path` now, its bytes if it is a file.
+std::string EntryAt(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? treesnapshot::Describe(path, st) : "missing";
+}
+
 std::string Read(HivePlatform& platform, const char* name)
 {
-    KeyRef key = 0;
-    long result = platform.RegistryOpen(kKeyLocalMachine, kRun, kKeyRead | kKeyView64, key);
-    if (result != kRegistryOk) return "-" + std::to_string(result);
-    char data[256];
-    std::uint32_t size = sizeof data;
-    result = platform.RegistryQueryValue(key, name, nullptr, data, &size);
-    platform.RegistryClose(key);
-    return result == kRegistryOk ? std::string(data, size) : "-" + std::to_string(result);
+    return ReadThrough(platform, kKeyLocalMachine, kRun, name, kKeyView64);
 }
 
 TEST_P(HiveRace, ASwapBetweenAnyTwoStepsChangesNothingOutsideTheDisk)
@@ -85,6 +84,7 @@ TEST_P(HiveRace, ASwapBetweenAnyTwoStepsChangesNothingOutsideTheDisk)
             ASSERT_TRUE(MakeHive(hive, {{kRunInSoftware, {HiveSz("evil", "C:\\evil.exe"), HiveSz("good", "x")}}},
                                  error))
                 << error;
+            std::string afterSwap;
             auto swap = [&]() {
                 const std::string target = row.swap == Swap::FolderForLink                                  ? folder
                                            : row.swap == Swap::HiveForLink || row.swap == Swap::HiveForFifo ||
@@ -106,6 +106,7 @@ TEST_P(HiveRace, ASwapBetweenAnyTwoStepsChangesNothingOutsideTheDisk)
                     ASSERT_EQ(0, symlink((outside + "/folder").c_str(), target.c_str()));
                     break;
                 }
+                afterSwap = EntryAt(hive);
             };
             PosixPlatform posix;
             HivePlatform platform(posix);
@@ -137,6 +138,10 @@ TEST_P(HiveRace, ASwapBetweenAnyTwoStepsChangesNothingOutsideTheDisk)
                 ASSERT_EQ(1u, reported.size());
                 EXPECT_EQ(0u, reported[0].find("registry hive " + hive + " was not changed: ")) << reported[0];
                 EXPECT_EQ(std::string("C:\\evil.exe") + '\0', Read(platform, "evil"));
+                // Nothing was put at the hive's name before the last check.
+                if (at < 5) {
+                    EXPECT_EQ(afterSwap, EntryAt(hive));
+                }
             }
             EXPECT_EQ(std::string("x") + '\0', Read(platform, "good"));
         }

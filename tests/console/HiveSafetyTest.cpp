@@ -47,13 +47,19 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-// The file's bytes; a mark for a folder or nothing at all.
+// The file's bytes (of a huge file its size and first bytes); a mark for a
+// folder or nothing at all.
 std::string Bytes(const std::string& path)
 {
+    const off_t kWhole = 16 * 1024 * 1024;
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "<missing>";
     if (!S_ISREG(st.st_mode)) return "<not a file>";
-    return ReadFileText(path);
+    if (st.st_size <= kWhole) return ReadFileText(path);
+    std::ifstream in(path, std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    in.read(&head[0], static_cast<std::streamsize>(head.size()));
+    return "<" + std::to_string(st.st_size) + " bytes> " + head;
 }
 
 std::string NewFileOf(const std::string& hive)
@@ -100,6 +106,18 @@ const Damage kDamages[] = {
     {"HeaderSizeBeyondTheFile", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0x7FFFF000u); }},
     {"HeaderSizeNotWholeBins", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0x1800u); }},
     {"HeaderSizeZero", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0); }},
+    // Windows' hive files end within the 256 KiB step they grow by.
+    {"LargerThanItsHeaderSays",
+     [](const std::string& path) {
+         ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(ReadFileText(path).size()) + 256 * 1024 + 4096));
+     }},
+    {"LargerThan2GiB",
+     [](const std::string& path) {
+         // A header that gives the whole size: only the size itself is wrong.
+         const off_t size = 0x80001000;
+         ASSERT_EQ(0, truncate(path.c_str(), size));
+         SetField(path, kHiveBinsSizeOffset, static_cast<std::uint32_t>(size - 4096));
+     }},
     {"RootOutsideTheBins", [](const std::string& path) { SetField(path, 0x24, 0x7FFFFFF0u); }},
     {"MajorVersionTwo", [](const std::string& path) { SetField(path, 0x14, 2); }},
     {"ChecksumWrong", [](const std::string& path) { Overwrite(path, 0x30, "damaged"); }},

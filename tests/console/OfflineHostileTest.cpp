@@ -25,14 +25,6 @@ namespace {
 
 using namespace windowsdisk;
 
-std::vector<std::string> Dump(const std::string& hive)
-{
-    std::vector<std::string> lines;
-    std::string error;
-    EXPECT_TRUE(DumpHive(hive, lines, error)) << hive << ": " << error;
-    return lines;
-}
-
 // The lines of `text` holding `part`.
 std::vector<std::string> LinesWith(const std::string& text, const std::string& part)
 {
@@ -52,6 +44,19 @@ std::string EntryOf(const std::string& path)
 
 const int kKilledByAlarm = 128 + SIGALRM;
 
+// What the lines call each kind of entry.
+const char* TypeText(Hostile kind)
+{
+    switch (kind) {
+    case Hostile::LinkToFile:
+    case Hostile::LinkToFolder: return "a link";
+    case Hostile::Fifo: return "a FIFO";
+    case Hostile::Device: return "a device";
+    case Hostile::Folder: return "a folder";
+    }
+    return "?";
+}
+
 using OfflineHostile = HostileDiskTest;
 
 // Every name the offline mode reads or writes, made into what it must not
@@ -68,15 +73,16 @@ TEST_P(OfflineHostile, NamesThatAreNotWhatTheyShouldBeAreNamedAndNothingOutsideC
         std::string said;  // the start of the problem line, after the disk's root
     } const rows[] = {
         {"the SOFTWARE hive", kSoftware, {std::begin(all), std::end(all)},
-         std::string("registry hive {root}/") + kSoftware + " is damaged and was left alone: "},
+         std::string("registry hive {root}/") + kSoftware + " is damaged and was left alone: it is {type}, not a file"},
         {"a user's hive", kAliceHive, {std::begin(all), std::end(all)},
-         std::string("registry hive {root}/") + kAliceHive + " is damaged and was left alone: "},
+         std::string("registry hive {root}/") + kAliceHive + " is damaged and was left alone: it is {type}, not a file"},
         {"a profile folder", "Users/BOB", {std::begin(notFolder), std::end(notFolder)},
-         std::string("Profile C:\\Users\\Bob (") + kBobSid + "): {root}/Users/BOB is "},
+         std::string("Profile C:\\Users\\Bob (") + kBobSid +
+             "): {root}/Users/BOB is {type}, not a folder: that user's registry is not read"},
         {"the disk's log folder", "programdata/Quellor", {std::begin(notFolder), std::end(notFolder)},
-         "the run's record is not left on the disk: {root}/programdata/Quellor is "},
+         "the run's record is not left on the disk: {root}/programdata/Quellor is {type}, not a folder"},
         {"the disk's log", kDiskLog, {std::begin(all), std::end(all)},
-         std::string("the run's record is not left on the disk: {root}/") + kDiskLog + " is "},
+         std::string("the run's record is not left on the disk: {root}/") + kDiskLog + " is {type}, not a file"},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -93,7 +99,8 @@ TEST_P(OfflineHostile, NamesThatAreNotWhatTheyShouldBeAreNamedAndNothingOutsideC
             EXPECT_NE(kExitClean, outcome.status);
             std::string said = row.said;
             said.replace(said.find("{root}"), 6, made.root);
-            EXPECT_EQ(1u, LinesWith(outcome.err, "quellor-scan: " + said).size()) << outcome.err;
+            said.replace(said.find("{type}"), 6, TypeText(kind));
+            EXPECT_EQ(1u, LinesWith(outcome.err, "quellor-scan: " + said).size()) << said << "\n" << outcome.err;
             EXPECT_EQ(outsideBefore, TreeSnapshot(outside));
             EXPECT_EQ(entry, EntryOf(made.Path(row.relative)));
             // The rest of the disk is cleaned all the same.

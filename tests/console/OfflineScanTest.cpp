@@ -28,14 +28,6 @@ namespace {
 
 using namespace windowsdisk;
 
-std::vector<std::string> Dump(const std::string& hive)
-{
-    std::vector<std::string> lines;
-    std::string error;
-    EXPECT_TRUE(DumpHive(hive, lines, error)) << hive << ": " << error;
-    return lines;
-}
-
 const char* const kHives[] = {kSoftware, kSystem, kAliceHive, kBobHive};
 // The hives a full cleaning changes, so keeps in the quarantine.
 const char* const kChangedHives[] = {kSoftware, kAliceHive, kBobHive};
