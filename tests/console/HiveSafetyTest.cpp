@@ -97,6 +97,25 @@ void SetField(const std::string& path, std::size_t at, std::uint32_t value)
     ASSERT_TRUE(SetHiveHeaderField(path, at, value, error)) << error;
 }
 
+// Adds one bin, a hole but for its header and one free cell filling it, so
+// that the hive's bins (and its header) reach `binsSize`: a hive libhivex
+// reads without a word, whatever its size.
+void GrowToBins(const std::string& path, std::uint32_t binsSize)
+{
+    const std::uint32_t bins = static_cast<std::uint32_t>(ReadFileText(path).size()) - 4096;
+    const std::uint32_t added = binsSize - bins;
+    std::string header = "hbin";
+    for (std::uint32_t field : {bins, added, 0u, 0u, 0u, 0u, 0u, added - 0x20}) {
+        for (int i = 0; i < 4; ++i) header += static_cast<char>(field >> (8 * i));
+    }
+    ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(4096) + binsSize));
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(header.size()), pwrite(fd, header.data(), header.size(), 4096 + bins));
+    close(fd);
+    SetField(path, kHiveBinsSizeOffset, binsSize);
+}
+
 const Damage kDamages[] = {
     {"NotAHive", [](const std::string& path) { std::ofstream(path, std::ios::trunc) << "Windows Registry Editor\n"; }},
     {"Empty", [](const std::string& path) { std::ofstream(path, std::ios::trunc); }},
@@ -111,13 +130,7 @@ const Damage kDamages[] = {
      [](const std::string& path) {
          ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(ReadFileText(path).size()) + 256 * 1024 + 4096));
      }},
-    {"LargerThan2GiB",
-     [](const std::string& path) {
-         // A header that gives the whole size: only the size itself is wrong.
-         const off_t size = 0x80001000;
-         ASSERT_EQ(0, truncate(path.c_str(), size));
-         SetField(path, kHiveBinsSizeOffset, static_cast<std::uint32_t>(size - 4096));
-     }},
+    {"LargerThan2GiB", [](const std::string& path) { GrowToBins(path, 0x80000000u); }},
     {"RootOutsideTheBins", [](const std::string& path) { SetField(path, 0x24, 0x7FFFFFF0u); }},
     {"MajorVersionTwo", [](const std::string& path) { SetField(path, 0x14, 2); }},
     {"ChecksumWrong", [](const std::string& path) { Overwrite(path, 0x30, "damaged"); }},
@@ -392,6 +405,30 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     ASSERT_EQ(2u, seen.size());
     EXPECT_EQ(userBefore, seen[0]);
     EXPECT_EQ(softwareBefore, seen[1]);
+}
+
+// The hook keeps the original by the hive's name; what is then changed must
+// be that same file as it was read: changed (or replaced) meanwhile, it is
+// not written, and the hook's copy is not taken for its original.
+TEST_F(HiveSafety, AHiveChangedWhileItsOriginalIsKeptIsNotWritten)
+{
+    const std::string path = Hive("SOFTWARE", RunKeys());
+    std::vector<std::string> problems;
+    hives.MountMachine(path, "", problems);
+    hives.AllowChanges(true);
+    std::string changed;
+    hives.SetBeforeFirstChange([&](const std::string&) {
+        std::string error;
+        EXPECT_TRUE(AddToHive(path, {{"Vendor\\Planted", {HiveSz("x", "y")}}}, error)) << error;
+        changed = Bytes(path);
+        return true;
+    });
+    EXPECT_NE(kRegistryOk, DeleteValue(kKeyLocalMachine, kRun, "evil"));
+    const std::vector<std::string> reported = hives.TakeProblems();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ("registry hive " + path + " was not changed: it was changed since it was read", reported[0]);
+    EXPECT_EQ(changed, Bytes(path));
+    EXPECT_FALSE(FileExists(NewFileOf(path)));
 }
 
 TEST_F(HiveSafety, OneFileMountedTwiceIsOneHive)
