@@ -68,6 +68,16 @@ std::string MachineText(HivePlatform& platform, const char* key, const char* nam
     return needed == 0 || needed > sizeof expanded ? std::string() : std::string(expanded);
 }
 
+// A byte below the space, or DEL: no name Windows makes holds one, and a
+// line naming it could be taken for lines of its own.
+bool HoldsControl(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 OfflineHost::~OfflineHost()
@@ -206,6 +216,7 @@ void OfflineHost::MountUsers()
         for (const UsualProfile& profile : folders) {
             std::string windowsPath = "C:\\" + profile.folder;
             for (char& c : windowsPath) c = c == '/' ? '\\' : c;
+            if (HoldsControl(profile.hive.path)) NamedOddly("Profile " + windowsPath);
             MountUser(profile.hive, windowsPath);
         }
         return;
@@ -225,6 +236,7 @@ void OfflineHost::MountUsers()
         if (place == FolderFound) {
             const DiskLookup hive = LookUpOnDisk(rootFd_, folder.path + "/" + kUserHive, false);
             if (hive.result == DiskLookup::Found || hive.BlockedAtLast(NamesInPath(folder.path) + 1)) {
+                if (HoldsControl(profile.imagePath) || HoldsControl(hive.path)) NamedOddly(who);
                 MountUser(hive, profile.imagePath);
                 continue;
             }
@@ -238,6 +250,13 @@ void OfflineHost::MountUsers()
         notes_.push_back(who + " " + (place == FolderElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
                          ": that user's registry is not cleaned");
     }
+}
+
+void OfflineHost::NamedOddly(const std::string& who)
+{
+    // Read all the same: whether it may be changed is the quarantine's to
+    // say, which records no such name (its hive is then left as it is).
+    problems_.push_back(who + ": a name on its path holds a control character");
 }
 
 void OfflineHost::MountUser(const DiskLookup& hive, const std::string& profilePath)

@@ -67,6 +67,8 @@ private:
     void MountMachine();
     void MountUsers();
     void MountUser(const DiskLookup& hive, const std::string& profilePath);
+    // A problem line: the path of the profile `who` holds a control byte.
+    void NamedOddly(const std::string& who);
     // The hook the hive backend calls before a hive's first change: true
     // when its original was kept (or keeping was not asked).
     bool KeepOriginal(const std::string& hiveHostPath);

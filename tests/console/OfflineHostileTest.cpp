@@ -275,6 +275,10 @@ TEST_P(OfflineHostile, AHiveWhoseOriginalIsNotKeptIsNotChanged)
         EXPECT_EQ(row.refused,
                   LinesWith(outcome.err, " was not changed: its original could not be kept in the quarantine").size())
             << outcome.err;
+        // A name holding a line break is named, not passed over in silence.
+        EXPECT_EQ(row.refused == 1 ? 1u : 0u,
+                  LinesWith(outcome.err, "): a name on its path holds a control character").size())
+            << outcome.err;
     }
 }
 
