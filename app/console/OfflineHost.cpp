@@ -118,7 +118,8 @@ bool OfflineHost::OpenWith(const std::string& root, bool changes, const DiskAcce
         error = "cannot scan '" + root + "': " + std::strerror(errno);
         return false;
     }
-    windows_ = FindWindows(rootFd_, [this](int held, const std::string& software) { return SystemRootOf(held, software); });
+    windows_ = FindWindows(rootFd_,
+                           [this](int held, const std::string& software) { return SystemRootOf(held, software); });
     if (windows_.family == NoWindows) {
         error = "no Windows found in '" + root +
                 "' (no Windows\\System32\\config\\SOFTWARE or SYSTEM, no WINDOWS\\SYSTEM.DAT): is the disk "
@@ -247,7 +248,8 @@ void OfflineHost::MountUsers()
             }
         }
         if (IsServiceProfile(profile.sid)) continue;
-        notes_.push_back(who + " " + (place == FolderElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
+        notes_.push_back(who + " " +
+                         (place == FolderElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
                          ": that user's registry is not cleaned");
     }
 }

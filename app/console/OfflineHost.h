@@ -8,6 +8,8 @@
 // registry.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>

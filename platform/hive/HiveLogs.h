@@ -29,7 +29,10 @@
 // changed hive gets a sequence number above every number in its logs (their
 // headers' and every entry's) and a last written time no log carries: no
 // entry of the old logs can ever follow it, and no old-format log matches
-// it. The logs themselves are left as they are.
+// it. The logs themselves are left as they are. (The transactional
+// registry's own logs, the Common Log File System's *.blf and
+// *.regtrans-ms files, are another mechanism, outside these rules, and are
+// not read.)
 #pragma once
 
 #include <cstdint>

@@ -55,8 +55,8 @@ struct LogSet {
     const char* name;
     // Names and contents, made from the hive before the change: its bytes,
     // its bins, its sequence number.
-    std::vector<std::pair<std::string, std::function<std::string(const std::string&, const std::string&, std::uint32_t)>>>
-        logs;
+    typedef std::function<std::string(const std::string&, const std::string&, std::uint32_t)> Maker;
+    std::vector<std::pair<std::string, Maker>> logs;
 };
 
 const LogSet kLogSets[] = {

@@ -602,7 +602,9 @@ TEST_F(HiveSafety, AnInterruptedChangeLeavesTheOldHiveOrTheNewOne)
         EXPECT_FALSE(FileExists(NewFileOf(path)));
         std::vector<std::string> neither = WithoutEvil(before);
         neither.erase(std::remove_if(neither.begin(), neither.end(),
-                                     [](const std::string& line) { return line.find("| good |") != std::string::npos; }),
+                                     [](const std::string& line) {
+                                         return line.find("| good |") != std::string::npos;
+                                     }),
                       neither.end());
         EXPECT_EQ(neither, Meaning(path));
         EXPECT_TRUE(again.TakeProblems().empty());

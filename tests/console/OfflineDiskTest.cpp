@@ -224,7 +224,9 @@ TEST_F(OfflineDiskTree, UsualProfileFoldersAreThoseWithAUserHive)
     // Windows' own junctions in those places are passed over.
     ASSERT_EQ(0, symlink((temp / "Users/alice").c_str(), (temp / "Users/Default User").c_str()));
     std::vector<std::string> found;
-    for (const UsualProfile& profile : UsualProfileFolders(Root())) found.push_back(profile.folder + ": " + Text(profile.hive));
+    for (const UsualProfile& profile : UsualProfileFolders(Root())) {
+        found.push_back(profile.folder + ": " + Text(profile.hive));
+    }
     EXPECT_EQ((std::vector<std::string>{"Users/alice: found Users/alice/NTUSER.DAT",
                                         "Users/dave: blocked Users/dave/NTUSER.DAT a folder 3",
                                         "users/bob: found users/bob/ntuser.dat",

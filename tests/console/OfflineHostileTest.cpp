@@ -75,7 +75,8 @@ TEST_P(OfflineHostile, NamesThatAreNotWhatTheyShouldBeAreNamedAndNothingOutsideC
         {"the SOFTWARE hive", kSoftware, {std::begin(all), std::end(all)},
          std::string("registry hive {root}/") + kSoftware + " is damaged and was left alone: it is {type}, not a file"},
         {"a user's hive", kAliceHive, {std::begin(all), std::end(all)},
-         std::string("registry hive {root}/") + kAliceHive + " is damaged and was left alone: it is {type}, not a file"},
+         std::string("registry hive {root}/") + kAliceHive +
+             " is damaged and was left alone: it is {type}, not a file"},
         {"a profile folder", "Users/BOB", {std::begin(notFolder), std::end(notFolder)},
          std::string("Profile C:\\Users\\Bob (") + kBobSid +
              "): {root}/Users/BOB is {type}, not a folder: that user's registry is not read"},

@@ -485,7 +485,8 @@ TEST(OfflineScan, AHiveThatCannotBeWrittenIsNamedOnceAndTheRestIsCleaned)
     // Two of her values were to go: one line says the hive was not written.
     const std::vector<std::string> errors = Lines(outcome.err);
     ASSERT_EQ(1u, errors.size()) << outcome.err;
-    EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + alice + " was not changed: the new file cannot be made"))
+    EXPECT_EQ(0u,
+              errors[0].find("quellor-scan: registry hive " + alice + " was not changed: the new file cannot be made"))
         << errors[0];
     EXPECT_EQ(aliceBytes, ReadFileText(alice));
     EXPECT_EQ(WithoutTraces(bob, kBobHive), Dump(disk.Path(kBobHive)));
