@@ -68,6 +68,20 @@ std::string MachineText(HivePlatform& platform, const char* key, const char* nam
     return needed == 0 || needed > sizeof expanded ? std::string() : std::string(expanded);
 }
 
+// The names of a path relative to the root ('/' between them).
+std::vector<std::string> SplitRelative(const std::string& relative)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        if (slash > start) names.push_back(relative.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return names;
+}
+
 // A byte below the space, or DEL: no name Windows makes holds one, and a
 // line naming it could be taken for lines of its own.
 bool HoldsControl(const std::string& text)
@@ -379,7 +393,23 @@ bool OfflineHost::OwnLogFile(std::string& enginePath, std::string& shown)
         NoOwnLog(HostPath(log.path) + " is " + BlockedText(log, false));
         return false;
     }
-    shown = HostPath(log.result == DiskLookup::Found ? log.path : wantedLog);
-    std::string error;
-    return MapUnder(platform_, kOwnLogDrive, AbsolutePath(shown), enginePath, error);
+    const std::string relative = log.result == DiskLookup::Found ? log.path : wantedLog;
+    shown = HostPath(relative);
+    // The log's drive is the disk's root, and the engine's path names the
+    // log below it, as the engine's paths on the disk's drive C: do: the
+    // backend reaches it from its held root, never through a link.
+    enginePath = std::string(1, kOwnLogDrive) + ":";
+    for (const std::string& name : SplitRelative(relative)) {
+        if (name.find('\\') != std::string::npos) {
+            NoOwnLog(shown + " holds a backslash in a name");
+            return false;
+        }
+        enginePath += "\\" + name;
+    }
+    if (enginePath.size() >= kPathBufferSize) {
+        NoOwnLog(shown + " is too long a path for the scanner");
+        return false;
+    }
+    platform_.MapDrive(kOwnLogDrive, root_);
+    return true;
 }
