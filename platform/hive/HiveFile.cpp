@@ -62,7 +62,7 @@ HiveVerdict MountHive(HiveFile& hive, int folder, const std::string& name, const
     hive.changesRefused = false;
     hive.folder = fcntl(folder, F_DUPFD_CLOEXEC, 0);
     if (hive.folder < 0) {
-        why = std::string("its folder cannot be held (") + std::strerror(errno) + ")";
+        why = std::string("its folder cannot be opened (") + std::strerror(errno) + ")";
         return HiveVerdict::Damaged;
     }
     // Never a FIFO or a device: opening one could wait forever or run its

@@ -137,7 +137,9 @@ void HivePlatform::MountOne(HiveFile& hive, const Place& place, std::vector<std:
 {
     UnmountHive(hive);
     hive.hostPath = place.shown;
-    if (place.folder < 0 || place.name.empty()) return;
+    // No name: the hive is missing. A folder that could not be opened is
+    // MountHive's to name.
+    if (place.name.empty()) return;
     std::string why;
     const HiveVerdict verdict = MountHive(hive, place.folder, place.name, place.shown, why);
     if (verdict == HiveVerdict::Damaged) {

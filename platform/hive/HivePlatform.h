@@ -70,8 +70,8 @@ public:
     HivePlatform& operator=(const HivePlatform&) = delete;
 
     // A hive file as found on the disk: its name in a folder held open as
-    // `folder` (the mount takes a descriptor of its own; -1 or an empty name
-    // = the hive is missing), and its path as the user knows it.
+    // `folder` (the mount takes a descriptor of its own), and its path as
+    // the user knows it. An empty name: the hive is missing.
     struct Place {
         int folder;
         std::string name;
