@@ -429,6 +429,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     hives.SetBeforeFirstChange([&](const std::string& hivePath) {
         ++hookCalls;
         Require(hivePath == path && ReadAll(path) == input);
+        return true;
     });
     std::vector<std::string> problems;
     hives.MountMachine(path, "", problems);

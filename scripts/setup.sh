@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
     cmake g++ make googletest libgtest-dev python3 zip unzip
-    pkg-config libhivex-dev
+    pkg-config libhivex-dev ntfs-3g
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64

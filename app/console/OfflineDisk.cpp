@@ -1,12 +1,17 @@
 #include "app/console/OfflineDisk.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+
+#include "platform/posix/HeldFolder.h"
 
 namespace {
 
@@ -81,45 +86,71 @@ std::vector<std::string> SplitWindowsPath(const std::string& path)
     return names;
 }
 
-std::string Below(const std::string& root, const std::string& relative)
+std::string Below(const std::string& folder, const std::string& name)
 {
-    return relative.empty() ? root : root + "/" + relative;
+    return folder.empty() ? name : folder + "/" + name;
 }
 
-enum EntryKind { EntryOther, EntryFolder, EntryFile };
+// A descriptor closed when it goes.
+class Held {
+public:
+    explicit Held(int fd) : fd_(fd) {}
+    ~Held()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    int fd() const { return fd_; }
 
-// What the entry is itself; a link is neither folder nor file.
-EntryKind KindOf(const std::string& path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return EntryOther;
-    if (S_ISDIR(st.st_mode)) return EntryFolder;
-    return S_ISREG(st.st_mode) ? EntryFile : EntryOther;
-}
+private:
+    int fd_;
+};
 
-// The names in a folder, in byte order; none when it cannot be read. "."
-// and ".." are left out: a path the hives give never leads above or beside
-// the folder it names.
-std::vector<std::string> NamesIn(const std::string& folder)
+struct Listing {
+    bool read = false;
+    int error = 0;
+    std::vector<std::string> names;  // in byte order, without "." and ".."
+};
+
+// The names in the folder held open as `folder`. "." and ".." are left
+// out: a path the hives give never leads above or beside the folder it
+// names.
+Listing NamesIn(int folder)
 {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return names;
+    Listing listing;
+    const int listed = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!dir) {
+        listing.error = errno;
+        if (listed >= 0) close(listed);
+        return listing;
+    }
+    rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+        if (name != "." && name != "..") listing.names.push_back(name);
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(listing.names.begin(), listing.names.end());
+    listing.read = true;
+    return listing;
+}
+
+// What the entry `name` of the held folder is itself (a link is a link);
+// 0 when it is gone.
+mode_t TypeIn(int folder, const std::string& name)
+{
+    struct stat st;
+    return fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? (st.st_mode & S_IFMT) : 0;
 }
 
 // The real folders at the root, the usual Windows folders' names first.
-std::vector<std::string> RootFoldersByPreference(const std::string& root)
+std::vector<std::string> RootFoldersByPreference(int root)
 {
     std::vector<std::string> folders;
-    for (const std::string& name : NamesIn(root)) {
-        if (KindOf(Below(root, name)) == EntryFolder) folders.push_back(name);
+    for (const std::string& name : NamesIn(root).names) {
+        if (TypeIn(root, name) == S_IFDIR) folders.push_back(name);
     }
     auto rank = [](const std::string& name) {
         std::size_t at = 0;
@@ -145,36 +176,60 @@ bool DrivePathRest(const std::string& windowsPath, std::string& rest)
     return true;
 }
 
-// The entries of `parent` that Windows would take for `wanted`, the exact
+// The entries of `names` that Windows would take for `wanted`, the exact
 // spelling first, then the others in byte order.
-std::vector<std::string> Spellings(const std::string& parent, const std::string& wanted)
+std::vector<std::string> Spellings(const std::vector<std::string>& names, const std::string& wanted)
 {
     std::vector<std::string> spellings;
-    for (const std::string& name : NamesIn(parent)) {
+    for (const std::string& name : names) {
         if (name == wanted) spellings.insert(spellings.begin(), name);
         else if (SameWindowsName(wanted, name)) spellings.push_back(name);
     }
     return spellings;
 }
 
-// FindOnDisk from names[at] on, below `path` (relative to `root`). A file
-// system that tells case apart may hold "Users" and "users" both: each is
-// tried until the rest of the path is found below one.
-bool FindBelow(const std::string& root, const std::string& path, const std::vector<std::string>& names,
-               std::size_t at, bool folder, std::string& found)
+DiskLookup BlockedAt(const std::string& path, mode_t type, int error, std::size_t depth)
 {
+    DiskLookup lookup;
+    lookup.result = DiskLookup::Blocked;
+    lookup.path = path;
+    lookup.type = type;
+    lookup.error = error;
+    lookup.depth = depth;
+    return lookup;
+}
+
+// LookUpOnDisk from names[at] on, in the folder held as `folder`, which is
+// `path` below the root.
+DiskLookup LookUpBelow(int folder, const std::string& path, const std::vector<std::string>& names, std::size_t at,
+                       bool wantFolder)
+{
+    const Listing listing = NamesIn(folder);
+    if (!listing.read) return BlockedAt(path, S_IFDIR, listing.error, at);
     const bool last = at + 1 == names.size();
-    const EntryKind kind = !last || folder ? EntryFolder : EntryFile;
-    for (const std::string& name : Spellings(Below(root, path), names[at])) {
-        const std::string next = path.empty() ? name : path + "/" + name;
-        if (KindOf(Below(root, next)) != kind) continue;
-        if (last) {
-            found = next;
-            return true;
+    const mode_t wanted = !last || wantFolder ? S_IFDIR : S_IFREG;
+    DiskLookup first;
+    for (const std::string& name : Spellings(listing.names, names[at])) {
+        const std::string next = Below(path, name);
+        const mode_t type = TypeIn(folder, name);
+        DiskLookup found;
+        if (type != wanted) {
+            if (type == 0) continue;  // gone since the listing
+            found = BlockedAt(next, type, 0, at + 1);
+        } else if (last) {
+            found.result = DiskLookup::Found;
+            found.path = next;
+            return found;
+        } else {
+            const Held below(OpenFolderBelow(folder, name));
+            found = below.fd() < 0 ? BlockedAt(next, errno == ELOOP ? S_IFLNK : S_IFDIR, errno == ELOOP ? 0 : errno,
+                                               at + 1)
+                                   : LookUpBelow(below.fd(), next, names, at + 1, wantFolder);
+            if (found.result == DiskLookup::Found) return found;
         }
-        if (FindBelow(root, next, names, at + 1, folder, found)) return true;
+        if (first.result == DiskLookup::Missing) first = found;
     }
-    return false;
+    return first;
 }
 
 }  // namespace
@@ -192,54 +247,100 @@ bool SameWindowsName(const std::string& windowsName, const std::string& diskName
     return true;
 }
 
-bool FindOnDisk(const std::string& root, const std::string& windowsPath, bool folder, std::string& found)
+DiskLookup LookUpOnDisk(int root, const std::string& windowsPath, bool folder)
 {
-    found.clear();
     const std::vector<std::string> names = SplitWindowsPath(windowsPath);
-    return !names.empty() && FindBelow(root, std::string(), names, 0, folder, found);
+    if (names.empty()) return DiskLookup();
+    for (const std::string& name : names) {
+        // A hive's text never leads above or beside the folder it names.
+        if (name == "." || name == "..") return DiskLookup();
+    }
+    return LookUpBelow(root, std::string(), names, 0, folder);
 }
 
-WindowsOnDisk FindWindows(const std::string& root, const SystemRootReader& systemRootOf)
+bool FindOnDisk(int root, const std::string& windowsPath, bool folder, std::string& found)
+{
+    const DiskLookup lookup = LookUpOnDisk(root, windowsPath, folder);
+    found = lookup.result == DiskLookup::Found ? lookup.path : std::string();
+    return lookup.result == DiskLookup::Found;
+}
+
+std::size_t NamesInPath(const std::string& windowsPath)
+{
+    return SplitWindowsPath(windowsPath).size();
+}
+
+std::string BlockedText(const DiskLookup& lookup, bool folder)
+{
+    if (lookup.error != 0) return std::string("not readable (") + std::strerror(lookup.error) + ")";
+    return std::string(EntryTypeText(lookup.type)) + (folder ? ", not a folder" : ", not a file");
+}
+
+WindowsOnDisk FindWindows(int root, const SystemRootReader& systemRootOf)
 {
     std::vector<WindowsOnDisk> installs;
     const std::vector<std::string> folders = RootFoldersByPreference(root);
+    const std::size_t hiveNames = NamesInPath(kSoftwareBelowWindows) + 1;
     for (const std::string& folder : folders) {
-        WindowsOnDisk install = {WindowsNt, folder, std::string(), std::string()};
-        FindOnDisk(root, folder + "\\" + kSoftwareBelowWindows, false, install.softwareHive);
-        FindOnDisk(root, folder + "\\" + kSystemBelowWindows, false, install.systemHive);
-        if (!install.softwareHive.empty() || !install.systemHive.empty()) installs.push_back(install);
+        WindowsOnDisk install;
+        install.family = WindowsNt;
+        install.folder = folder;
+        install.softwareHive = LookUpOnDisk(root, folder + "\\" + kSoftwareBelowWindows, false);
+        install.systemHive = LookUpOnDisk(root, folder + "\\" + kSystemBelowWindows, false);
+        for (DiskLookup* hive : {&install.softwareHive, &install.systemHive}) {
+            if (hive->result == DiskLookup::Blocked && !hive->BlockedAtLast(hiveNames)) *hive = DiskLookup();
+        }
+        if (install.softwareHive.result != DiskLookup::Missing || install.systemHive.result != DiskLookup::Missing) {
+            installs.push_back(install);
+        }
     }
+    std::vector<std::string> older;
+    for (const std::string& folder : folders) {
+        std::string hive;
+        if (FindOnDisk(root, folder + "\\" + kSystemDat, false, hive)) older.push_back(folder);
+    }
+    WindowsOnDisk chosen;
     if (installs.size() > 1) {
         for (const WindowsOnDisk& install : installs) {
             std::string rest;
             std::string named;
-            if (install.softwareHive.empty() || !DrivePathRest(systemRootOf(Below(root, install.softwareHive)), rest))
+            if (install.softwareHive.result != DiskLookup::Found ||
+                !DrivePathRest(systemRootOf(root, install.softwareHive.path), rest)) {
                 continue;
-            if (FindOnDisk(root, rest, true, named) && named == install.folder) return install;
+            }
+            if (FindOnDisk(root, rest, true, named) && named == install.folder) {
+                chosen = install;
+                break;
+            }
         }
     }
-    if (!installs.empty()) return installs.front();
-
-    for (const std::string& folder : folders) {
-        std::string hive;
-        if (FindOnDisk(root, folder + "\\" + kSystemDat, false, hive)) {
-            return WindowsOnDisk{Windows9x, folder, std::string(), std::string()};
-        }
+    if (chosen.family == NoWindows && !installs.empty()) chosen = installs.front();
+    if (chosen.family == NoWindows && !older.empty()) {
+        chosen.family = Windows9x;
+        chosen.folder = older.front();
     }
-    return WindowsOnDisk{NoWindows, std::string(), std::string(), std::string()};
+    for (const WindowsOnDisk& install : installs) {
+        if (install.folder != chosen.folder) chosen.others.push_back(install.folder);
+    }
+    for (const std::string& folder : older) {
+        if (folder != chosen.folder) chosen.others.push_back(folder);
+    }
+    return chosen;
 }
 
-FolderPlace FindNamedFolder(const std::string& root, const std::string& systemDrive, const std::string& windowsPath,
-                            std::string& folder)
+FolderPlace FindNamedFolder(int root, const std::string& systemDrive, const std::string& windowsPath,
+                            DiskLookup& lookup)
 {
-    folder.clear();
+    lookup = DiskLookup();
     std::string rest;
     if (!DrivePathRest(windowsPath, rest) || SplitWindowsPath(rest).empty()) return FolderElsewhere;
     if (!systemDrive.empty() && FoldCase(static_cast<unsigned char>(systemDrive[0])) !=
                                     FoldCase(static_cast<unsigned char>(windowsPath[0]))) {
         return FolderElsewhere;
     }
-    return FindOnDisk(root, rest, true, folder) ? FolderFound : FolderMissing;
+    lookup = LookUpOnDisk(root, rest, true);
+    if (lookup.result == DiskLookup::Found) return FolderFound;
+    return lookup.result == DiskLookup::Blocked ? FolderBlocked : FolderMissing;
 }
 
 bool IsServiceProfile(const std::string& sid)
@@ -250,29 +351,35 @@ bool IsServiceProfile(const std::string& sid)
     return false;
 }
 
-std::vector<std::string> UsualProfileFolders(const std::string& root)
+std::vector<UsualProfile> UsualProfileFolders(int root)
 {
-    std::vector<std::string> profiles;
+    std::vector<UsualProfile> profiles;
+    const Listing atRoot = NamesIn(root);
     for (const char* parent : kUsualProfileParents) {
-        for (const std::string& spelling : Spellings(root, parent)) {
-            if (KindOf(Below(root, spelling)) != EntryFolder) continue;
-            for (const std::string& name : NamesIn(Below(root, spelling))) {
-                const std::string folder = spelling + "/" + name;
-                std::string hive;
-                if (KindOf(Below(root, folder)) == EntryFolder && FindOnDisk(root, folder + "/" + kUserHive, false, hive))
-                    profiles.push_back(folder);
+        for (const std::string& spelling : Spellings(atRoot.names, parent)) {
+            if (TypeIn(root, spelling) != S_IFDIR) continue;
+            const Held folder(OpenFolderBelow(root, spelling));
+            if (folder.fd() < 0) continue;
+            for (const std::string& name : NamesIn(folder.fd()).names) {
+                if (TypeIn(folder.fd(), name) != S_IFDIR) continue;
+                const std::string profile = spelling + "/" + name;
+                UsualProfile usual{profile, LookUpOnDisk(root, profile + "/" + kUserHive, false)};
+                const std::size_t names = NamesInPath(profile) + 1;
+                if (usual.hive.result == DiskLookup::Found || usual.hive.BlockedAtLast(names)) {
+                    profiles.push_back(usual);
+                }
             }
         }
     }
     return profiles;
 }
 
-DiskAccess ProbeDiskAccess(const std::string& root)
+DiskAccess ProbeDiskAccess(int root)
 {
     DiskAccess access;
     struct statvfs fs;
-    access.mountedReadOnly = statvfs(root.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
-    access.writable = ::access(root.c_str(), W_OK) == 0;
+    access.mountedReadOnly = fstatvfs(root, &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
+    access.writable = faccessat(root, ".", W_OK, 0) == 0;
     return access;
 }
 

@@ -1,16 +1,19 @@
 #include "app/console/OfflineHost.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstring>
-#include <set>
+#include <iterator>
 #include <utility>
 
 #include "scan/BoundedText.h"
 #include "scan/Quarantine.h"
 #include "scan/RunRecord.h"
+#include "platform/posix/HeldFolder.h"
 
 const char kHiveOriginalLabel[] = "registry hive before cleaning";
 
@@ -65,7 +68,36 @@ std::string MachineText(HivePlatform& platform, const char* key, const char* nam
     return needed == 0 || needed > sizeof expanded ? std::string() : std::string(expanded);
 }
 
+// The names of a path relative to the root ('/' between them).
+std::vector<std::string> SplitRelative(const std::string& relative)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        if (slash > start) names.push_back(relative.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return names;
+}
+
+// A byte below the space, or DEL: no name Windows makes holds one, and a
+// line naming it could be taken for lines of its own.
+bool HoldsControl(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+OfflineHost::~OfflineHost()
+{
+    if (rootFd_ >= 0) close(rootFd_);
+}
 
 bool OfflineHost::Open(const std::string& root, bool changes, std::string& error)
 {
@@ -78,14 +110,30 @@ bool OfflineHost::Open(const std::string& root, bool changes, std::string& error
         error = "cannot scan '" + root + "': --offline needs the root folder of a mounted Windows disk";
         return false;
     }
-    const DiskAccess access = changes ? ProbeDiskAccess(root) : DiskAccess{false, true};
+    DiskAccess access = {false, true};
+    if (changes) {
+        const int probe = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (probe >= 0) {
+            access = ProbeDiskAccess(probe);
+            close(probe);
+        }
+    }
     return OpenWith(root, changes, access, error);
 }
 
 bool OfflineHost::OpenWith(const std::string& root, bool changes, const DiskAccess& access, std::string& error)
 {
     root_ = root;
-    windows_ = FindWindows(root, [this](const std::string& software) { return SystemRootOf(software); });
+    if (rootFd_ >= 0) close(rootFd_);
+    // The root as the user named it (a mount point the user chose); below
+    // it, no link is ever followed.
+    rootFd_ = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0) {
+        error = "cannot scan '" + root + "': " + std::strerror(errno);
+        return false;
+    }
+    windows_ = FindWindows(rootFd_,
+                           [this](int held, const std::string& software) { return SystemRootOf(held, software); });
     if (windows_.family == NoWindows) {
         error = "no Windows found in '" + root +
                 "' (no Windows\\System32\\config\\SOFTWARE or SYSTEM, no WINDOWS\\SYSTEM.DAT): is the disk "
@@ -96,12 +144,16 @@ bool OfflineHost::OpenWith(const std::string& root, bool changes, const DiskAcce
         error = WhyDiskUnchangeable(root, access);
         if (!error.empty()) return false;
     }
+    for (const std::string& other : windows_.others) {
+        problems_.push_back("a second Windows in " + HostPath(other) + " is not cleaned: only the one in " +
+                            HostPath(windows_.folder) + " is");
+    }
     if (windows_.family == Windows9x) {
         notes_.push_back("Offline Windows 95/98/ME in " + HostPath(windows_.folder));
         return true;
     }
     hives_.AllowChanges(changes);
-    hives_.SetBeforeFirstChange([this](const std::string& hive) { KeepOriginal(hive); });
+    hives_.SetBeforeFirstChange([this](const std::string& hive) { return KeepOriginal(hive); });
     MountMachine();
     MountUsers();
     notes_.insert(notes_.begin(), "Offline Windows in " + HostPath(windows_.folder) +
@@ -116,31 +168,53 @@ std::string OfflineHost::HostPath(const std::string& relative) const
     return root_ + (root_.empty() || root_.back() == '/' ? "" : "/") + relative;
 }
 
-std::string OfflineHost::SystemRootOf(const std::string& softwareHostPath)
+HivePlatform::Place OfflineHost::PlaceOf(int root, const DiskLookup& hive, int& held)
+{
+    const std::size_t slash = hive.path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : hive.path.substr(0, slash);
+    held = OpenFolderBelow(root, folder);
+    return HivePlatform::Place{held, hive.path.substr(slash == std::string::npos ? 0 : slash + 1), HostPath(hive.path)};
+}
+
+std::string OfflineHost::SystemRootOf(int root, const std::string& software)
 {
     HivePlatform probe(platform_);
     std::vector<std::string> ignored;
-    probe.MountMachine(softwareHostPath, std::string(), ignored);
+    DiskLookup found;
+    found.result = DiskLookup::Found;
+    found.path = software;
+    int held = -1;
+    const HivePlatform::Place place = PlaceOf(root, found, held);
+    probe.MountMachine(place, HivePlatform::Place{-1, std::string(), std::string()}, ignored);
+    if (held >= 0) close(held);
     return ExpandedVariable(probe, "%SystemRoot%");
 }
 
-std::string OfflineHost::MachineHive(const std::string& relative, const char* name)
+void OfflineHost::MachineHive(const DiskLookup& hive, const char* name, HivePlatform::Place& place, int& held)
 {
-    if (relative.empty()) {
+    place = HivePlatform::Place{-1, std::string(), std::string()};
+    held = -1;
+    if (hive.result == DiskLookup::Missing) {
         problems_.push_back("registry hive " + HostPath(windows_.folder + "/System32/config/" + name) +
                             " is missing: what it holds is not cleaned");
-        return std::string();
+        return;
     }
-    const std::string path = HostPath(relative);
-    mounted_[path] = relative;
-    return path;
+    // Found, or something else at the hive's own name: the backend names it.
+    place = PlaceOf(rootFd_, hive, held);
+    mounted_[place.shown] = hive.path;
 }
 
 void OfflineHost::MountMachine()
 {
-    const std::string software = MachineHive(windows_.softwareHive, "SOFTWARE");
-    const std::string system = MachineHive(windows_.systemHive, "SYSTEM");
+    HivePlatform::Place software;
+    HivePlatform::Place system;
+    int heldSoftware = -1;
+    int heldSystem = -1;
+    MachineHive(windows_.softwareHive, "SOFTWARE", software, heldSoftware);
+    MachineHive(windows_.systemHive, "SYSTEM", system, heldSystem);
     hives_.MountMachine(software, system, problems_);
+    if (heldSoftware >= 0) close(heldSoftware);
+    if (heldSystem >= 0) close(heldSystem);
 }
 
 void OfflineHost::MountUsers()
@@ -149,60 +223,89 @@ void OfflineHost::MountUsers()
     if (profiles.empty()) {
         // A SOFTWARE hive that is missing or damaged lists no profiles; the
         // users' own hives may still be sound.
-        const std::vector<std::string> folders = UsualProfileFolders(root_);
+        const std::vector<UsualProfile> folders = UsualProfileFolders(rootFd_);
         if (!folders.empty()) {
             notes_.push_back("The machine's list of profiles cannot be read: the users' registry is taken from "
                              "the usual profile folders");
         }
-        for (const std::string& folder : folders) {
-            std::string hive;
-            std::string windowsPath = "C:\\" + folder;
+        for (const UsualProfile& profile : folders) {
+            std::string windowsPath = "C:\\" + profile.folder;
             for (char& c : windowsPath) c = c == '/' ? '\\' : c;
-            if (FindOnDisk(root_, folder + "/" + kUserHive, false, hive)) MountUser(hive, windowsPath);
+            if (HoldsControl(profile.hive.path)) NamedOddly("Profile " + windowsPath);
+            MountUser(profile.hive, windowsPath);
         }
         return;
     }
     const std::string systemDrive = ExpandedVariable(hives_, "%SystemDrive%");
     for (const HivePlatform::Profile& profile : profiles) {
-        std::string folder;
-        std::string hive;
-        const FolderPlace place = FindNamedFolder(root_, systemDrive, profile.imagePath, folder);
-        if (place == FolderFound && FindOnDisk(root_, folder + "/" + kUserHive, false, hive)) {
-            MountUser(hive, profile.imagePath);
+        DiskLookup folder;
+        const FolderPlace place = FindNamedFolder(rootFd_, systemDrive, profile.imagePath, folder);
+        const std::string who = "Profile " + profile.imagePath + " (" + profile.sid + ")";
+        if (place == FolderBlocked) {
+            // Relocated profiles are often links: their hives are not on
+            // this disk's folders, and are not read.
+            problems_.push_back(who + ": " + HostPath(folder.path) + " is " + BlockedText(folder, true) +
+                                ": that user's registry is not read");
             continue;
         }
+        if (place == FolderFound) {
+            const DiskLookup hive = LookUpOnDisk(rootFd_, folder.path + "/" + kUserHive, false);
+            if (hive.result == DiskLookup::Found || hive.BlockedAtLast(NamesInPath(folder.path) + 1)) {
+                if (HoldsControl(profile.imagePath) || HoldsControl(hive.path)) NamedOddly(who);
+                MountUser(hive, profile.imagePath);
+                continue;
+            }
+            if (hive.result == DiskLookup::Blocked) {
+                problems_.push_back(who + ": " + HostPath(hive.path) + " is " + BlockedText(hive, true) +
+                                    ": that user's registry is not read");
+                continue;
+            }
+        }
         if (IsServiceProfile(profile.sid)) continue;
-        notes_.push_back("Profile " + profile.imagePath + " (" + profile.sid + ") " +
+        notes_.push_back(who + " " +
                          (place == FolderElsewhere ? "is not on this disk" : "has no NTUSER.DAT on this disk") +
                          ": that user's registry is not cleaned");
     }
 }
 
-void OfflineHost::MountUser(const std::string& hive, const std::string& profilePath)
+void OfflineHost::NamedOddly(const std::string& who)
 {
+    // Read all the same: whether it may be changed is the quarantine's to
+    // say, which records no such name (its hive is then left as it is).
+    problems_.push_back(who + ": a name on its path holds a control character");
+}
+
+void OfflineHost::MountUser(const DiskLookup& hive, const std::string& profilePath)
+{
+    int held = -1;
+    const HivePlatform::Place place = PlaceOf(rootFd_, hive, held);
     // Two profiles may name one folder (an old copy of a profile's entry
     // beside it, another spelling of its path): its hive is one user,
     // mounted and cleaned once.
-    const std::string path = HostPath(hive);
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return;
-    for (const auto& mounted : mounted_) {
-        struct stat other;
-        if (stat(mounted.first.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino) return;
+    if (held >= 0 && fstatat(held, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        const std::pair<dev_t, ino_t> file(st.st_dev, st.st_ino);
+        if (std::find(userFiles_.begin(), userFiles_.end(), file) != userFiles_.end()) {
+            close(held);
+            return;
+        }
+        userFiles_.push_back(file);
     }
-    mounted_[path] = hive;
-    hives_.AddUser(path, profilePath, problems_);
+    mounted_[place.shown] = hive.path;
+    hives_.AddUser(place, profilePath, problems_);
+    if (held >= 0) close(held);
     ++users_;
 }
 
-void OfflineHost::KeepOriginal(const std::string& hiveHostPath)
+bool OfflineHost::KeepOriginal(const std::string& hiveHostPath)
 {
     const auto found = mounted_.find(hiveHostPath);
-    if (found == mounted_.end()) return;
+    if (found == mounted_.end()) return false;
     std::string enginePath = std::string(1, kPosixScanDrive) + ":\\" + found->second;
     for (char& c : enginePath) c = c == '/' ? '\\' : c;
     const QuarantineNote note = KeepDetectedFile(enginePath.c_str(), kHiveOriginalLabel);
     ConsoleOriginalKept(target_ ? Display(target_, enginePath) : hiveHostPath, note);
+    return note.outcome != QuarantineNotKept;
 }
 
 void OfflineHost::Enter(const ConsoleTarget& target)
@@ -249,24 +352,64 @@ std::string OfflineHost::DataFolder()
     for (const auto& source : kDataFolderSources) candidates.push_back(MachineText(hives_, source.key, source.value));
     candidates.insert(candidates.end(), std::begin(kUsualDataFolders), std::end(kUsualDataFolders));
     for (const std::string& named : candidates) {
-        std::string folder;
-        if (!named.empty() && FindNamedFolder(root_, systemDrive, named, folder) == FolderFound) return folder;
+        DiskLookup folder;
+        if (!named.empty() && FindNamedFolder(rootFd_, systemDrive, named, folder) == FolderFound) return folder.path;
     }
     return windows_.folder;
+}
+
+void OfflineHost::NoOwnLog(const std::string& why)
+{
+    problems_.push_back("the run's record is not left on the disk: " + why);
 }
 
 bool OfflineHost::OwnLogFile(std::string& enginePath, std::string& shown)
 {
     if (windows_.family == NoWindows) return false;
     const std::string data = DataFolder();
-    std::string folder;
-    if (!FindOnDisk(root_, data + "/" + kDataFolderName, true, folder)) {
-        folder = data + "/" + kDataFolderName;
-        if (mkdir(HostPath(folder).c_str(), 0700) != 0) return false;
+    const std::string wantedFolder = data + "/" + kDataFolderName;
+    DiskLookup folder = LookUpOnDisk(rootFd_, wantedFolder, true);
+    if (folder.result == DiskLookup::Missing) {
+        // Made in the data folder held open: mkdirat makes nothing where
+        // any entry has the name, a link included.
+        const int held = OpenFolderBelow(rootFd_, data);
+        const bool made = held >= 0 && mkdirat(held, kDataFolderName, 0700) == 0;
+        const int error = errno;
+        if (held >= 0) close(held);
+        if (!made && error != EEXIST) {
+            NoOwnLog(HostPath(wantedFolder) + " cannot be made (" + std::strerror(error) + ")");
+            return false;
+        }
+        folder = LookUpOnDisk(rootFd_, wantedFolder, true);
     }
-    std::string log;
-    if (!FindOnDisk(root_, folder + "/" + kRunLogName, false, log)) log = folder + "/" + kRunLogName;
-    shown = HostPath(log);
-    std::string error;
-    return MapUnder(platform_, kOwnLogDrive, AbsolutePath(shown), enginePath, error);
+    if (folder.result != DiskLookup::Found) {
+        NoOwnLog(HostPath(folder.result == DiskLookup::Blocked ? folder.path : wantedFolder) + " is " +
+                 (folder.result == DiskLookup::Blocked ? BlockedText(folder, true) : std::string("gone")));
+        return false;
+    }
+    const std::string wantedLog = folder.path + "/" + kRunLogName;
+    const DiskLookup log = LookUpOnDisk(rootFd_, wantedLog, false);
+    if (log.result == DiskLookup::Blocked) {
+        NoOwnLog(HostPath(log.path) + " is " + BlockedText(log, false));
+        return false;
+    }
+    const std::string relative = log.result == DiskLookup::Found ? log.path : wantedLog;
+    shown = HostPath(relative);
+    // The log's drive is the disk's root, and the engine's path names the
+    // log below it, as the engine's paths on the disk's drive C: do: the
+    // backend reaches it from its held root, never through a link.
+    enginePath = std::string(1, kOwnLogDrive) + ":";
+    for (const std::string& name : SplitRelative(relative)) {
+        if (name.find('\\') != std::string::npos) {
+            NoOwnLog(shown + " holds a backslash in a name");
+            return false;
+        }
+        enginePath += "\\" + name;
+    }
+    if (enginePath.size() >= kPathBufferSize) {
+        NoOwnLog(shown + " is too long a path for the scanner");
+        return false;
+    }
+    platform_.MapDrive(kOwnLogDrive, root_);
+    return true;
 }

@@ -1,11 +1,15 @@
 #include "platform/hive/HiveFile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/Platform.h"
 #include "platform/hive/HiveText.h"
+#include "platform/posix/HeldFolder.h"
 
 namespace {
 
@@ -37,23 +41,44 @@ hive_node_h FindChild(hive_h* reader, hive_node_h key, const std::string& name)
 
 }  // namespace
 
-std::string NewHivePath(const std::string& hostPath)
+std::string NewHiveName(const std::string& name)
 {
-    return hostPath + ".quellor-new";
+    return name + ".quellor-new";
 }
 
-HiveVerdict MountHive(HiveFile& hive, const std::string& hostPath, std::string& why)
+std::string DescriptorPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+HiveVerdict MountHive(HiveFile& hive, int folder, const std::string& name, const std::string& shown,
+                      std::string& why)
 {
     UnmountHive(hive);
-    hive.hostPath = hostPath;
+    hive.hostPath = shown;
+    hive.name = name;
     hive.readOnly = false;
     hive.changeAnnounced = false;
-    // What an interrupted change left: the hive itself was never touched.
-    unlink(NewHivePath(hostPath).c_str());
-    const HiveVerdict verdict = CheckHiveFile(hostPath, why);
+    hive.changesRefused = false;
+    hive.folder = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (hive.folder < 0) {
+        why = std::string("its folder cannot be opened (") + std::strerror(errno) + ")";
+        return HiveVerdict::Damaged;
+    }
+    // Never a FIFO or a device: opening one could wait forever or run its
+    // driver. Nor a link: a change would replace the link, not what it names.
+    const FileOpening opening = OpenFileIn(hive.folder, RiskOf(hive.folder), name.c_str(), O_RDONLY, DT_UNKNOWN);
+    if (opening.fd < 0) {
+        why = opening.type != 0 ? std::string("it is ") + EntryTypeText(opening.type) + ", not a file"
+                                : std::string("it cannot be opened (") + std::strerror(opening.error) + ")";
+        return HiveVerdict::Damaged;
+    }
+    hive.fd = opening.fd;
+    hive.identity = opening.st;
+    const HiveVerdict verdict = CheckHiveFile(hive.fd, why);
     if (verdict == HiveVerdict::Damaged) return verdict;
     hive.readOnly = verdict == HiveVerdict::Dirty;
-    hive.reader = hivex_open(hostPath.c_str(), 0);
+    hive.reader = hivex_open(DescriptorPath(hive.fd).c_str(), 0);
     if (!hive.reader) {
         why = "libhivex cannot read it";
         return HiveVerdict::Damaged;
@@ -61,10 +86,35 @@ HiveVerdict MountHive(HiveFile& hive, const std::string& hostPath, std::string& 
     return verdict;
 }
 
-bool ReopenHive(HiveFile& hive)
+bool HiveStillAsChecked(const HiveFile& hive, std::string& why)
+{
+    struct stat now;
+    if (fstatat(hive.folder, hive.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        why = std::string("it is gone (") + std::strerror(errno) + ")";
+        return false;
+    }
+    if (!SameFile(now, hive.identity)) {
+        why = std::string("it was replaced since it was read: it is now ") + EntryTypeText(now.st_mode);
+        return false;
+    }
+    struct stat held;
+    if (fstat(hive.fd, &held) != 0 || held.st_size != hive.identity.st_size ||
+        held.st_mtim.tv_sec != hive.identity.st_mtim.tv_sec || held.st_mtim.tv_nsec != hive.identity.st_mtim.tv_nsec ||
+        held.st_ctim.tv_sec != hive.identity.st_ctim.tv_sec || held.st_ctim.tv_nsec != hive.identity.st_ctim.tv_nsec) {
+        why = "it was changed since it was read";
+        return false;
+    }
+    return true;
+}
+
+bool ReopenHive(HiveFile& hive, int fd)
 {
     if (hive.reader) hivex_close(hive.reader);
-    hive.reader = hivex_open(hive.hostPath.c_str(), 0);
+    hive.reader = nullptr;
+    if (hive.fd >= 0) close(hive.fd);
+    hive.fd = fd;
+    if (fstat(fd, &hive.identity) != 0) return false;
+    hive.reader = hivex_open(DescriptorPath(fd).c_str(), 0);
     return hive.reader != nullptr;
 }
 
@@ -72,6 +122,10 @@ void UnmountHive(HiveFile& hive)
 {
     if (hive.reader) hivex_close(hive.reader);
     hive.reader = nullptr;
+    if (hive.fd >= 0) close(hive.fd);
+    hive.fd = -1;
+    if (hive.folder >= 0) close(hive.folder);
+    hive.folder = -1;
 }
 
 hive_node_h FindHiveKey(const HiveFile& hive, const std::vector<std::string>& path)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <hivex.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,23 +26,42 @@ inline std::uint32_t StoredType(const hive_type& type)
     return bits;
 }
 
+// A mounted hive file of the disk: held by its folder's descriptor and its
+// name there, and by the descriptor of the file that was checked; libhivex
+// reads that file through /proc/self/fd, never through a path on the disk.
 struct HiveFile {
-    std::string hostPath;
+    std::string hostPath;  // as the user knows it, for lines about it
+    int folder = -1;       // the folder that holds it, held open
+    std::string name;      // its name in that folder
+    int fd = -1;           // the file checked at the mount (or written by the last change), read only
+    struct stat identity{};  // of `fd`: what the name must still stand for before a change
     hive_h* reader = nullptr;  // null: missing or unusable, so nothing is found
     bool readOnly = false;     // Windows did not close it cleanly: never written
     bool changeAnnounced = false;  // the before-first-change hook has run for it
+    bool changesRefused = false;   // that hook said no: never written
 };
 
-// Where a change of the hive is committed before it replaces the hive.
-std::string NewHivePath(const std::string& hostPath);
+// The name a change of the hive named `name` is committed to before it
+// replaces the hive.
+std::string NewHiveName(const std::string& name);
 
-// Removes a leftover new file of an interrupted change, checks the file and
-// opens it for reading. `why` explains a verdict other than Sound; a Dirty
-// hive is opened (read only), a Damaged one is not.
-HiveVerdict MountHive(HiveFile& hive, const std::string& hostPath, std::string& why);
-// Opens the hive's file again after it was replaced; false (and nothing
-// found any more) when the new file cannot be read.
-bool ReopenHive(HiveFile& hive);
+// The path through which a file open as `fd` is opened again (for libhivex,
+// which takes paths): the same file whatever its name now stands for.
+std::string DescriptorPath(int fd);
+
+// Opens `name` in the folder held as `folder` (duplicated; the caller keeps
+// its own), only when it is a regular file, checks it and opens it for
+// reading. `why` explains a verdict other than Sound; a Dirty hive is
+// opened (read only), a Damaged one is not. Nothing on the disk is changed.
+HiveVerdict MountHive(HiveFile& hive, int folder, const std::string& name, const std::string& shown,
+                      std::string& why);
+// The hive's name still stands for the file that was checked, unchanged
+// since (the same file, size and times); false with `why` otherwise.
+bool HiveStillAsChecked(const HiveFile& hive, std::string& why);
+// Makes the file open as `fd` (its name now the hive's; the hive takes the
+// descriptor) the hive that is read; false (and nothing found any more)
+// when it cannot be read.
+bool ReopenHive(HiveFile& hive, int fd);
 void UnmountHive(HiveFile& hive);
 
 // The key at `path` (engine names) from the root; 0 when missing.

@@ -3,6 +3,9 @@
 // version and environment of the Windows on the disk.
 #include "platform/hive/HivePlatform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include "platform/hive/HiveFile.h"
 #include "platform/hive/HiveText.h"
 #include "platform/hive/HiveWriter.h"
+#include "platform/posix/HeldFolder.h"
 
 namespace {
 
@@ -77,6 +81,29 @@ bool LeadingNumber(const char* text, std::uint32_t& value, const char** end)
     return at != text;
 }
 
+// A hive given by a host path: the folder of the path opened by that path
+// (a caller's own path, which may lead through links), held while it is
+// mounted.
+struct PathPlace {
+    explicit PathPlace(const std::string& hostPath)
+    {
+        place.folder = -1;
+        place.shown = hostPath;
+        if (hostPath.empty()) return;
+        const std::size_t slash = hostPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostPath.substr(0, slash);
+        place.name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+        place.folder = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    ~PathPlace()
+    {
+        if (place.folder >= 0) close(place.folder);
+    }
+    PathPlace(const PathPlace&) = delete;
+    PathPlace& operator=(const PathPlace&) = delete;
+    HivePlatform::Place place;
+};
+
 }  // namespace
 
 HivePlatform::HivePlatform(Platform& inner)
@@ -106,28 +133,38 @@ void HivePlatform::Note(const std::string& line)
     problems_.push_back(line);
 }
 
-void HivePlatform::MountOne(HiveFile& hive, const std::string& hostPath, std::vector<std::string>& problems)
+void HivePlatform::MountOne(HiveFile& hive, const Place& place, std::vector<std::string>& problems)
 {
     UnmountHive(hive);
-    hive.hostPath = hostPath;
-    if (hostPath.empty()) return;
+    hive.hostPath = place.shown;
+    // No name: the hive is missing. A folder that could not be opened is
+    // MountHive's to name.
+    if (place.name.empty()) return;
     std::string why;
-    const HiveVerdict verdict = MountHive(hive, hostPath, why);
+    const HiveVerdict verdict = MountHive(hive, place.folder, place.name, place.shown, why);
     if (verdict == HiveVerdict::Damaged) {
         damaged_ = true;
-        problems.push_back("registry hive " + hostPath + " is damaged and was left alone: " + why);
+        UnmountHive(hive);
+        problems.push_back("registry hive " + place.shown + " is damaged and was left alone: " + why);
     } else if (verdict == HiveVerdict::Dirty) {
-        Note("registry hive " + hostPath + " was not closed cleanly by Windows (" + why +
+        Note("registry hive " + place.shown + " was not closed cleanly by Windows (" + why +
              "): it is only read, nothing in it is changed, and its latest changes may be missing");
     }
+}
+
+void HivePlatform::MountMachine(const Place& software, const Place& system, std::vector<std::string>& problems)
+{
+    MountOne(*software_, software, problems);
+    MountOne(*system_, system, problems);
+    ReadMachine();
 }
 
 void HivePlatform::MountMachine(const std::string& softwareHive, const std::string& systemHive,
                                 std::vector<std::string>& problems)
 {
-    MountOne(*software_, softwareHive, problems);
-    MountOne(*system_, systemHive, problems);
-    ReadMachine();
+    const PathPlace software(softwareHive);
+    const PathPlace system(systemHive);
+    MountMachine(software.place, system.place, problems);
 }
 
 void HivePlatform::ReadMachine()
@@ -161,12 +198,18 @@ std::vector<HivePlatform::Profile> HivePlatform::Profiles()
     return profiles;
 }
 
-void HivePlatform::AddUser(const std::string& ntuserHive, const std::string& profilePath,
-                           std::vector<std::string>& problems)
+void HivePlatform::AddUser(const Place& ntuserHive, const std::string& profilePath, std::vector<std::string>& problems)
 {
     users_.emplace_back(new HiveFile);
     profilePaths_.push_back(profilePath);
     MountOne(*users_.back(), ntuserHive, problems);
+}
+
+void HivePlatform::AddUser(const std::string& ntuserHive, const std::string& profilePath,
+                           std::vector<std::string>& problems)
+{
+    const PathPlace place(ntuserHive);
+    AddUser(place.place, profilePath, problems);
 }
 
 void HivePlatform::AllowChanges(bool allow)
@@ -174,9 +217,14 @@ void HivePlatform::AllowChanges(bool allow)
     allowChanges_ = allow;
 }
 
-void HivePlatform::SetBeforeFirstChange(std::function<void(const std::string&)> hook)
+void HivePlatform::SetBeforeFirstChange(std::function<bool(const std::string&)> hook)
 {
     beforeFirstChange_ = hook;
+}
+
+void HivePlatform::SetStepHookForTesting(std::function<void(ChangeStep)> hook)
+{
+    stepHook_ = hook;
 }
 
 bool HivePlatform::Is64BitWindows()
@@ -450,42 +498,59 @@ long HivePlatform::RegistryDeleteKey(KeyRef parent, const char* subkey)
     return Change(hive, edit);
 }
 
-std::vector<HiveFile*> HivePlatform::MountsOf(const std::string& hostPath)
+std::vector<HiveFile*> HivePlatform::MountsOf(const HiveFile& hive)
 {
     std::vector<HiveFile*> mounts;
-    for (HiveFile* hive : {software_.get(), system_.get()}) {
-        if (hive->hostPath == hostPath) mounts.push_back(hive);
+    auto same = [&](HiveFile* other) { return other->reader && SameFile(other->identity, hive.identity); };
+    for (HiveFile* machine : {software_.get(), system_.get()}) {
+        if (same(machine)) mounts.push_back(machine);
     }
     for (auto& user : users_) {
-        if (user->hostPath == hostPath) mounts.push_back(user.get());
+        if (same(user.get())) mounts.push_back(user.get());
     }
     return mounts;
 }
 
 long HivePlatform::Change(HiveFile& hive, const HiveEdit& edit)
 {
-    if (!allowChanges_ || hive.readOnly) return kRegistryAccessDenied;
+    if (!allowChanges_ || hive.readOnly || hive.changesRefused) return kRegistryAccessDenied;
     std::string why;
-    if (CheckHiveFile(hive.hostPath, why) != HiveVerdict::Sound) {
+    if (!HiveStillAsChecked(hive, why) || CheckHiveFile(hive.fd, why) != HiveVerdict::Sound) {
         Note("registry hive " + hive.hostPath + " was not changed: " + why);
         return kRegistryAccessDenied;
     }
+    if (stepHook_) stepHook_(ChangeStep::HiveChecked);
     // One file may be mounted in more than one place (two profiles naming
     // one NTUSER.DAT): each of them announces it and reads it again.
-    std::vector<HiveFile*> sameFile = MountsOf(hive.hostPath);
+    const std::vector<HiveFile*> sameFile = MountsOf(hive);
     if (!hive.changeAnnounced) {
         for (HiveFile* mount : sameFile) mount->changeAnnounced = true;
-        if (beforeFirstChange_) beforeFirstChange_(hive.hostPath);
+        if (beforeFirstChange_ && !beforeFirstChange_(hive.hostPath)) {
+            for (HiveFile* mount : sameFile) mount->changesRefused = true;
+            Note("registry hive " + hive.hostPath +
+                 " was not changed: its original could not be kept in the quarantine");
+            return kRegistryAccessDenied;
+        }
+        // The hook read the hive by its name: it must still be the one read here.
+        if (!HiveStillAsChecked(hive, why)) {
+            Note("registry hive " + hive.hostPath + " was not changed: " + why);
+            return kRegistryAccessDenied;
+        }
     }
-    if (!WriteHiveEdit(hive.hostPath, edit, fault_, why)) {
-        Note("registry hive " + hive.hostPath + ": a change could not be written (" + why + "); the hive is unchanged");
+    if (stepHook_) stepHook_(ChangeStep::OriginalKept);
+    HiveWriteHooks hooks;
+    hooks.fault = fault_;
+    hooks.step = stepHook_;
+    int written = -1;
+    if (!WriteHiveEdit(hive, edit, hooks, written, why)) {
+        Note("registry hive " + hive.hostPath + " was not changed: " + why);
         return kRegistryIoFailed;
     }
     for (HiveFile* mount : sameFile) {
-        if (!ReopenHive(*mount)) {
+        const int fd = mount == &hive ? written : fcntl(written, F_DUPFD_CLOEXEC, 0);
+        if (!ReopenHive(*mount, fd)) {
             damaged_ = true;
             Note("registry hive " + hive.hostPath + " cannot be read again after a change");
-            break;
         }
     }
     return kRegistryOk;

@@ -15,22 +15,33 @@
 // is UTF-16LE; it comes back in single bytes (Latin-1), with '?' for each
 // character Latin-1 cannot spell.
 //
-// Safety of the hives, which belong to another Windows:
-// - reading uses a read-only handle in this process;
+// Safety of the hives, which belong to another Windows (and, on a disk an
+// attacker prepared, to the attacker):
+// - each hive is held by its folder's descriptor and its name there; it is
+//   opened only when it is a regular file (never a link, a FIFO or a
+//   device), and libhivex reads it through that descriptor, never a path;
+// - reading uses a read-only handle in this process and changes nothing on
+//   the disk: mounting, reading and a refused change leave every file as
+//   it was;
 // - nothing is written unless AllowChanges(true); a hive that Windows did not
 //   close cleanly (its two sequence numbers differ) is only read, and one
-//   whose header does not fit its file (or a path that is a link) is not
-//   used at all. The header is checked again before every change;
+//   whose header does not fit its file, or that is larger than its header
+//   says or than Windows allows, is not used at all. Before every change
+//   the hive's name must still stand for the file that was read, unchanged,
+//   and its header is checked again;
+// - before a hive's first change the hook is asked; when it says no (its
+//   original could not be kept) the hive is never changed;
 // - a key holding a value of more than 16344 bytes is never rewritten:
 //   libhivex would store that value the way Windows XP and later misread;
-// - each change is made by a child process on a copy committed to
-//   "<hive>.quellor-new", read back (it must hold the old hive less what
-//   was deleted: on a damaged hive libhivex may free a cell that another
-//   key still uses), flushed, given the hive's permissions, checked,
-//   then renamed over the hive by this process, which flushes the folder:
-//   an interruption leaves the old hive or the new one, and a failure (or
-//   a crash inside the library) only fails that one change. Leftover
-//   "<hive>.quellor-new" files are removed when the hive is mounted.
+// - each change is made as platform/hive/HiveWriter.h says: a child process
+//   commits it to "<hive>.quellor-new", created new beside the hive, this
+//   process renames it over the hive within the held folder. An
+//   interruption leaves the old hive or the new one, and a failure (or a
+//   crash inside the library) only fails that one change. A leftover
+//   "<hive>.quellor-new" is removed before the hive's next change; one that
+//   cannot be removed stops the change;
+// - the changed hive is given a header that keeps Windows from replaying
+//   the hive's transaction logs over it (platform/hive/HiveLogs.h).
 // A refused or failed change answers kRegistryAccessDenied or
 // ERROR_REGISTRY_IO_FAILED (1016) and, unless changes are simply not
 // allowed, leaves a line for TakeProblems.
@@ -58,10 +69,21 @@ public:
     HivePlatform(const HivePlatform&) = delete;
     HivePlatform& operator=(const HivePlatform&) = delete;
 
-    // The machine's hives, as host paths; an empty path = that hive is
-    // missing. A hive that is damaged, truncated or not a hive adds one line
-    // to `problems` naming it and is left alone (its keys are then simply
-    // not found).
+    // A hive file as found on the disk: its name in a folder held open as
+    // `folder` (the mount takes a descriptor of its own), and its path as
+    // the user knows it. An empty name: the hive is missing.
+    struct Place {
+        int folder;
+        std::string name;
+        std::string shown;
+    };
+
+    // The machine's hives. A hive that is damaged, truncated, too large or
+    // not a regular file adds one line to `problems` naming it and is left
+    // alone (its keys are then simply not found).
+    void MountMachine(const Place& software, const Place& system, std::vector<std::string>& problems);
+    // The same with host paths ("" = missing), the folder of each opened by
+    // its path: for tools and tests whose paths are their own.
     void MountMachine(const std::string& softwareHive, const std::string& systemHive,
                       std::vector<std::string>& problems);
 
@@ -73,23 +95,24 @@ public:
     // ProfileImagePath, in the hive's order. Empty without SOFTWARE.
     std::vector<Profile> Profiles();
 
-    // One user's NTUSER.DAT (host path) with the profile folder its
-    // %USERPROFILE% names (Windows form). Users are numbered in the order
-    // added; the first one added is selected. A hive that cannot be used
-    // adds a problem line and the user is still counted (its keys are not
-    // found), so user numbers stay those of the calls.
-    void AddUser(const std::string& ntuserHive, const std::string& profilePath,
-                 std::vector<std::string>& problems);
+    // One user's NTUSER.DAT with the profile folder its %USERPROFILE% names
+    // (Windows form). Users are numbered in the order added; the first one
+    // added is selected. A hive that cannot be used adds a problem line and
+    // the user is still counted (its keys are not found), so user numbers
+    // stay those of the calls.
+    void AddUser(const Place& ntuserHive, const std::string& profilePath, std::vector<std::string>& problems);
+    void AddUser(const std::string& ntuserHive, const std::string& profilePath, std::vector<std::string>& problems);
 
     // Without this every change is refused (access denied) and no file is
     // written.
     void AllowChanges(bool allow);
 
-    // Called once per hive file, before its first change is written (the
-    // console keeps the original in the quarantine store there). Called
-    // before the change is attempted, so it may run for a hive whose change
-    // then fails.
-    void SetBeforeFirstChange(std::function<void(const std::string& hiveHostPath)> hook);
+    // Called once per hive file, with its path as shown, before its first
+    // change is written (the console keeps the original in the quarantine
+    // store there). Called before the change is attempted, so it may run
+    // for a hive whose change then fails. False: the hive is never changed
+    // (one problem line says so).
+    void SetBeforeFirstChange(std::function<bool(const std::string& hiveShownPath)> hook);
 
     // SOFTWARE has a Wow6432Node key.
     bool Is64BitWindows();
@@ -115,6 +138,19 @@ public:
         StopAfterRename           // this process ends just after the rename
     };
     void SetChangeFaultForTesting(ChangeFault fault);
+    // For tests: the steps of a change, after each of which a hook may
+    // change the disk (swap a name for a link, a FIFO, a folder) to show
+    // what a racing user could do there.
+    enum class ChangeStep {
+        HiveChecked,     // the hive's name still stands for the file read, its header is sound
+        OriginalKept,    // the hook before the first change said yes, the hive was checked again
+        NewFileMade,     // the new file was created beside the hive
+        NewFileWritten,  // the child committed the change into it and flushed it
+        NewFileReady,    // its header sealed, flushed, given the hive's owner and mode
+        BeforeRename,    // both names were checked a last time
+        Renamed          // the new file has the hive's name (checked); the folder is not flushed yet
+    };
+    void SetStepHookForTesting(std::function<void(ChangeStep)> hook);
 
     bool QueryVersion(VersionInfo& info) override;
     int QueryDriveType(const char* root) override;
@@ -221,10 +257,10 @@ private:
     HiveFile* SelectedUser() const;
     // Refuses or makes one change of a hive and reports its failure.
     long Change(HiveFile& hive, const HiveEdit& edit);
-    // Every place the file at `hostPath` is mounted.
-    std::vector<HiveFile*> MountsOf(const std::string& hostPath);
+    // Every place the file of `hive` is mounted.
+    std::vector<HiveFile*> MountsOf(const HiveFile& hive);
     void Note(const std::string& line);
-    void MountOne(HiveFile& hive, const std::string& hostPath, std::vector<std::string>& problems);
+    void MountOne(HiveFile& hive, const Place& place, std::vector<std::string>& problems);
     void ReadMachine();
 
     Platform& inner_;
@@ -241,7 +277,8 @@ private:
     bool allowChanges_;
     bool damaged_;
     ChangeFault fault_;
-    std::function<void(const std::string&)> beforeFirstChange_;
+    std::function<bool(const std::string&)> beforeFirstChange_;
+    std::function<void(ChangeStep)> stepHook_;
     std::vector<std::string> problems_;
     // Variable values by upper-case name, from the machine's hives.
     std::map<std::string, std::string> environment_;

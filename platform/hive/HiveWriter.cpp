@@ -17,6 +17,8 @@
 #include "platform/hive/HiveDigest.h"
 #include "platform/hive/HiveFile.h"
 #include "platform/hive/HiveHeader.h"
+#include "platform/hive/HiveLogs.h"
+#include "platform/posix/HeldFolder.h"
 
 namespace {
 
@@ -108,15 +110,6 @@ int DeleteValue(hive_h* hive, const HiveEdit& edit)
     return status;
 }
 
-int FlushFile(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ChildFlushFailed;
-    const int status = fsync(fd) == 0 ? ChildDone : ChildFlushFailed;
-    close(fd);
-    return status;
-}
-
 int ReadsAs(const std::string& path, const HiveDigest& expected)
 {
     hive_h* hive = hivex_open(path.c_str(), 0);
@@ -127,10 +120,12 @@ int ReadsAs(const std::string& path, const HiveDigest& expected)
     return same ? ChildDone : ChildChangedMore;
 }
 
-// The child's whole work; its result is the exit status.
-int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::ChangeFault fault)
+// The child's whole work; its result is the exit status. The hive is read
+// through `hiveFd` and the change committed through `out`: the child names
+// nothing on the disk.
+int RunChild(int hiveFd, int out, const HiveEdit& edit, HivePlatform::ChangeFault fault)
 {
-    hive_h* hive = hivex_open(hostPath.c_str(), HIVEX_OPEN_WRITE);
+    hive_h* hive = hivex_open(DescriptorPath(hiveFd).c_str(), HIVEX_OPEN_WRITE);
     if (!hive) return ChildCannotOpen;
     int status = SameStoredName(hive, edit.key, edit.keyName) ? ChildDone : ChildKeyMoved;
     // What the new hive must read as: the old one less the deleted key or value.
@@ -149,11 +144,13 @@ int RunChild(const std::string& hostPath, const HiveEdit& edit, HivePlatform::Ch
     if (fault == HivePlatform::ChangeFault::ChildAborts) std::abort();
     if (fault == HivePlatform::ChangeFault::ChildKilledBeforeCommit) raise(SIGKILL);
     while (fault == HivePlatform::ChangeFault::ChildHangs) pause();
-    const std::string newPath = NewHivePath(hostPath);
+    // libhivex opens the path it commits to with O_CREAT | O_TRUNC: the
+    // descriptor's path reaches the new file, whatever its name stands for.
+    const std::string newPath = DescriptorPath(out);
     if (status == ChildDone && hivex_commit(hive, newPath.c_str(), 0) != 0) status = ChildCommitFailed;
     hivex_close(hive);
     if (status == ChildDone) status = ReadsAs(newPath, expected);
-    if (status == ChildDone) status = FlushFile(newPath);
+    if (status == ChildDone && fsync(out) != 0) status = ChildFlushFailed;
     if (fault == HivePlatform::ChangeFault::ChildFlushFails) status = ChildFlushFailed;
     return status;
 }
@@ -188,32 +185,50 @@ int WaitForChild(pid_t child, long limitSeconds)
 
 // The new file gets the hive's permissions, and its owner where this
 // process may give it (the superuser on a disk mounted with owners).
-bool KeepOwnerAndMode(const std::string& hostPath, const std::string& newPath)
+bool KeepOwnerAndMode(int hiveFd, int out)
 {
     struct stat hive;
-    if (stat(hostPath.c_str(), &hive) != 0) return false;
-    if (chown(newPath.c_str(), hive.st_uid, hive.st_gid) != 0 && geteuid() == 0) return false;
-    return chmod(newPath.c_str(), hive.st_mode & 07777) == 0;
+    if (fstat(hiveFd, &hive) != 0) return false;
+    if (fchown(out, hive.st_uid, hive.st_gid) != 0 && geteuid() == 0) return false;
+    return fchmod(out, hive.st_mode & 07777) == 0;
 }
 
-bool FlushFolderOf(const std::string& path)
+// The name `name` of the held folder stands for the file open as `fd`.
+bool NameStandsFor(int folder, const std::string& name, int fd)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool flushed = fsync(fd) == 0;
-    close(fd);
-    return flushed;
+    struct stat atName;
+    struct stat held;
+    return fstatat(folder, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
+           SameFile(atName, held);
 }
 
-}  // namespace
-
-bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatform::ChangeFault fault,
-                   std::string& why)
+// Creates the new file beside the hive, only where no entry has its name;
+// a leftover there is removed first, whatever it is but a folder (unlinkat
+// removes a link, never what it names). -1 with `why` otherwise.
+int MakeNewFile(const HiveFile& hive, const std::string& newName, std::string& why)
 {
-    const std::string newPath = NewHivePath(hostPath);
-    unlink(newPath.c_str());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int out = CreateFileIn(hive.folder, newName.c_str(), O_RDWR, 0600);
+        if (out >= 0) return out;
+        if (errno != EEXIST || attempt > 0) break;
+        if (unlinkat(hive.folder, newName.c_str(), 0) != 0) {
+            why = "the leftover " + NewHiveName(hive.hostPath) + " cannot be removed (" + std::strerror(errno) + ")";
+            return -1;
+        }
+    }
+    why = std::string("the new file cannot be made beside it (") + std::strerror(errno) + ")";
+    return -1;
+}
+
+void Step(const HiveWriteHooks& hooks, HivePlatform::ChangeStep step)
+{
+    if (hooks.step) hooks.step(step);
+}
+
+// Runs the child over `out`; ChildDone, or why it did not finish.
+bool RunWriter(const HiveFile& hive, int out, const HiveEdit& edit, HivePlatform::ChangeFault fault,
+               std::string& why)
+{
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
@@ -222,37 +237,90 @@ bool WriteHiveEdit(const std::string& hostPath, const HiveEdit& edit, HivePlatfo
     }
     if (child == 0) {
         // A writer outliving this process could only leave a new file that
-        // the next mount removes; it is ended with it all the same.
+        // the next change removes; it is ended with it all the same.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(ChildCannotOpen);
         for (int crash : kCrashSignals) std::signal(crash, SIG_DFL);
-        _exit(RunChild(hostPath, edit, fault));
+        _exit(RunChild(hive.fd, out, edit, fault));
     }
-
     const bool hangs = fault == HivePlatform::ChangeFault::ChildHangs;
     const int status = WaitForChild(child, hangs ? kHangingWriterTimeLimitSeconds : kWriterTimeLimitSeconds);
+    if (status == ChildDone) return true;
+    why = status == kChildStopped   ? "the writer did not finish and was stopped"
+          : status == kChildCrashed ? "the writer crashed"
+                                    : ChildStatusText(status);
+    return false;
+}
+
+// What libhivex wrote passes the hive's own checks, and gets the header
+// that keeps the old transaction logs from being replayed over it.
+bool SealNewFile(const HiveFile& hive, int out, const HiveLogMarks& marks, std::string& why)
+{
     std::string newWhy;
-    if (status != ChildDone) {
-        why = status == kChildStopped   ? "the writer did not finish and was stopped"
-              : status == kChildCrashed ? "the writer crashed"
-                                        : ChildStatusText(status);
-    } else if (CheckHiveFile(newPath, newWhy) != HiveVerdict::Sound) {
-        // What libhivex wrote must pass the same checks as the hive did.
+    std::uint32_t written = 0;
+    std::uint32_t sequence = 0;
+    std::uint64_t filetime = 0;
+    if (CheckHiveFile(out, newWhy) != HiveVerdict::Sound) {
         why = "the changed hive fails its checks: " + newWhy;
-    } else if (!KeepOwnerAndMode(hostPath, newPath)) {
+    } else if (!ReadHiveSequence(out, written) || !HiveSealFor(marks, written, FiletimeNow(), sequence, filetime)) {
+        why = "its transaction logs hold sequence numbers the changed hive cannot be given one above";
+    } else if (!SealHiveHeader(out, sequence, filetime) || fsync(out) != 0) {
+        why = "the changed hive could not be flushed to the disk";
+    } else if (!KeepOwnerAndMode(hive.fd, out)) {
         why = "the changed hive could not be given the hive's owner and permissions";
     } else {
-        if (fault == HivePlatform::ChangeFault::StopAfterNewFile) _exit(9);
-        if (rename(newPath.c_str(), hostPath.c_str()) != 0) {
-            why = std::string("the changed hive could not replace it: ") + std::strerror(errno);
-        } else {
-            if (fault == HivePlatform::ChangeFault::StopAfterRename) _exit(9);
-            // The rename is done; a folder that cannot be flushed only
-            // leaves it less certain to survive a power cut.
-            FlushFolderOf(hostPath);
-            return true;
-        }
+        return true;
     }
-    unlink(newPath.c_str());
     return false;
+}
+
+}  // namespace
+
+bool WriteHiveEdit(const HiveFile& hive, const HiveEdit& edit, const HiveWriteHooks& hooks, int& written,
+                   std::string& why)
+{
+    written = -1;
+    HiveLogMarks marks;
+    if (!ReadHiveLogMarks(hive.folder, hive.name, marks, why)) return false;
+    const std::string newName = NewHiveName(hive.name);
+    const int out = MakeNewFile(hive, newName, why);
+    if (out < 0) return false;
+    Step(hooks, HivePlatform::ChangeStep::NewFileMade);
+    bool ready = RunWriter(hive, out, edit, hooks.fault, why);
+    if (ready) Step(hooks, HivePlatform::ChangeStep::NewFileWritten);
+    ready = ready && SealNewFile(hive, out, marks, why);
+    if (ready) Step(hooks, HivePlatform::ChangeStep::NewFileReady);
+    if (ready && !HiveStillAsChecked(hive, why)) ready = false;
+    if (ready && !NameStandsFor(hive.folder, newName, out)) {
+        why = "the new file beside it was replaced before it could take the hive's place";
+        ready = false;
+    }
+    if (!ready) {
+        // Only the file made here is removed, never what another put there.
+        if (NameStandsFor(hive.folder, newName, out)) unlinkat(hive.folder, newName.c_str(), 0);
+        close(out);
+        return false;
+    }
+    Step(hooks, HivePlatform::ChangeStep::BeforeRename);
+    if (hooks.fault == HivePlatform::ChangeFault::StopAfterNewFile) _exit(9);
+    if (renameat(hive.folder, newName.c_str(), hive.folder, hive.name.c_str()) != 0) {
+        why = std::string("the changed hive could not replace it: ") + std::strerror(errno);
+        if (NameStandsFor(hive.folder, newName, out)) unlinkat(hive.folder, newName.c_str(), 0);
+        close(out);
+        return false;
+    }
+    if (hooks.fault == HivePlatform::ChangeFault::StopAfterRename) _exit(9);
+    if (!NameStandsFor(hive.folder, hive.name, out)) {
+        // Another entry was put at the new name between the last check and
+        // the rename, and took the hive's name: that entry is left as it is.
+        why = "something else took the hive's name in place of the changed hive";
+        close(out);
+        return false;
+    }
+    Step(hooks, HivePlatform::ChangeStep::Renamed);
+    // The rename is done; a folder that cannot be flushed only leaves it
+    // less certain to survive a power cut.
+    fsync(hive.folder);
+    written = out;
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,18 +47,33 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-// The file's bytes; a mark for a folder or nothing at all.
+// The file's bytes (of a huge file its size and first bytes); a mark for a
+// folder or nothing at all.
 std::string Bytes(const std::string& path)
 {
+    const off_t kWhole = 16 * 1024 * 1024;
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "<missing>";
     if (!S_ISREG(st.st_mode)) return "<not a file>";
-    return ReadFileText(path);
+    if (st.st_size <= kWhole) return ReadFileText(path);
+    std::ifstream in(path, std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    in.read(&head[0], static_cast<std::streamsize>(head.size()));
+    return "<" + std::to_string(st.st_size) + " bytes> " + head;
 }
 
 std::string NewFileOf(const std::string& hive)
 {
     return hive + ".quellor-new";
+}
+
+HiveVerdict CheckHivePath(const std::string& path, std::string& why)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return HiveVerdict::Damaged;
+    const HiveVerdict verdict = CheckHiveFile(fd, why);
+    close(fd);
+    return verdict;
 }
 
 // ------------------------------------------------------------ hives that cannot be used
@@ -81,6 +97,25 @@ void SetField(const std::string& path, std::size_t at, std::uint32_t value)
     ASSERT_TRUE(SetHiveHeaderField(path, at, value, error)) << error;
 }
 
+// Adds one bin, a hole but for its header and one free cell filling it, so
+// that the hive's bins (and its header) reach `binsSize`: a hive libhivex
+// reads without a word, whatever its size.
+void GrowToBins(const std::string& path, std::uint32_t binsSize)
+{
+    const std::uint32_t bins = static_cast<std::uint32_t>(ReadFileText(path).size()) - 4096;
+    const std::uint32_t added = binsSize - bins;
+    std::string header = "hbin";
+    for (std::uint32_t field : {bins, added, 0u, 0u, 0u, 0u, 0u, added - 0x20}) {
+        for (int i = 0; i < 4; ++i) header += static_cast<char>(field >> (8 * i));
+    }
+    ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(4096) + binsSize));
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(header.size()), pwrite(fd, header.data(), header.size(), 4096 + bins));
+    close(fd);
+    SetField(path, kHiveBinsSizeOffset, binsSize);
+}
+
 const Damage kDamages[] = {
     {"NotAHive", [](const std::string& path) { std::ofstream(path, std::ios::trunc) << "Windows Registry Editor\n"; }},
     {"Empty", [](const std::string& path) { std::ofstream(path, std::ios::trunc); }},
@@ -90,6 +125,12 @@ const Damage kDamages[] = {
     {"HeaderSizeBeyondTheFile", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0x7FFFF000u); }},
     {"HeaderSizeNotWholeBins", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0x1800u); }},
     {"HeaderSizeZero", [](const std::string& path) { SetField(path, kHiveBinsSizeOffset, 0); }},
+    // Windows' hive files end within the 256 KiB step they grow by.
+    {"LargerThanItsHeaderSays",
+     [](const std::string& path) {
+         ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(ReadFileText(path).size()) + 256 * 1024 + 4096));
+     }},
+    {"LargerThan2GiB", [](const std::string& path) { GrowToBins(path, 0x80000000u); }},
     {"RootOutsideTheBins", [](const std::string& path) { SetField(path, 0x24, 0x7FFFFFF0u); }},
     {"MajorVersionTwo", [](const std::string& path) { SetField(path, 0x14, 2); }},
     {"ChecksumWrong", [](const std::string& path) { Overwrite(path, 0x30, "damaged"); }},
@@ -167,7 +208,10 @@ TEST_F(HiveSafety, AnUnusableHiveGivesOneLineAndIsLeftAlone)
 
         HivePlatform platform(posix);
         int hookCalls = 0;
-        platform.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+        platform.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
         platform.AllowChanges(true);
         std::vector<std::string> problems;
         platform.MountMachine(path, "", problems);
@@ -215,7 +259,10 @@ TEST_F(HiveSafety, AHiveWindowsDidNotCloseIsReadButNeverWritten)
     ASSERT_TRUE(SetHiveHeaderField(path, kHiveSequence2Offset, 7, error)) << error;
     const std::string bytes = Bytes(path);
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     hives.AllowChanges(true);
     std::vector<std::string> problems;
     hives.MountMachine(path, "", problems);
@@ -240,7 +287,10 @@ TEST_F(HiveSafety, WithoutAllowChangesNothingIsWritten)
     const std::string path = Hive("SOFTWARE", RunKeys());
     const std::string bytes = Bytes(path);
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     std::vector<std::string> problems;
     hives.MountMachine(path, "", problems);
     for (bool allowedThenTakenBack : {false, true}) {
@@ -321,7 +371,7 @@ TEST_F(HiveSafety, AChangeKeepsEveryOtherPartOfTheHive)
     EXPECT_EQ(expected, Meaning(path));
 
     std::string why;
-    EXPECT_EQ(HiveVerdict::Sound, CheckHiveFile(path, why)) << why;
+    EXPECT_EQ(HiveVerdict::Sound, CheckHivePath(path, why)) << why;
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 07777u);
@@ -340,6 +390,7 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     hives.SetBeforeFirstChange([&](const std::string& path) {
         calls.push_back(path);
         seen.push_back(Meaning(path));
+        return true;
     });
     std::vector<std::string> problems;
     hives.MountMachine(software, "", problems);
@@ -356,12 +407,39 @@ TEST_F(HiveSafety, TheHookRunsOnceForEachHiveBeforeItsFirstChange)
     EXPECT_EQ(softwareBefore, seen[1]);
 }
 
+// The hook keeps the original by the hive's name; what is then changed must
+// be that same file as it was read: changed (or replaced) meanwhile, it is
+// not written, and the hook's copy is not taken for its original.
+TEST_F(HiveSafety, AHiveChangedWhileItsOriginalIsKeptIsNotWritten)
+{
+    const std::string path = Hive("SOFTWARE", RunKeys());
+    std::vector<std::string> problems;
+    hives.MountMachine(path, "", problems);
+    hives.AllowChanges(true);
+    std::string changed;
+    hives.SetBeforeFirstChange([&](const std::string&) {
+        std::string error;
+        EXPECT_TRUE(AddToHive(path, {{"Vendor\\Planted", {HiveSz("x", "y")}}}, error)) << error;
+        changed = Bytes(path);
+        return true;
+    });
+    EXPECT_NE(kRegistryOk, DeleteValue(kKeyLocalMachine, kRun, "evil"));
+    const std::vector<std::string> reported = hives.TakeProblems();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ("registry hive " + path + " was not changed: it was changed since it was read", reported[0]);
+    EXPECT_EQ(changed, Bytes(path));
+    EXPECT_FALSE(FileExists(NewFileOf(path)));
+}
+
 TEST_F(HiveSafety, OneFileMountedTwiceIsOneHive)
 {
     // Two profiles whose ProfileImagePath name one folder share its NTUSER.DAT.
     const std::string user = Hive("NTUSER.DAT", {{kRun, {HiveSz("one", "1"), HiveSz("two", "2")}}});
     int hookCalls = 0;
-    hives.SetBeforeFirstChange([&](const std::string&) { ++hookCalls; });
+    hives.SetBeforeFirstChange([&](const std::string&) {
+            ++hookCalls;
+            return true;
+        });
     std::vector<std::string> problems;
     hives.AddUser(user, "C:\\Users\\u", problems);
     hives.AddUser(user, "C:\\Users\\u", problems);
@@ -471,8 +549,9 @@ TEST_F(HiveSafety, AHiveWhoseKeysAreNotATreeIsNotWritten)
     EXPECT_FALSE(FileExists(NewFileOf(path)));
 }
 
-// This process ended at a step of the change: the hive is whole, old or new,
-// and the next mount clears what was left beside it.
+// This process ended at a step of the change: the hive is whole, old or new.
+// What was left beside it stays through a mount (reading changes nothing)
+// and is cleared by the hive's next change.
 TEST_F(HiveSafety, AnInterruptedChangeLeavesTheOldHiveOrTheNewOne)
 {
     struct Row {
@@ -512,8 +591,23 @@ TEST_F(HiveSafety, AnInterruptedChangeLeavesTheOldHiveOrTheNewOne)
         std::vector<std::string> problems;
         again.MountMachine(path, "", problems);
         EXPECT_TRUE(problems.empty());
-        EXPECT_FALSE(FileExists(NewFileOf(path)));
+        EXPECT_EQ(row.leftover, FileExists(NewFileOf(path)));
         EXPECT_EQ(row.changed ? WithoutEvil(before) : before, Meaning(path));
+        again.AllowChanges(true);
+        KeyRef key = 0;
+        ASSERT_EQ(kRegistryOk, again.RegistryOpen(kKeyLocalMachine, kRun, kKeyAllAccess, key));
+        EXPECT_EQ(row.changed ? kRegistryNotFound : kRegistryOk, again.RegistryDeleteValue(key, "evil"));
+        ASSERT_EQ(kRegistryOk, again.RegistryDeleteValue(key, "good"));
+        again.RegistryClose(key);
+        EXPECT_FALSE(FileExists(NewFileOf(path)));
+        std::vector<std::string> neither = WithoutEvil(before);
+        neither.erase(std::remove_if(neither.begin(), neither.end(),
+                                     [](const std::string& line) {
+                                         return line.find("| good |") != std::string::npos;
+                                     }),
+                      neither.end());
+        EXPECT_EQ(neither, Meaning(path));
+        EXPECT_TRUE(again.TakeProblems().empty());
     }
 }
 

@@ -12,6 +12,22 @@
 #include "platform/hive/HivePlatform.h"
 #include "platform/posix/PosixPlatform.h"
 
+// The value `name` of `key` under `root` as `platform` reads it; "-" plus
+// the result when it cannot be read.
+inline std::string ReadThrough(HivePlatform& platform, KeyRef root, const char* key, const char* name,
+                               std::uint32_t view = 0)
+{
+    KeyRef opened = 0;
+    long result = platform.RegistryOpen(root, key, kKeyRead | view, opened);
+    if (result != kRegistryOk) return "-" + std::to_string(result);
+    char data[512];
+    std::uint32_t size = sizeof data;
+    result = platform.RegistryQueryValue(opened, name, nullptr, data, &size);
+    platform.RegistryClose(opened);
+    if (result != kRegistryOk) return "-" + std::to_string(result);
+    return std::string(data, size);
+}
+
 class HiveScratch : public ::testing::Test {
 protected:
     HiveScratch() : hives(posix) {}
@@ -37,15 +53,7 @@ protected:
     // plus the result when it cannot be read.
     std::string Read(KeyRef root, const char* key, const char* name, std::uint32_t view = 0)
     {
-        KeyRef opened = 0;
-        long result = hives.RegistryOpen(root, key, kKeyRead | view, opened);
-        if (result != kRegistryOk) return "-" + std::to_string(result);
-        char data[512];
-        std::uint32_t size = sizeof data;
-        result = hives.RegistryQueryValue(opened, name, nullptr, data, &size);
-        hives.RegistryClose(opened);
-        if (result != kRegistryOk) return "-" + std::to_string(result);
-        return std::string(data, size);
+        return ReadThrough(hives, root, key, name, view);
     }
 
     long DeleteValue(KeyRef root, const char* key, const char* name, std::uint32_t view = 0)

@@ -5,6 +5,8 @@
 // --offline option itself.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "console/TempFolder.h"
 #include "console/WindowsDisk.h"
 #include "platform/hive/HivePlatform.h"
+#include "platform/posix/HeldFolder.h"
 #include "platform/posix/PosixPlatform.h"
 #include "scan/BinaryExamination.h"
 
@@ -53,9 +56,27 @@ TEST(OfflineDisk, NamesCompareAsWindowsComparesThem)
 
 class OfflineDiskTree : public ::testing::Test {
 protected:
-    std::string Root() const { return temp.Path(); }
+    OfflineDiskTree() : root_(open(temp.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~OfflineDiskTree() override { close(root_); }
+    int Root() const { return root_; }
     TempFolder temp;
+
+private:
+    int root_;
 };
+
+// A lookup as text: "found <path>", "missing", "blocked <path> <type> <depth>".
+std::string Text(const DiskLookup& lookup)
+{
+    switch (lookup.result) {
+    case DiskLookup::Found: return "found " + lookup.path;
+    case DiskLookup::Missing: return "missing";
+    case DiskLookup::Blocked:
+        return "blocked " + lookup.path + " " + (lookup.error ? "unreadable" : EntryTypeText(lookup.type)) + " " +
+               std::to_string(lookup.depth);
+    }
+    return "?";
+}
 
 TEST_F(OfflineDiskTree, PathsAreFoundWhateverTheirCaseAndNeverThroughALink)
 {
@@ -67,32 +88,36 @@ TEST_F(OfflineDiskTree, PathsAreFoundWhateverTheirCaseAndNeverThroughALink)
     temp.Write("Outside/secret.txt", "not the disk's");
     ASSERT_EQ(0, symlink((temp / "Outside").c_str(), (temp / "Linked").c_str()));
     ASSERT_EQ(0, symlink((temp / "Outside/secret.txt").c_str(), (temp / "Windows/System32/config/SYSTEM").c_str()));
+    ASSERT_EQ(0, mkfifo((temp / "Windows/Pipe").c_str(), 0600));
 
     struct Row {
         const char* path;
         bool folder;
-        const char* found;  // "" when not found
+        const char* found;
     } const rows[] = {
-        {"WINDOWS\\system32\\CONFIG\\software", false, "Windows/System32/config/SOFTWARE"},
-        {"windows/system32/config/software", false, "Windows/System32/config/SOFTWARE"},
-        {"Windows\\Temp\\X.TXT", false, "windows/Temp/x.txt"},   // only below the other spelling
-        {"USERS\\alice", true, "USERS/Alice"},                  // the exact spelling first
-        {"users\\alice", true, "USERS/Alice"},                  // then byte order
-        {"\\Users\\\\Alice\\", true, "Users/Alice"},
-        {"Windows", false, ""},                                 // a folder is no file
-        {"Windows\\System32\\config\\SOFTWARE", true, ""},      // nor a file a folder
-        {"Linked\\secret.txt", false, ""},                      // links are not followed
-        {"Windows\\System32\\config\\SYSTEM", false, ""},
-        {"Users\\..\\Outside\\secret.txt", false, ""},
-        {"Windows\\.\\System32", true, ""},
-        {"", true, ""},
-        {"Missing", true, ""},
+        {"WINDOWS\\system32\\CONFIG\\software", false, "found Windows/System32/config/SOFTWARE"},
+        {"windows/system32/config/software", false, "found Windows/System32/config/SOFTWARE"},
+        {"Windows\\Temp\\X.TXT", false, "found windows/Temp/x.txt"},   // only below the other spelling
+        {"USERS\\alice", true, "found USERS/Alice"},                  // the exact spelling first
+        {"users\\alice", true, "found USERS/Alice"},                  // then byte order
+        {"\\Users\\\\Alice\\", true, "found Users/Alice"},
+        {"Windows", false, "blocked Windows a folder 1"},           // a folder is no file
+        {"Windows\\System32\\config\\SOFTWARE", true, "blocked Windows/System32/config/SOFTWARE a file 4"},
+        {"Linked\\secret.txt", false, "blocked Linked a link 1"},    // links are not followed
+        {"Windows\\System32\\config\\SYSTEM", false, "blocked Windows/System32/config/SYSTEM a link 4"},
+        {"Windows\\Pipe\\x", false, "blocked Windows/Pipe a FIFO 2"},
+        {"Users\\..\\Outside\\secret.txt", false, "missing"},
+        {"Windows\\.\\System32", true, "missing"},
+        {"", true, "missing"},
+        {"Missing", true, "missing"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
+        EXPECT_EQ(row.found, Text(LookUpOnDisk(Root(), row.path, row.folder)));
         std::string found = "untouched";
-        EXPECT_EQ(row.found[0] != '\0', FindOnDisk(Root(), row.path, row.folder, found));
-        EXPECT_EQ(row.found, found);
+        const bool isFound = std::string(row.found).rfind("found ", 0) == 0;
+        EXPECT_EQ(isFound, FindOnDisk(Root(), row.path, row.folder, found));
+        EXPECT_EQ(isFound ? std::string(row.found).substr(6) : std::string(), found);
     }
 }
 
@@ -101,39 +126,58 @@ TEST_F(OfflineDiskTree, TheWindowsFolderIsTheOneItsOwnSoftwareHiveNames)
     struct Row {
         const char* name;
         std::vector<const char*> files;
+        std::vector<const char*> links;  // made as links to the root
         std::map<std::string, std::string> systemRoots;  // by hive, relative to the root
         WindowsFamily family;
         const char* folder;
         const char* software;
         const char* system;
+        std::vector<std::string> others;
     } const rows[] = {
-        {"one Windows, any name", {"Win2K/system32/config/software", "Win2K/system32/config/system"}, {},
-         WindowsNt, "Win2K", "Win2K/system32/config/software", "Win2K/system32/config/system"},
-        {"SYSTEM alone", {"WINNT/System32/Config/SYSTEM"}, {}, WindowsNt, "WINNT", "", "WINNT/System32/Config/SYSTEM"},
+        {"one Windows, any name", {"Win2K/system32/config/software", "Win2K/system32/config/system"}, {}, {},
+         WindowsNt, "Win2K", "found Win2K/system32/config/software", "found Win2K/system32/config/system", {}},
+        {"SYSTEM alone", {"WINNT/System32/Config/SYSTEM"}, {}, {}, WindowsNt, "WINNT", "missing",
+         "found WINNT/System32/Config/SYSTEM", {}},
         {"two, the second named by its hive",
-         {"Windows/System32/config/SOFTWARE", "WINNT/System32/config/SOFTWARE"},
+         {"Windows/System32/config/SOFTWARE", "WINNT/System32/config/SOFTWARE"}, {},
          {{"Windows/System32/config/SOFTWARE", "C:\\Other"}, {"WINNT/System32/config/SOFTWARE", "C:\\winnt"}},
-         WindowsNt, "WINNT", "WINNT/System32/config/SOFTWARE", ""},
+         WindowsNt, "WINNT", "found WINNT/System32/config/SOFTWARE", "missing", {"Windows"}},
         {"two, neither readable: the usual name first",
-         {"Aardvark/System32/config/SOFTWARE", "WINNT/System32/config/SOFTWARE"}, {}, WindowsNt, "WINNT",
-         "WINNT/System32/config/SOFTWARE", ""},
-        {"an NT Windows before a 95/98/ME one", {"WINDOWS/SYSTEM.DAT", "WINNT/system32/config/SOFTWARE"}, {},
-         WindowsNt, "WINNT", "WINNT/system32/config/SOFTWARE", ""},
-        {"95/98/ME", {"WINDOWS/SYSTEM.DAT", "WINDOWS/USER.DAT"}, {}, Windows9x, "WINDOWS", "", ""},
-        {"no Windows", {"Data/System32/notes.txt", "SYSTEM.DAT"}, {}, NoWindows, "", "", ""},
+         {"Aardvark/System32/config/SOFTWARE", "WINNT/System32/config/SOFTWARE"}, {}, {}, WindowsNt, "WINNT",
+         "found WINNT/System32/config/SOFTWARE", "missing", {"Aardvark"}},
+        {"an NT Windows before a 95/98/ME one", {"WINDOWS/SYSTEM.DAT", "WINNT/system32/config/SOFTWARE"}, {}, {},
+         WindowsNt, "WINNT", "found WINNT/system32/config/SOFTWARE", "missing", {"WINDOWS"}},
+        {"95/98/ME", {"WINDOWS/SYSTEM.DAT", "WINDOWS/USER.DAT"}, {}, {}, Windows9x, "WINDOWS", "missing", "missing",
+         {}},
+        // A hive that is no file is that Windows' problem, not a reason to
+        // look past it; a config folder that is a link makes no Windows.
+        {"SOFTWARE a link", {"Windows/System32/config/SYSTEM"}, {"Windows/System32/config/SOFTWARE"}, {}, WindowsNt,
+         "Windows", "blocked Windows/System32/config/SOFTWARE a link 4", "found Windows/System32/config/SYSTEM", {}},
+        {"config a link", {"Windows/System32/Temp/x", "WINNT/System32/config/SYSTEM"}, {"Windows/System32/config"},
+         {}, WindowsNt, "WINNT", "missing", "found WINNT/System32/config/SYSTEM", {}},
+        {"no Windows", {"Data/System32/notes.txt", "SYSTEM.DAT"}, {}, {}, NoWindows, "", "missing", "missing", {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempFolder disk;
         for (const char* file : row.files) disk.Write(file, "x");
-        const WindowsOnDisk found = FindWindows(disk.Path(), [&](const std::string& software) {
-            const auto known = row.systemRoots.find(software.substr(disk.Path().size() + 1));
+        for (const char* link : row.links) {
+            std::filesystem::create_directories(std::filesystem::path(disk / link).parent_path());
+            ASSERT_EQ(0, symlink(disk.Path().c_str(), (disk / link).c_str()));
+        }
+        const int root = open(disk.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(root, 0);
+        const WindowsOnDisk found = FindWindows(root, [&](int held, const std::string& software) {
+            EXPECT_EQ(root, held);
+            const auto known = row.systemRoots.find(software);
             return known == row.systemRoots.end() ? std::string() : known->second;
         });
+        close(root);
         EXPECT_EQ(row.family, found.family);
         EXPECT_EQ(row.folder, found.folder);
-        EXPECT_EQ(row.software, found.softwareHive);
-        EXPECT_EQ(row.system, found.systemHive);
+        EXPECT_EQ(row.software, Text(found.softwareHive));
+        EXPECT_EQ(row.system, Text(found.systemHive));
+        EXPECT_EQ(row.others, found.others);
     }
 }
 
@@ -141,28 +185,31 @@ TEST_F(OfflineDiskTree, FoldersTheWindowsNamesAreFoundOnItsOwnDriveOnly)
 {
     temp.Folder("Users/Alice");
     temp.Folder("Documents and Settings/bob");
+    ASSERT_EQ(0, symlink("/tmp", (temp / "Users/dave").c_str()));
     struct Row {
         const char* systemDrive;
         const char* profile;
         FolderPlace place;
         const char* folder;
     } const rows[] = {
-        {"C:", "C:\\Users\\alice", FolderFound, "Users/Alice"},
-        {"c:", "C:\\USERS\\ALICE", FolderFound, "Users/Alice"},
-        {"C:", "C:\\Documents and Settings\\Bob", FolderFound, "Documents and Settings/bob"},
-        {"", "E:\\Users\\alice", FolderFound, "Users/Alice"},  // the Windows' drive unknown
-        {"C:", "D:\\Users\\alice", FolderElsewhere, ""},
-        {"C:", "\\\\server\\profiles\\alice", FolderElsewhere, ""},
-        {"C:", "Users\\alice", FolderElsewhere, ""},
-        {"C:", "C:\\", FolderElsewhere, ""},
-        {"C:", "C:\\Users\\carol", FolderMissing, ""},
-        {"C:", "C:\\Users\\..\\Users\\Alice", FolderMissing, ""},
+        {"C:", "C:\\Users\\alice", FolderFound, "found Users/Alice"},
+        {"c:", "C:\\USERS\\ALICE", FolderFound, "found Users/Alice"},
+        {"C:", "C:\\Documents and Settings\\Bob", FolderFound, "found Documents and Settings/bob"},
+        {"", "E:\\Users\\alice", FolderFound, "found Users/Alice"},  // the Windows' drive unknown
+        {"C:", "D:\\Users\\alice", FolderElsewhere, "missing"},
+        {"C:", "\\\\server\\profiles\\alice", FolderElsewhere, "missing"},
+        {"C:", "Users\\alice", FolderElsewhere, "missing"},
+        {"C:", "C:\\", FolderElsewhere, "missing"},
+        {"C:", "C:\\Users\\carol", FolderMissing, "missing"},
+        {"C:", "C:\\Users\\..\\Users\\Alice", FolderMissing, "missing"},
+        // A relocated profile: its folder is a link.
+        {"C:", "C:\\Users\\Dave", FolderBlocked, "blocked Users/dave a link 2"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.profile);
-        std::string folder = "untouched";
+        DiskLookup folder;
         EXPECT_EQ(row.place, FindNamedFolder(Root(), row.systemDrive, row.profile, folder));
-        EXPECT_EQ(row.folder, folder);
+        EXPECT_EQ(row.folder, Text(folder));
     }
 }
 
@@ -171,10 +218,20 @@ TEST_F(OfflineDiskTree, UsualProfileFoldersAreThoseWithAUserHive)
     temp.Write("Users/alice/NTUSER.DAT", "hive");
     temp.Write("users/bob/ntuser.dat", "hive");
     temp.Write("Documents and Settings/carol/NTUSER.DAT", "hive");
+    temp.Folder("Users/dave/NTUSER.DAT");
     temp.Folder("Users/Public");
     temp.Write("Users/readme.txt", "x");
-    EXPECT_EQ((std::vector<std::string>{"Users/alice", "users/bob", "Documents and Settings/carol"}),
-              UsualProfileFolders(Root()));
+    // Windows' own junctions in those places are passed over.
+    ASSERT_EQ(0, symlink((temp / "Users/alice").c_str(), (temp / "Users/Default User").c_str()));
+    std::vector<std::string> found;
+    for (const UsualProfile& profile : UsualProfileFolders(Root())) {
+        found.push_back(profile.folder + ": " + Text(profile.hive));
+    }
+    EXPECT_EQ((std::vector<std::string>{"Users/alice: found Users/alice/NTUSER.DAT",
+                                        "Users/dave: blocked Users/dave/NTUSER.DAT a folder 3",
+                                        "users/bob: found users/bob/ntuser.dat",
+                                        "Documents and Settings/carol: found Documents and Settings/carol/NTUSER.DAT"}),
+              found);
 }
 
 TEST(OfflineDisk, ServiceAccountsAreKnownBySid)

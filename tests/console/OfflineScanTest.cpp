@@ -29,14 +29,6 @@ namespace {
 
 using namespace windowsdisk;
 
-std::vector<std::string> Dump(const std::string& hive)
-{
-    std::vector<std::string> lines;
-    std::string error;
-    EXPECT_TRUE(DumpHive(hive, lines, error)) << hive << ": " << error;
-    return lines;
-}
-
 const char* const kHives[] = {kSoftware, kSystem, kAliceHive, kBobHive};
 // The hives a full cleaning changes, so keeps in the quarantine.
 const char* const kChangedHives[] = {kSoftware, kAliceHive, kBobHive};
@@ -195,9 +187,10 @@ TEST(OfflineScan, WithoutTheQuarantineTheHivesAreCleanedAndNothingIsKept)
     EXPECT_EQ(WithoutTraces(software, kSoftware), Dump(disk.Path(kSoftware)));
 }
 
-// A hive the quarantine cannot take is still cleaned, as a file is still
-// removed: the user is told it was not kept.
-TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned)
+// A hive the quarantine cannot take is not changed: without its original
+// the cleaning could not be undone. A file is still removed (its copy's
+// absence is named), as elsewhere.
+TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndItsHiveIsNotChanged)
 {
     TempFolder temp;
     const Disk disk = MakeDisk(temp / "disk");
@@ -210,7 +203,8 @@ TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned
                                      "threat=W32/Murkel.A.Trojan\r\ntime=1700000000\r\nlength=" +
                                          std::to_string(fillerSize - kNeuteredHeaderLength) + "\r\nsha256=" +
                                          std::string(64, '0') + "\r\n");
-    const std::vector<std::string> software = Dump(disk.Path(kSoftware));
+    std::map<std::string, std::string> bytes;
+    for (const char* hive : kHives) bytes[hive] = ReadFileText(disk.Path(hive));
 
     Outcome outcome = RunScanner({"--offline", disk.root, "--remove", "--quarantine", store});
     // Files removed without their copies kept: the status says so.
@@ -222,7 +216,15 @@ TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndTheHiveStillCleaned
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, LinesStartingWith(outcome.out, "Not quarantined"));
     EXPECT_TRUE(LinesStartingWith(outcome.out, "Kept").empty());
-    EXPECT_EQ(WithoutTraces(software, kSoftware), Dump(disk.Path(kSoftware)));
+    std::vector<std::string> refused;
+    for (const char* hive : kChangedHives) {
+        refused.push_back("quellor-scan: registry hive " + disk.Path(hive) +
+                          " was not changed: its original could not be kept in the quarantine");
+    }
+    std::sort(refused.begin(), refused.end());
+    EXPECT_EQ(refused, LinesStartingWith(outcome.err, "quellor-scan: registry hive"));
+    for (const char* hive : kHives) EXPECT_EQ(bytes[hive], ReadFileText(disk.Path(hive))) << hive;
+    EXPECT_FALSE(Exists(disk.Path(kEvil)));
 
     // In JSON, an object for each original.
     const Disk second = MakeDisk(temp / "second");
@@ -491,7 +493,8 @@ TEST(OfflineScan, AHiveThatCannotBeWrittenIsNamedOnceAndTheRestIsCleaned)
     // Two of her values were to go: one line says the hive was not written.
     const std::vector<std::string> errors = Lines(outcome.err);
     ASSERT_EQ(1u, errors.size()) << outcome.err;
-    EXPECT_EQ(0u, errors[0].find("quellor-scan: registry hive " + alice + ": a change could not be written"))
+    EXPECT_EQ(0u,
+              errors[0].find("quellor-scan: registry hive " + alice + " was not changed: the new file cannot be made"))
         << errors[0];
     EXPECT_EQ(aliceBytes, ReadFileText(alice));
     EXPECT_EQ(WithoutTraces(bob, kBobHive), Dump(disk.Path(kBobHive)));
