@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/console/ConsoleScan.h"
+#include "console/FullStore.h"
 #include "console/ScannerRun.h"
 #include "console/TempFolder.h"
 #include "console/WindowsDisk.h"
@@ -195,14 +196,7 @@ TEST(OfflineScan, AnOriginalTheQuarantineCannotTakeIsNamedAndItsHiveIsNotChanged
     TempFolder temp;
     const Disk disk = MakeDisk(temp / "disk");
     const std::string store = temp.Folder("store");
-    // An entry whose kept copy (sparse) leaves no room in the store's 1 GiB.
-    const std::uint64_t fillerSize = 1024ull * 1024 * 1024 - 16;
-    const std::string filler = temp.Write("store/0000FFFF.QDT", "");
-    ASSERT_EQ(0, truncate(filler.c_str(), static_cast<off_t>(fillerSize)));
-    temp.Write("store/0000FFFF.QMF", "Quellor quarantine entry 1\r\nid=0000FFFF\r\ndata=0000FFFF.QDT\r\npath=/filler\r\n"
-                                     "threat=W32/Murkel.A.Trojan\r\ntime=1700000000\r\nlength=" +
-                                         std::to_string(fillerSize - kNeuteredHeaderLength) + "\r\nsha256=" +
-                                         std::string(64, '0') + "\r\n");
+    ASSERT_TRUE(FillStore(temp, "store"));
     std::map<std::string, std::string> bytes;
     for (const char* hive : kHives) bytes[hive] = ReadFileText(disk.Path(hive));
 
