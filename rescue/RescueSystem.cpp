@@ -293,8 +293,10 @@ std::vector<Volume> ProbeVolumes(const RescuePaths& paths, const std::string& st
         }
         volume.bytes = std::strtoull(ReadSmallFile(sys + "/size").c_str(), nullptr, 10) * 512;
         const std::string device = "/sys/block/" + volume.disk + "/device/";
-        volume.diskModel = Trimmed(Trimmed(ReadSmallFile(device + "vendor")) + " " +
-                                   Trimmed(ReadSmallFile(device + "model")));
+        // Virtual disks give a PCI vendor number, not a name.
+        std::string vendor = Trimmed(ReadSmallFile(device + "vendor"));
+        if (vendor.rfind("0x", 0) == 0) vendor.clear();
+        volume.diskModel = Trimmed(vendor + " " + Trimmed(ReadSmallFile(device + "model")));
         if (volume.bytes == 0) continue;
         unsigned char sector[512];
         const int fd = open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -350,7 +352,9 @@ void WaitForDisks(unsigned seconds)
 bool MountVolume(const RescuePaths& paths, const Volume& volume, bool writable, std::string& folder,
                  std::string& reason)
 {
-    folder = DeviceFolder(paths, volume, writable ? "clean" : "read");
+    // Named as the device: the scanner's lines and the log show the files
+    // below it.
+    folder = paths.mounts + "/" + volume.device;
     MountResult result = MountNotTried;
     if (MountAt(paths, volume, writable, folder, reason, result)) return true;
     if (result == MountHibernated) {
