@@ -20,11 +20,13 @@
 # SOURCE_DATE_EPOCH (default: the commit's time) fixes every time stamp;
 # the volume id and the partition table's id are fixed: two builds of one
 # commit with the same packages give the same bytes.
-# RESCUE_IMAGE_MB sets the image's size (default 1024: room for the
+# RESCUE_OUT and RESCUE_STATIC_BUILD choose other folders (a second build
+# to compare). RESCUE_IMAGE_MB sets the image's size (default 1024: room for the
 # registry hives of a recent Windows in the quarantine).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${RESCUE_OUT:-$root/build/rescue}
+static=${RESCUE_STATIC_BUILD:-$root/build/static}
 work=$out/work
 jobs=${JOBS:-$(nproc)}
 size_mb=${RESCUE_IMAGE_MB:-1024}
@@ -50,11 +52,11 @@ packages=(shim-signed shim-helpers-amd64-signed grub-efi-amd64-signed grub-pc-bi
 step() { echo "== rescue image ($(( $(date +%s) - started )) s): $*"; }
 
 step "static programs (build/static)"
-cmake -S "$root" -B "$root/build/static" -DCMAKE_BUILD_TYPE=Release -DQUELLOR_STATIC=ON \
+cmake -S "$root" -B "$static" -DCMAKE_BUILD_TYPE=Release -DQUELLOR_STATIC=ON \
     -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root=." >/dev/null
-cmake --build "$root/build/static" --target quellor-scan quellor-rescue -j "$jobs" >/dev/null
+cmake --build "$static" --target quellor-scan quellor-rescue -j "$jobs" >/dev/null
 mkdir -p "$out"
-strip -o "$out/quellor-scan-linux-x86_64" "$root/build/static/quellor-scan"
+strip -o "$out/quellor-scan-linux-x86_64" "$static/quellor-scan"
 
 step "Debian packages"
 kernel=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
@@ -80,7 +82,7 @@ mkdir -p "$initramfs"/{bin,lib/modules,proc,sys,dev,run,tmp}
 cp "$x/bin/busybox" "$initramfs/bin/busybox"
 for applet in "${applets[@]}"; do ln -s busybox "$initramfs/bin/$applet"; done
 install -m 0755 "$root/rescue/init" "$initramfs/init"
-install -m 0755 "$root/build/static/quellor-rescue" "$initramfs/bin/quellor-rescue"
+install -m 0755 "$static/quellor-rescue" "$initramfs/bin/quellor-rescue"
 strip "$initramfs/bin/quellor-rescue"
 install -m 0755 "$out/quellor-scan-linux-x86_64" "$initramfs/bin/quellor-scan"
 # ntfs-3g and the libraries it loads, from the packages.
