@@ -30,8 +30,10 @@ namespace {
 
 // Block devices that are no disk of the PC.
 const char* const kSkippedDevices[] = {"loop", "ram", "zram", "sr", "dm-", "md", "nbd", "fd"};
-// How long the hive reader may take before it is given up.
+// How long the hive reader, and the NTFS driver's mount, may take before
+// they are given up: a hostile hive or file system must not hang the stick.
 const int kDescribeSeconds = 20;
+const int kMountSeconds = 120;
 // The folder names an NT-family Windows keeps its machine hives under.
 const char* const kSoftwarePath[] = {"System32", "config", "SOFTWARE"};
 const char* const kSystemPath[] = {"System32", "config", "SYSTEM"};
@@ -116,8 +118,9 @@ void MakeFolders(const std::string& path)
     }
 }
 
-// Runs `argv` and waits; its standard output and error go to `output`.
-int RunAndWait(const std::vector<std::string>& argv, std::string& output)
+// Runs `argv` and waits at most `seconds` (then it is killed: -1); its
+// standard output and error go to `output`.
+int RunAndWait(const std::vector<std::string>& argv, std::string& output, int seconds)
 {
     char name[] = "/tmp/quellor-rescue-XXXXXX";
     const int fd = mkstemp(name);
@@ -136,13 +139,22 @@ int RunAndWait(const std::vector<std::string>& argv, std::string& output)
         _exit(127);
     }
     int status = -1;
-    if (pid > 0) waitpid(pid, &status, 0);
+    for (int tenth = 0; pid > 0; ++tenth) {
+        if (waitpid(pid, &status, WNOHANG) == pid) break;
+        if (tenth == seconds * 10) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            status = -1;
+            break;
+        }
+        usleep(100 * 1000);
+    }
     char buffer[4096];
     const ssize_t read = pread(fd, buffer, sizeof buffer, 0);
     output.assign(buffer, read > 0 ? static_cast<std::size_t>(read) : 0);
     close(fd);
     if (pid < 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The NTFS driver leaves a process behind each mount; the mount is only
@@ -207,7 +219,7 @@ void LookForWindows(const RescuePaths& paths, const std::string& root, Volume& v
     }
     if (software.empty()) return;
     std::string output;
-    RunAndWait({paths.self, "--describe", software}, output);
+    RunAndWait({paths.self, "--describe", software}, output, kDescribeSeconds);
     std::stringstream lines(output);
     std::string line;
     while (std::getline(lines, line)) {
@@ -229,7 +241,7 @@ bool MountAt(const RescuePaths& paths, const Volume& volume, bool writable, cons
     if (volume.format == FormatNtfs) {
         std::string messages;
         const int status = RunAndWait(
-            {paths.ntfs, "-o", writable ? "norecover,nosuid,nodev" : "ro,nosuid,nodev", device, folder}, messages);
+            {paths.ntfs, "-o", writable ? "norecover,nosuid,nodev" : "ro,nosuid,nodev", device, folder}, messages, kMountSeconds);
         const bool mounted = status == 0;
         result = NtfsMountResult(status, mounted && IsReadOnlyMount(folder), messages);
         if (result == MountOk || (!writable && mounted)) {

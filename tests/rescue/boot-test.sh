@@ -15,10 +15,13 @@
 #      volume (both named and left alone) and a FAT Windows 98 (cleaned).
 # 2. Legacy BIOS (SeaBIOS), the stick's boot menu given quellor.auto=report
 #    on the kernel's command line: the Windows disk is the same bytes
-#    afterwards, and the report names what it found.
+#    afterwards, and the report names what it found. Then the screen, on the
+#    serial line, and a person's keys (serial-keys.py): choose the Windows,
+#    Clean, Yes; the results screen; power off. The disk is cleaned exactly.
 # The serial console must show that Secure Boot was on and that the system
 # started. Exit 77 (skipped) where the machine lacks what the test needs.
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 image=$(realpath "$1") scanner=$(realpath "$2") make_disk=$(realpath "$3")
 work=${RESCUE_TEST_DIR:-$(dirname "$image")/boot-test}
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C
@@ -113,10 +116,12 @@ cp win.img win-before.img && cp hib.img hib-before.img && cp other.img other-bef
 # NAME.serial; the emulated PC must switch itself off.
 boot() {
     local name=$1 started took
+    local serial=(-serial "file:$name.serial")
     shift
+    [[ " $* " != *" -chardev socket,id=serial,"* ]] || serial=(-serial chardev:serial)
     started=$(date +%s)
-    timeout "${RESCUE_BOOT_TIMEOUT:-1200}" qemu-system-x86_64 -m 768 -smp 1 -display none -monitor none \
-        -serial "file:$name.serial" -no-reboot "$@" >"$name.qemu" 2>&1
+    timeout "${RESCUE_BOOT_TIMEOUT:-900}" qemu-system-x86_64 -m 768 -smp 1 -display none -monitor none \
+        "${serial[@]}" -pidfile "$name.pid" -no-reboot "$@" >"$name.qemu" 2>&1
     local result=$?
     took=$(( $(date +%s) - started ))
     echo "boot $name: $took s"
@@ -209,22 +214,39 @@ grep -q 'setup.exe' quarantine.txt && ok "the Windows 98 file is in the quaranti
 [ "$(wc -l <quarantine.txt)" = 7 ] && ok "7 entries in the quarantine" ||
     fail "$(wc -l <quarantine.txt) entries in the quarantine, not 7"
 
-echo "== boot 2: legacy BIOS, unattended report from the kernel's command line"
+echo "== boot 2: legacy BIOS; unattended report from the kernel's command line, then a person cleans"
+# The report runs unattended, then the screen stays (quellor.after=stay) on
+# the serial line (quellor.screen=ttyS0), where serial-keys.py is the person.
 cp win-before.img win.img
 stick_copy stick-bios
-sed -i '0,/linux \/boot\/vmlinuz/s//& quellor.auto=report/' grub.cfg
+sed -i '0,/linux \/boot\/vmlinuz/s//& quellor.auto=report quellor.after=stay quellor.screen=ttyS0/' grub.cfg
 mcopy -o -i stick-bios.img@@1M grub.cfg ::/boot/grub/grub.cfg
+: >bios.serial
+QEMU_PIDFILE=bios.pid "$here/serial-keys.py" serial.sock bios.serial \
+    'quellor-rescue: finished=>' \
+    "!cmp -s win.img win-before.img" \
+    'Enter: choose=>\r' '2: clean=>2' 'Y: yes, clean it=>y' 'Enter: back to the list=>p' >keys.log 2>&1 &
+keys=$!
 boot bios -machine pc \
+    -chardev socket,id=serial,path=serial.sock,server=on,wait=off,logfile=bios.serial \
     -device qemu-xhci -drive if=none,id=stick,format=raw,file=stick-bios.img -device usb-storage,drive=stick,bootindex=0 \
     -drive if=ide,index=0,format=raw,file=win.img
+wait "$keys" && ok "a person's keys: report, then clean, then switch off" || fail "at the screen: $(cat keys.log)"
 results stick-bios
 for place in bios.serial stick-bios-stick/QUELLOR/RESULTS.TXT; do
     said $place 'quellor-rescue: sd[a-z]1 found: [0-9]+ files scanned, 3 infected files found' \
         "$place: the report names what it found"
 done
-cmp -s win.img win-before.img && ok "the reported Windows' disk is the same bytes" ||
-    fail "the reported Windows' disk was written"
+grep -q 'check failed: cmp -s win.img' keys.log && fail "the reported Windows' disk was written" ||
+    ok "the reported Windows' disk was the same bytes after the report"
+said bios.serial.screens 'Cleaned: Disk sd[a-z] .*partition 1' "the results screen after cleaning"
+said bios.serial.screens '3 files removed, the registry entries removed' "the results screen says what was removed"
+said bios.serial.screens 'The log is QUELLOR.quellor.log on the stick, the quarantine QUELLOR.QUARANTINE' \
+    "the results screen says where the log and the quarantine are"
+read_ntfs win.img 1048576 after-bios || fail "cannot read the NTFS cleaned at the screen"
+"$make_disk" check tree-win after-bios || fail "the Windows cleaned at the screen was not cleaned exactly"
 said stick-bios-stick/QUELLOR/quellor.log 'not disinfected as per user.s selection' "the report's log on the stick"
+said stick-bios-stick/QUELLOR/quellor.log 'evil.exe +W32/Murkel.A.Trojan removed' "the cleaning's log on the stick"
 
 echo "boot times: $(paste -sd' ' boot-times | sed 's/ \([0-9]*\) / \1 s, /g') s"
 [ "$status" = 0 ] && echo "rescue boot tests: all passed" || echo "rescue boot tests: FAILED"
