@@ -76,6 +76,9 @@ void ReadAutoWords(const std::string& text, AutoPlan& plan)
             understood = ModeOf(value, plan.mode);
         } else if (key == "quellor.after") {
             understood = AfterOf(value, plan.after);
+        } else if (key == "quellor.screen") {
+            // Where the screen is (a serial line): the program's, not the plan's.
+            understood = !value.empty();
         } else if (key == "quellor.windows") {
             const std::vector<std::string> names = Split(value, ",");
             understood = !names.empty();

@@ -9,6 +9,8 @@
 //                            the default
 //   quellor.after=poweroff   (the default) or reboot, or stay (keep the
 //                            results on the screen)
+//   quellor.screen=ttyS0     the screen and keyboard on a serial line (read
+//                            by RescueMain, accepted here)
 #pragma once
 
 #include <cstddef>

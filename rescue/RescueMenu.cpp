@@ -210,7 +210,10 @@ std::vector<std::string> ConfirmScreen(const MenuState& state, const std::vector
 void ResultLines(Screen& screen, const ScanReport& report, std::size_t room)
 {
     const std::size_t first = report.results.size() > room ? report.results.size() - room : 0;
-    if (first > 0) screen.Line("   (" + std::to_string(first) + " earlier lines are in the log)");
+    if (first > 0) {
+        screen.Line("   (" + std::to_string(first) + (first == 1 ? " earlier line is" : " earlier lines are") +
+                    " in the log)");
+    }
     for (std::size_t i = first; i < report.results.size(); ++i) screen.Line("   " + ShownText(report.results[i]));
 }
 

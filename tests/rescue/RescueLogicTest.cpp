@@ -188,11 +188,12 @@ TEST(RescueAuto, Words)
     EXPECT_EQ(AfterPowerOff, plan.after);
 
     // The kernel's command line, read after the file, has the last word.
-    ReadAutoWords("Quellor.Auto=Clean quellor.windows=all quellor.after=stay", plan);
+    ReadAutoWords("Quellor.Auto=Clean quellor.windows=all quellor.after=stay quellor.screen=ttyS0", plan);
     EXPECT_EQ(AutoClean, plan.mode);
     EXPECT_TRUE(plan.all);
     EXPECT_TRUE(plan.windows.empty());
     EXPECT_EQ(AfterStay, plan.after);
+    EXPECT_TRUE(plan.problems.empty()) << plan.problems[0];
 
     ReadAutoWords("quellor.auto=wipe quellor.after=later quellor.windows= quellor.colour=red", plan);
     EXPECT_EQ(AutoClean, plan.mode) << "a word not understood changes nothing";
