@@ -166,7 +166,7 @@ TEST(RescueVolume, HibernationHeader)
         bool hibernated;
     } rows[] = {
         {"HIBR....", 8, true}, {"hibr....", 8, true}, {"wake....", 8, false},
-        {"RSTR....", 8, false}, {"\0\0\0\0", 4, false}, {"HIB", 3, false}, {"Hibr", 4, false},
+        {"RSTR....", 8, false}, {"\0\0\0\0", 4, false}, {"HIBR", 3, false}, {"Hibr", 4, false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.hibernated, IsHibernationHeader(reinterpret_cast<const unsigned char*>(row.bytes), row.size))
