@@ -118,6 +118,21 @@ void MakeFolders(const std::string& path)
     }
 }
 
+// In a child just forked: runs `argv` with standard input from /dev/null
+// and output and error on `out` and `err`. Never returns.
+[[noreturn]] void ExecChild(const std::vector<std::string>& argv, int out, int err)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 // Runs `argv` and waits at most `seconds` (then it is killed: -1); its
 // standard output and error go to `output`.
 int RunAndWait(const std::vector<std::string>& argv, std::string& output, int seconds)
@@ -127,17 +142,7 @@ int RunAndWait(const std::vector<std::string>& argv, std::string& output, int se
     if (fd < 0) return -1;
     unlink(name);
     const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        const int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    if (pid == 0) ExecChild(argv, fd, fd);
     int status = -1;
     for (int tenth = 0; pid > 0; ++tenth) {
         if (waitpid(pid, &status, WNOHANG) == pid) break;
@@ -422,16 +427,9 @@ bool StartScan(const RescuePaths& paths, const std::string& root, bool clean, co
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        const int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        // Its own session: an interrupt meant for the screen never reaches it.
         setsid();
-        execv(args[0], args.data());
-        _exit(127);
+        ExecChild(argv, out[1], err[1]);
     }
     close(out[1]);
     close(err[1]);
