@@ -66,7 +66,19 @@ if [ -z "$kernel" ]; then
 fi
 rm -rf "$work"
 mkdir -p "$work/debs" "$work/unpacked"
-(cd "$work/debs" && apt-get download -q "$kernel" "${packages[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+download() {
+    (cd "$work/debs" && apt-get download -q "$kernel" "${packages[@]}" 2>&1) |
+        grep -v '^W: Download is performed unsandboxed'
+    return "${PIPESTATUS[0]}"
+}
+# Lists older than the archive name packages it no longer has: once more
+# with fresh lists.
+if ! download; then
+    apt-get update -q >/dev/null
+    kernel=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+    rm -f "$work"/debs/*.deb
+    download
+fi
 for deb in "$work"/debs/*.deb; do
     dpkg-deb -x "$deb" "$work/unpacked"
     dpkg-deb -f "$deb" Package Version | paste -sd' ' >>"$work/packages.txt"
