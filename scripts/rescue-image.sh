@@ -109,7 +109,8 @@ ln -s ../lib/x86_64-linux-gnu/ld-linux-x86-64.so.2 "$initramfs/lib64/ld-linux-x8
 moddir=$x/lib/modules/$version
 declare -A module_path=() loaded=()
 while read -r path; do
-    name=$(basename "$path" .ko)
+    name=${path##*/}
+    name=${name%.ko}
     module_path[${name//-/_}]=$path
 done < <(cd "$moddir" && find kernel -name '*.ko' | sort)
 add_module() {
@@ -125,7 +126,7 @@ add_module() {
               sed -n 's/^depends=//p')
     for dependency in ${depends//,/ }; do add_module "$dependency"; done
     cp "$moddir/$path" "$initramfs/lib/modules/"
-    basename "$path" >>"$initramfs/lib/modules/load"
+    echo "${path##*/}" >>"$initramfs/lib/modules/load"
 }
 for module in "${modules[@]}"; do add_module "$module"; done
 
