@@ -228,7 +228,7 @@ QEMU_PIDFILE=bios.pid "$here/serial-keys.py" serial.sock bios.serial \
     'Enter: choose=>\r' '2: clean=>2' 'Y: yes, clean it=>y' 'Enter: back to the list=>p' >keys.log 2>&1 &
 keys=$!
 boot bios -machine pc \
-    -chardev socket,id=serial,path=serial.sock,server=on,wait=off,logfile=bios.serial \
+    -chardev socket,id=serial,path=serial.sock,server=on,wait=on \
     -device qemu-xhci -drive if=none,id=stick,format=raw,file=stick-bios.img -device usb-storage,drive=stick,bootindex=0 \
     -drive if=ide,index=0,format=raw,file=win.img
 wait "$keys" && ok "a person's keys: report, then clean, then switch off" || fail "at the screen: $(cat keys.log)"

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """serial-keys.py SOCKET LOG STEPS...: a person at the rescue stick's screen,
-over the emulated PC's serial line. Each step is WAIT=>KEYS: once the text
-WAIT has appeared in LOG (the serial console's record) since the previous
-step, KEYS are typed ("\\r" is Enter). A step "WAIT=>" only waits; "!CMD"
-runs a shell command there (a check between two screens) and says
-"check failed: CMD" when it fails. Each screen seen is copied to
-LOG.screens. When a screen never comes, the emulated PC (its pid in the
-file QEMU_PIDFILE) is ended, so the test does not wait for its time-out."""
+over the emulated PC's serial line (QEMU's socket SOCKET, which waits for
+this program). Everything the line says is written to LOG. Each step is
+WAIT=>KEYS: once the text WAIT has come since the previous step, KEYS are
+typed ("\\r" is Enter). A step "WAIT=>" only waits; "!CMD" runs a shell
+command there (a check between two screens) and says "check failed: CMD"
+when it fails. Each screen seen is copied to LOG.screens. When a screen
+never comes, the emulated PC (its pid in the file QEMU_PIDFILE) is ended,
+so the test does not wait for its time-out."""
 import os
 import signal
 import socket
@@ -40,12 +41,17 @@ def main():
             if time.time() > deadline:
                 give_up("no serial line at " + path)
             time.sleep(0.2)
-    # The line's output is read from the log; what comes over the socket is
-    # drained, or the emulated serial port would stall when it fills.
+    # The line is read as it comes, or the emulated serial port would stall.
+    record = open(log, "ab")
+
     def drain():
         try:
-            while connection.recv(65536):
-                pass
+            while True:
+                data = connection.recv(65536)
+                if not data:
+                    break
+                record.write(data)
+                record.flush()
         except OSError:
             pass
 
@@ -59,8 +65,8 @@ def main():
             continue
         wait, keys = step.split("=>", 1)
         while True:
-            with open(log, "rb") as record:
-                text = record.read().decode("utf-8", "replace")
+            with open(log, "rb") as recorded:
+                text = recorded.read().decode("utf-8", "replace")
             found = text.find(wait, seen)
             if found >= 0:
                 # The whole screen the text is on: from its last clear.
