@@ -1,5 +1,18 @@
 # Native build: unit tests against the fake platform.
 
+# build/static (scripts/rescue-image.sh): the programs linked statically,
+# libhivex.a included, so quellor-scan runs on any x86_64 Linux. Their iconv
+# is the build's own (rescue/StaticIconv.cpp): glibc's static one reads
+# Latin-1 only through modules of the system it runs on.
+option(QUELLOR_STATIC "Link the programs statically, libhivex included" OFF)
+if(QUELLOR_STATIC)
+  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+  add_link_options(-static)
+  add_library(quellor_static_iconv OBJECT ${CMAKE_SOURCE_DIR}/rescue/StaticIconv.cpp)
+  target_compile_options(quellor_static_iconv PRIVATE ${QUELLOR_WARNINGS})
+  link_libraries(quellor_static_iconv)
+endif()
+
 if(QUELLOR_SANITIZE)
   set(QUELLOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   foreach(target quellor_engine quellor_fake quellor_ui_logic quellor_console)

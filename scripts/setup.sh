@@ -18,6 +18,7 @@ packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
     xvfb xauth xdotool imagemagick
+    qemu-system-x86 ovmf ntfs-3g mtools dosfstools fdisk cpio grub-common procps
 )
 
 as_root=()
