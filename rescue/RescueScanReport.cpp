@@ -164,6 +164,7 @@ void TakeScanLine(ScanReport& report, const std::string& line)
         report.infected = Number(members, "infected");
         report.removed = Number(members, "removed");
         report.problemCount = Number(members, "problems");
+        report.problemsNotKept = Number(members, "notQuarantined");
         report.completed = Member(members, "completed") == "true";
         report.exitStatus = Number(members, "exitStatus");
     }
@@ -188,7 +189,9 @@ void EndScan(ScanReport& report, int status)
 std::string OutcomeWord(const ScanReport& report)
 {
     if (!report.finished) return "failed";
-    if (!report.completed || report.problemCount > 0 || !report.problems.empty()) return "incomplete";
+    if (!report.completed || report.problemCount > report.problemsNotKept || !report.problems.empty()) {
+        return "incomplete";
+    }
     if (report.infected == 0 && report.registry == 0) return "clean";
     return report.clean ? "cleaned" : "found";
 }
@@ -213,7 +216,7 @@ std::vector<std::string> ScanOutcome(const ScanReport& report)
     } else {
         lines.push_back(Count(report.removed, "file", "files") + " removed" +
                         (report.registry > 0 ? ", the registry entries removed" : std::string()) + ".");
-        if (report.originalsKept > 0 || report.removed > 0) {
+        if (report.notQuarantined == 0 && (report.originalsKept > 0 || report.removed > 0)) {
             lines.push_back("Everything removed is kept in the quarantine on the stick, and can be restored.");
         }
         if (report.notQuarantined > 0) {

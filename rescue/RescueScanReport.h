@@ -22,6 +22,9 @@ struct ScanReport {
     std::vector<std::string> problems;  // the scanner's lines on standard error
     bool finished = false;              // the summary came
     int scanned = 0, infected = 0, removed = 0, problemCount = 0;
+    // Of the summary's problems, the files removed without a copy kept: the
+    // cleaning itself is whole.
+    int problemsNotKept = 0;
     bool completed = false;
     int exitStatus = -1;                // the summary's; -1 until it comes
 };

@@ -19,6 +19,7 @@
 
 #include "app/console/ConsoleScan.h"
 #include "console/FullStore.h"
+#include "console/HiveDump.h"
 #include "console/HostileDisk.h"
 #include "console/ScannerRun.h"
 

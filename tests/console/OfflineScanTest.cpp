@@ -21,6 +21,7 @@
 
 #include "app/console/ConsoleScan.h"
 #include "console/FullStore.h"
+#include "console/HiveDump.h"
 #include "console/ScannerRun.h"
 #include "console/TempFolder.h"
 #include "console/WindowsDisk.h"

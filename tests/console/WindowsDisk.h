@@ -8,8 +8,6 @@
 // Only ever made in a scratch folder: the scanner deletes what it detects.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -173,15 +171,6 @@ inline std::vector<std::string> WithoutTraces(std::vector<std::string> lines, co
                                    }),
                     lines.end());
     }
-    return lines;
-}
-
-// The meaning of the hive at `path` (DumpHive's lines).
-inline std::vector<std::string> Dump(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::string error;
-    EXPECT_TRUE(DumpHive(path, lines, error)) << path << ": " << error;
     return lines;
 }
 

@@ -3,6 +3,7 @@
 // unattended words, the scanner's JSON lines, and the screens and keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -264,7 +265,7 @@ const char* const kCleaningLines[] = {
     R"({"type":"detection","path":"C:\\windows\\system32\\evil.exe","threat":"W32/Murkel.A.Trojan","outcome":"removed","quarantine":"kept","quarantineId":"6553F1A1","line":"C:\\windows\\system32\\evil.exe     W32/Murkel.A.Trojan removed"})",
     R"({"type":"detection","path":"C:\\big.exe","threat":"W32/Murkel.A.Trojan","outcome":"removed","quarantine":"not quarantined","line":"C:\\big.exe     W32/Murkel.A.Trojan removed"})",
     "garbage that is not JSON",
-    R"({"type":"summary","scanned":812,"infected":2,"removed":2,"problems":0,"completed":true,"restartNeeded":false,"memoryScanned":false,"notAvailable":["memory","services"],"exitStatus":1})",
+    R"({"type":"summary","scanned":812,"infected":2,"removed":2,"problems":1,"notQuarantined":1,"completed":true,"restartNeeded":false,"memoryScanned":false,"notAvailable":["memory","services"],"exitStatus":5})",
 };
 
 TEST(RescueScanReport, ACleaningReadLineByLine)
@@ -272,7 +273,7 @@ TEST(RescueScanReport, ACleaningReadLineByLine)
     ScanReport report;
     report.clean = true;
     for (const char* line : kCleaningLines) TakeScanLine(report, line);
-    EndScan(report, 1);
+    EndScan(report, 5);
     EXPECT_TRUE(report.finished);
     EXPECT_EQ(2, report.files);
     EXPECT_EQ(1, report.registry);
@@ -287,6 +288,11 @@ TEST(RescueScanReport, ACleaningReadLineByLine)
     ASSERT_GE(outcome.size(), 3u);
     EXPECT_EQ("812 files scanned, 2 infected files found, 1 registry entry.", outcome[0]);
     EXPECT_EQ("2 files removed, the registry entries removed.", outcome[1]);
+    // A file removed without its copy: the screen does not claim that
+    // everything is kept.
+    EXPECT_EQ("1 file was removed without a copy in the quarantine: see the log.", outcome[2]);
+    EXPECT_EQ(outcome.end(), std::find(outcome.begin(), outcome.end(),
+                                       "Everything removed is kept in the quarantine on the stick, and can be restored."));
 
     // The same lines, but the scanner was killed before its summary, or its
     // exit status is not the one the summary announced.
